@@ -1,0 +1,19 @@
+// Per-item sync states. The same numbers are the overlay badge indexes.
+#pragma once
+
+namespace Helper {
+
+enum FileSyncState : int {
+    Synced = 0,
+    NotSynced = 1,
+    Syncing = 2,
+    Error = 3,
+    Conflict = 4,
+    Untracked = 5,
+};
+
+constexpr int kFileSyncStateCount = 6;
+
+inline bool IsValidFileSyncState(long value) { return value >= Synced && value <= Untracked; }
+
+}  // namespace Helper

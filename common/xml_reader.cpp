@@ -1,0 +1,404 @@
+#include "common/xml_reader.h"
+
+#include "common/utf.h"
+
+namespace Helper {
+
+namespace {
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+// Deeper documents are refused so that recursive consumers stay within
+// their stack; no path of a sync folder comes near this.
+constexpr size_t kMaxDepth = 1024;
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+bool IsNameStart(unsigned char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' || c >= 0x80;
+}
+
+bool IsNameChar(unsigned char c)
+{
+    return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
+}
+
+bool IsXmlChar(char32_t c)
+{
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+           (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// Control characters other than tab and line breaks may not appear raw.
+bool HasForbiddenControl(std::string_view raw)
+{
+    for (char c : raw) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 && u != '\t' && u != '\n' && u != '\r')
+            return true;
+    }
+    return false;
+}
+
+void AppendScalar(char32_t c, std::u16string* out)
+{
+    if (c >= 0x10000) {
+        c -= 0x10000;
+        out->push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+        out->push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+    } else {
+        out->push_back(static_cast<char16_t>(c));
+    }
+}
+
+std::u16string LocalPart(std::string_view qualified)
+{
+    size_t colon = qualified.rfind(':');
+    if (colon != std::string_view::npos)
+        qualified.remove_prefix(colon + 1);
+    return Utf8ToUtf16(qualified);
+}
+
+bool StartsWith(std::string_view s, size_t pos, std::string_view prefix)
+{
+    return s.size() - pos >= prefix.size() && s.compare(pos, prefix.size(), prefix) == 0;
+}
+
+}  // namespace
+
+XmlReader::XmlReader(std::string_view document) : doc_(document)
+{
+    if (doc_.substr(0, kBom.size()) == kBom)
+        pos_ = kBom.size();
+}
+
+const std::u16string* XmlReader::Attribute(std::u16string_view name) const
+{
+    for (const auto& attribute : attributes_) {
+        if (attribute.first == name)
+            return &attribute.second;
+    }
+    return nullptr;
+}
+
+XmlReadResult XmlReader::Fail()
+{
+    failed_ = true;
+    error_offset_ = pos_;
+    type_ = XmlNodeType::None;
+    return XmlReadResult::Error;
+}
+
+XmlReadResult XmlReader::Read()
+{
+    if (failed_)
+        return XmlReadResult::Error;
+    local_name_.clear();
+    value_.clear();
+    attributes_.clear();
+    empty_element_ = false;
+    if (AtEnd()) {
+        type_ = XmlNodeType::None;
+        if (!seen_root_ || !open_elements_.empty())
+            return Fail();
+        return XmlReadResult::End;
+    }
+    return doc_[pos_] == '<' ? ReadMarkup() : ReadContent();
+}
+
+void XmlReader::SkipSpace()
+{
+    while (!AtEnd() && IsSpace(doc_[pos_]))
+        ++pos_;
+}
+
+bool XmlReader::ReadName(std::string_view* name)
+{
+    size_t start = pos_;
+    if (AtEnd() || !IsNameStart(static_cast<unsigned char>(doc_[pos_])))
+        return false;
+    while (!AtEnd() && IsNameChar(static_cast<unsigned char>(doc_[pos_])))
+        ++pos_;
+    *name = doc_.substr(start, pos_ - start);
+    return IsValidUtf8(*name);
+}
+
+bool XmlReader::DecodeReference(std::u16string* out)
+{
+    // At '&'.
+    size_t semicolon = doc_.find(';', pos_);
+    if (semicolon == std::string_view::npos || semicolon - pos_ > 12)
+        return false;
+    std::string_view ref = doc_.substr(pos_ + 1, semicolon - pos_ - 1);
+    char32_t c = 0;
+    if (ref == "lt") c = '<';
+    else if (ref == "gt") c = '>';
+    else if (ref == "amp") c = '&';
+    else if (ref == "apos") c = '\'';
+    else if (ref == "quot") c = '"';
+    else if (ref.size() >= 2 && ref[0] == '#') {
+        bool hex = ref[1] == 'x';
+        std::string_view digits = ref.substr(hex ? 2 : 1);
+        if (digits.empty())
+            return false;
+        for (char d : digits) {
+            int v;
+            if (d >= '0' && d <= '9') v = d - '0';
+            else if (hex && d >= 'a' && d <= 'f') v = d - 'a' + 10;
+            else if (hex && d >= 'A' && d <= 'F') v = d - 'A' + 10;
+            else return false;
+            c = c * (hex ? 16 : 10) + static_cast<char32_t>(v);
+            if (c > 0x10FFFF)
+                return false;
+        }
+        if (!IsXmlChar(c))
+            return false;
+    } else {
+        return false;
+    }
+    AppendScalar(c, out);
+    pos_ = semicolon + 1;
+    return true;
+}
+
+// Decodes raw character data up to pos_end into out; line breaks are
+// normalised to a line feed.
+bool XmlReader::AppendText(std::string_view raw, std::u16string* out)
+{
+    if (HasForbiddenControl(raw) || !IsValidUtf8(raw))
+        return false;
+    std::string normalised;
+    normalised.reserve(raw.size());
+    for (size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\r') {
+            normalised += '\n';
+            if (i + 1 < raw.size() && raw[i + 1] == '\n')
+                ++i;
+        } else {
+            normalised += raw[i];
+        }
+    }
+    *out += Utf8ToUtf16(normalised);
+    return true;
+}
+
+XmlReadResult XmlReader::ReadContent()
+{
+    size_t start = pos_;
+    bool all_space = true;
+    while (!AtEnd() && doc_[pos_] != '<') {
+        size_t run = pos_;
+        while (!AtEnd() && doc_[pos_] != '<' && doc_[pos_] != '&') {
+            if (!IsSpace(doc_[pos_]))
+                all_space = false;
+            ++pos_;
+        }
+        std::string_view raw = doc_.substr(run, pos_ - run);
+        if (raw.find("]]>") != std::string_view::npos) {
+            pos_ = run + raw.find("]]>");
+            return Fail();
+        }
+        if (!AppendText(raw, &value_)) {
+            pos_ = run;
+            return Fail();
+        }
+        if (!AtEnd() && doc_[pos_] == '&') {
+            all_space = false;
+            if (!DecodeReference(&value_))
+                return Fail();
+        }
+    }
+    if (open_elements_.empty() && !all_space) {
+        pos_ = start;
+        return Fail();
+    }
+    type_ = all_space ? XmlNodeType::Whitespace : XmlNodeType::Text;
+    depth_ = open_elements_.size();
+    return XmlReadResult::Node;
+}
+
+XmlReadResult XmlReader::ReadMarkup()
+{
+    if (StartsWith(doc_, pos_, "<?"))
+        return ReadProcessingInstruction();
+    if (StartsWith(doc_, pos_, "<!--"))
+        return ReadComment();
+    if (StartsWith(doc_, pos_, "<![CDATA["))
+        return ReadCData();
+    if (StartsWith(doc_, pos_, "<!"))
+        return Fail();  // document type declarations are refused
+    if (StartsWith(doc_, pos_, "</"))
+        return ReadEndTag();
+    return ReadStartTag();
+}
+
+XmlReadResult XmlReader::ReadProcessingInstruction()
+{
+    size_t start = pos_;
+    pos_ += 2;
+    std::string_view target;
+    if (!ReadName(&target))
+        return Fail();
+    size_t close = doc_.find("?>", pos_);
+    if (close == std::string_view::npos)
+        return Fail();
+    bool is_declaration = target == "xml";
+    size_t prolog_start = doc_.substr(0, kBom.size()) == kBom ? kBom.size() : 0;
+    if (is_declaration && start != prolog_start) {
+        pos_ = start;
+        return Fail();
+    }
+    if ((target.size() == 3 && !is_declaration &&
+         (target[0] | 0x20) == 'x' && (target[1] | 0x20) == 'm' && (target[2] | 0x20) == 'l')) {
+        pos_ = start;
+        return Fail();
+    }
+    std::string_view body = doc_.substr(pos_, close - pos_);
+    if (!body.empty() && !IsSpace(body[0]))
+        return Fail();
+    size_t first = 0;
+    while (first < body.size() && IsSpace(body[first]))
+        ++first;
+    if (!AppendText(body.substr(first), &value_))
+        return Fail();
+    local_name_ = Utf8ToUtf16(target);
+    pos_ = close + 2;
+    type_ = is_declaration ? XmlNodeType::XmlDeclaration : XmlNodeType::ProcessingInstruction;
+    depth_ = open_elements_.size();
+    return XmlReadResult::Node;
+}
+
+XmlReadResult XmlReader::ReadComment()
+{
+    size_t body = pos_ + 4;
+    size_t close = doc_.find("--", body);
+    if (close == std::string_view::npos)
+        return Fail();
+    if (!StartsWith(doc_, close, "-->")) {
+        pos_ = close;
+        return Fail();
+    }
+    if (!AppendText(doc_.substr(body, close - body), &value_))
+        return Fail();
+    pos_ = close + 3;
+    type_ = XmlNodeType::Comment;
+    depth_ = open_elements_.size();
+    return XmlReadResult::Node;
+}
+
+XmlReadResult XmlReader::ReadCData()
+{
+    if (open_elements_.empty())
+        return Fail();
+    size_t body = pos_ + 9;
+    size_t close = doc_.find("]]>", body);
+    if (close == std::string_view::npos)
+        return Fail();
+    if (!AppendText(doc_.substr(body, close - body), &value_))
+        return Fail();
+    pos_ = close + 3;
+    type_ = XmlNodeType::CData;
+    depth_ = open_elements_.size();
+    return XmlReadResult::Node;
+}
+
+bool XmlReader::ReadAttributeValue(std::u16string* value)
+{
+    if (AtEnd() || (doc_[pos_] != '"' && doc_[pos_] != '\''))
+        return false;
+    char quote = doc_[pos_++];
+    for (;;) {
+        size_t run = pos_;
+        while (!AtEnd() && doc_[pos_] != quote && doc_[pos_] != '&' && doc_[pos_] != '<')
+            ++pos_;
+        if (AtEnd() || doc_[pos_] == '<')
+            return false;
+        std::string raw(doc_.substr(run, pos_ - run));
+        if (HasForbiddenControl(raw) || !IsValidUtf8(raw))
+            return false;
+        // Literal whitespace in a value reads as spaces; references keep
+        // what they name.
+        for (size_t i = 0; i < raw.size(); ++i) {
+            if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n')
+                raw.erase(i, 1);
+            if (raw[i] == '\t' || raw[i] == '\n' || raw[i] == '\r')
+                raw[i] = ' ';
+        }
+        *value += Utf8ToUtf16(raw);
+        if (doc_[pos_] == quote) {
+            ++pos_;
+            return true;
+        }
+        if (!DecodeReference(value))
+            return false;
+    }
+}
+
+XmlReadResult XmlReader::ReadStartTag()
+{
+    if (root_closed_ || open_elements_.size() >= kMaxDepth)
+        return Fail();
+    ++pos_;
+    std::string_view name;
+    if (!ReadName(&name))
+        return Fail();
+    for (;;) {
+        size_t before_space = pos_;
+        SkipSpace();
+        if (AtEnd())
+            return Fail();
+        if (doc_[pos_] == '>' || StartsWith(doc_, pos_, "/>"))
+            break;
+        if (pos_ == before_space)
+            return Fail();  // attributes are separated by whitespace
+        std::string_view attribute_name;
+        if (!ReadName(&attribute_name))
+            return Fail();
+        SkipSpace();
+        if (AtEnd() || doc_[pos_] != '=')
+            return Fail();
+        ++pos_;
+        SkipSpace();
+        std::u16string value;
+        if (!ReadAttributeValue(&value))
+            return Fail();
+        std::u16string wide_name = Utf8ToUtf16(attribute_name);
+        if (Attribute(wide_name) != nullptr)
+            return Fail();
+        attributes_.emplace_back(std::move(wide_name), std::move(value));
+    }
+    empty_element_ = doc_[pos_] == '/';
+    pos_ += empty_element_ ? 2 : 1;
+    local_name_ = LocalPart(name);
+    type_ = XmlNodeType::Element;
+    depth_ = open_elements_.size();
+    seen_root_ = true;
+    if (empty_element_) {
+        if (open_elements_.empty())
+            root_closed_ = true;
+    } else {
+        open_elements_.push_back(name);
+    }
+    return XmlReadResult::Node;
+}
+
+XmlReadResult XmlReader::ReadEndTag()
+{
+    pos_ += 2;
+    std::string_view name;
+    if (!ReadName(&name) || open_elements_.empty() || open_elements_.back() != name)
+        return Fail();
+    SkipSpace();
+    if (AtEnd() || doc_[pos_] != '>')
+        return Fail();
+    ++pos_;
+    open_elements_.pop_back();
+    if (open_elements_.empty())
+        root_closed_ = true;
+    local_name_ = LocalPart(name);
+    type_ = XmlNodeType::EndElement;
+    depth_ = open_elements_.size();
+    return XmlReadResult::Node;
+}
+
+}  // namespace Helper

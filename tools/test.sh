@@ -1,0 +1,24 @@
+#!/bin/bash
+# Installs what is needed, builds the Windows and the native trees and runs
+# every test. Exits non-zero on any failure.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="${TAVO_BUILD_DIR:-$root/build}"
+jobs=$(nproc)
+
+"$root/tools/setup.sh"
+
+cmake -S "$root" -B "$build/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build/native" -j "$jobs"
+cmake -S "$root" -B "$build/win" -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
+cmake --build "$build/win" -j "$jobs"
+
+# One wineserver and one X display stay up for the whole run.
+source "$root/tools/test-env.sh" "$build/win"
+trap tavo_test_env_stop EXIT
+
+status=0
+ctest --test-dir "$build/native" --output-on-failure -j "$jobs" || status=1
+ctest --test-dir "$build/win" --output-on-failure -j "$jobs" || status=1
+exit $status
