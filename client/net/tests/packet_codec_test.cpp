@@ -1,0 +1,359 @@
+#include "client/net/packet_codec.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "client/net/tests/wire_builders.h"
+
+namespace Net {
+namespace {
+
+TEST(PacketCodecTest, ChecksumStartsAtZeroWithoutFinalInversion)
+{
+    const uint8_t abc[] = {'a', 'b', 'c'};
+    EXPECT_EQ(PacketChecksum(abc, 3), 0xCA6598D0u);
+    EXPECT_EQ(PacketChecksum(abc, 0), 0u);
+}
+
+// Runs first in its executable (gtest keeps file order) so that it sees the
+// process's first sequence number; the native and the Windows test
+// executables both list this file first.
+TEST(PacketCodecTest, FirstRequestCarriesSequenceOneAndTwoLetterSignOnIs66Bytes)
+{
+    const uint8_t address[4] = {10, 0, 0, 7};
+    const Bytes packet = BuildSignOn("ab", std::string(32, 'f'), address);
+    ASSERT_EQ(packet.size(), 66u);
+    EXPECT_EQ(ReadU32(&packet[0]), kPacketMagic);
+    EXPECT_EQ(packet[0], 0x02);
+    EXPECT_EQ(packet[3], 0x05);
+    EXPECT_EQ(packet[4], 0);
+    EXPECT_EQ(packet[5], 1);
+    EXPECT_EQ(packet[6], 1);
+    EXPECT_EQ(packet[7], 0);
+    EXPECT_EQ(ReadU32(&packet[8]), 66u);
+    EXPECT_EQ(ReadU32(&packet[16]), 1u);
+    EXPECT_EQ(ReadU16(&packet[20]), CmdSignOn);
+    EXPECT_EQ(ReadU32(&packet[22]), 40u);
+    EXPECT_EQ(packet[26], 2);
+    EXPECT_EQ(packet[27], 32);
+    EXPECT_EQ(0, std::memcmp(&packet[28], address, 4));
+    EXPECT_EQ(std::string(packet.begin() + 32, packet.begin() + 34), "ab");
+    EXPECT_EQ(ReadU32(&packet[12]), PacketChecksum(&packet[16], packet.size() - 16));
+
+    const Bytes next = BuildListFolder(5);
+    EXPECT_EQ(PacketSequence(next), 2u);
+}
+
+TEST(PacketCodecTest, EveryCommandHasItsLayoutAndLength)
+{
+    const char key[32] = {'k'};
+    const char md5[32] = {'d'};
+    const int32_t ids[3] = {4, 5, 6};
+
+    const Bytes off = BuildSignOff(77, key);
+    ASSERT_EQ(off.size(), 62u);
+    EXPECT_EQ(ReadU16(&off[20]), CmdSignOff);
+    EXPECT_EQ(ReadU32(&off[26]), 77u);
+    EXPECT_EQ(off[30], 'k');
+    EXPECT_EQ(BuildAccountInfo(1, key).size(), 62u);
+
+    const Bytes list = BuildListFolder(9);
+    ASSERT_EQ(list.size(), 34u);
+    EXPECT_EQ(ReadU32(&list[26]), 9u);
+    EXPECT_EQ(ReadU32(&list[30]), 0u);
+
+    const Bytes rename = BuildRenameEntry(12, "old", "newer");
+    ASSERT_EQ(rename.size(), 34u + 3 + 5);
+    EXPECT_EQ(ReadU32(&rename[26]), 12u);
+    EXPECT_EQ(ReadU16(&rename[30]), 3);
+    EXPECT_EQ(ReadU16(&rename[32]), 5);
+    EXPECT_EQ(std::string(rename.begin() + 34, rename.end()), "oldnewer");
+
+    const Bytes del = BuildDeleteEntries(3, ids, 3);
+    ASSERT_EQ(del.size(), 34u + 12);
+    EXPECT_EQ(ReadU32(&del[30]), 3u);
+    EXPECT_EQ(ReadU32(&del[42]), 6u);
+
+    const Bytes create = BuildCreateFolder(8, "\xe6\x96\x87");
+    ASSERT_EQ(create.size(), 35u);
+    EXPECT_EQ(ReadU16(&create[20]), CmdCreateFolder);
+    EXPECT_EQ(ReadU16(&create[30]), 3);
+    const Bytes lookup = BuildLookupEntry(8, "x");
+    EXPECT_EQ(lookup.size(), 33u);
+    EXPECT_EQ(ReadU16(&lookup[20]), CmdLookupEntry);
+
+    const Bytes begin = BuildBeginUpload(21, 0x100000005ull, md5, "f.txt");
+    ASSERT_EQ(begin.size(), 77u);
+    EXPECT_EQ(ReadU16(&begin[26]), 5);
+    EXPECT_EQ(ReadU32(&begin[28]), 21u);
+    EXPECT_EQ(ReadU64(&begin[32]), 0x100000005ull);
+    EXPECT_EQ(begin[40], 'd');
+    EXPECT_EQ(std::string(begin.begin() + 72, begin.end()), "f.txt");
+
+    const Bytes block = BuildUploadBlock(key, 65536, 32768);
+    ASSERT_EQ(block.size(), 70u);
+    EXPECT_EQ(ReadU64(&block[58]), 65536u);
+    EXPECT_EQ(ReadU32(&block[66]), 32768u);
+    EXPECT_EQ(BuildFinishUpload(key).size(), 58u);
+
+    for (const Bytes* packet : {&off, &list, &rename, &del, &create, &begin, &block})
+        EXPECT_EQ(ReadU32(&(*packet)[12]), PacketChecksum(packet->data() + 16, packet->size() - 16));
+}
+
+TEST(PacketCodecTest, EmptyOrOversizedTextBuildsNothing)
+{
+    const uint8_t address[4] = {};
+    const char md5[32] = {};
+    EXPECT_TRUE(BuildSignOn("", "d", address).empty());
+    EXPECT_TRUE(BuildSignOn(std::string(256, 'u'), "d", address).empty());
+    EXPECT_TRUE(BuildCreateFolder(1, "").empty());
+    EXPECT_TRUE(BuildLookupEntry(1, std::string(70000, 'n')).empty());
+    EXPECT_TRUE(BuildRenameEntry(1, "a", "").empty());
+    EXPECT_TRUE(BuildBeginUpload(1, 1, md5, "").empty());
+    EXPECT_TRUE(BuildDeleteEntries(1, nullptr, 1).empty());
+}
+
+TEST(PacketCodecTest, ReplyHeaderChecks)
+{
+    uint32_t total = 0;
+    Bytes reply = Wire::MakeReply(5, CmdListFolder, 301, Bytes{1, 2, 3, 4});
+    EXPECT_EQ(CheckReplyHeader(reply.data(), &total), HeaderCheck::Valid);
+    EXPECT_EQ(total, 32u);
+
+    Bytes kind3 = reply;
+    kind3[6] = 3;
+    EXPECT_EQ(CheckReplyHeader(kind3.data(), &total), HeaderCheck::Valid);
+
+    Bytes version = reply;
+    version[5] = 2;
+    EXPECT_EQ(CheckReplyHeader(version.data(), &total), HeaderCheck::Incompatible);
+    version[4] = 1;
+    version[5] = 1;
+    EXPECT_EQ(CheckReplyHeader(version.data(), &total), HeaderCheck::Incompatible);
+
+    Bytes bad = reply;
+    bad[6] = 1;
+    EXPECT_EQ(CheckReplyHeader(bad.data(), &total), HeaderCheck::Malformed);
+    bad = reply;
+    bad[7] = 1;
+    EXPECT_EQ(CheckReplyHeader(bad.data(), &total), HeaderCheck::Malformed);
+    bad = reply;
+    WriteU32(&bad[8], 27);
+    EXPECT_EQ(CheckReplyHeader(bad.data(), &total), HeaderCheck::Malformed);
+    WriteU32(&bad[8], kMaxReplyLength + 1);
+    EXPECT_EQ(CheckReplyHeader(bad.data(), &total), HeaderCheck::Malformed);
+    bad = reply;
+    bad[0] = 0;
+    EXPECT_EQ(CheckReplyHeader(bad.data(), &total), HeaderCheck::Malformed);
+}
+
+TEST(PacketCodecTest, OpenReplyChecksChecksumAndPayloadLength)
+{
+    Reply reply;
+    Bytes packet = Wire::MakeReply(9, CmdLookupEntry, 315, Bytes{7, 8});
+    ASSERT_TRUE(OpenReply(packet.data(), packet.size(), &reply));
+    EXPECT_EQ(reply.sequence, 9u);
+    EXPECT_EQ(reply.command, CmdLookupEntry);
+    EXPECT_EQ(reply.result, 315);
+    EXPECT_EQ(reply.payload, (Bytes{7, 8}));
+
+    Bytes corrupt = packet;
+    corrupt[29] ^= 1;
+    EXPECT_FALSE(OpenReply(corrupt.data(), corrupt.size(), &reply));
+
+    Bytes long_payload = packet;
+    WriteU32(&long_payload[24], 3);
+    Wire::Reseal(&long_payload);
+    EXPECT_FALSE(OpenReply(long_payload.data(), long_payload.size(), &reply));
+
+    Bytes short_payload = packet;
+    WriteU32(&short_payload[24], 1);
+    Wire::Reseal(&short_payload);
+    ASSERT_TRUE(OpenReply(short_payload.data(), short_payload.size(), &reply));
+    EXPECT_EQ(reply.payload, (Bytes{7}));
+}
+
+TEST(PacketCodecTest, FixedPayloadsNeedTheirExactLength)
+{
+    Bytes session(40, 0);
+    WriteU32(&session[0], 1234);
+    std::memset(&session[4], 'K', 32);
+    session[36] = 192;
+    session[39] = 9;
+    SessionInfo info;
+    ASSERT_TRUE(DecodeSessionInfo(session, &info));
+    EXPECT_EQ(info.user_id, 1234u);
+    EXPECT_EQ(info.session_key[31], 'K');
+    EXPECT_EQ(info.public_address[0], 192);
+    EXPECT_EQ(info.public_address[3], 9);
+    session.pop_back();
+    EXPECT_FALSE(DecodeSessionInfo(session, &info));
+
+    Bytes space(24, 0);
+    WriteU64(&space[0], 1000);
+    WriteU64(&space[8], 400);
+    AccountSpace account;
+    ASSERT_TRUE(DecodeAccountSpace(space, &account));
+    EXPECT_EQ(account.total, 1000u);
+    EXPECT_EQ(account.free, 400u);
+    space.resize(16);
+    EXPECT_FALSE(DecodeAccountSpace(space, &account));
+
+    Bytes ticket(38, 0);
+    std::memset(&ticket[0], 'T', 32);
+    WriteU16(&ticket[32], 7700);
+    const uint8_t wire_address[4] = {0x0A, 0x01, 0xA8, 0xC0};
+    std::memcpy(&ticket[34], wire_address, 4);
+    UploadTicket granted;
+    ASSERT_TRUE(DecodeUploadTicket(ticket, &granted));
+    EXPECT_EQ(granted.port, 7700);
+    EXPECT_EQ(FormatTicketAddress(granted.address), "192.168.1.10");
+    ticket.push_back(0);
+    EXPECT_FALSE(DecodeUploadTicket(ticket, &granted));
+
+    Bytes created(8, 0);
+    WriteU32(&created[0], 40);
+    WriteU32(&created[4], 41);
+    int32_t id = 0;
+    EXPECT_TRUE(DecodeCreatedFolder(created, 40, &id));
+    EXPECT_EQ(id, 41);
+    EXPECT_FALSE(DecodeCreatedFolder(created, 39, &id));
+    created.push_back(0);
+    EXPECT_FALSE(DecodeCreatedFolder(created, 40, &id));
+}
+
+TEST(PacketCodecTest, ListingDecodesRecordsInOrder)
+{
+    Wire::RecordSpec file;
+    file.id = 11;
+    file.parent_id = 3;
+    file.kind = 1;
+    file.update_time = 99;
+    file.size = 123456789012ull;
+    file.name = "report.txt";
+    file.address = "http://h/x?k=";
+    Wire::RecordSpec folder;
+    folder.id = 12;
+    folder.parent_id = 3;
+    folder.name = "\xe6\x96\x87\xe4\xbb\xb6";
+    const Bytes payload = Wire::MakeListing({file, folder});
+
+    std::vector<EntryRecord> records;
+    ASSERT_TRUE(DecodeFolderList(payload, &records));
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].id, 11);
+    EXPECT_EQ(records[0].parent_id, 3);
+    EXPECT_EQ(records[0].kind, 1u);
+    EXPECT_EQ(records[0].update_time, 99);
+    EXPECT_EQ(records[0].size, 123456789012ull);
+    EXPECT_EQ(records[0].name, "report.txt");
+    EXPECT_EQ(records[0].address, "http://h/x?k=");
+    EXPECT_EQ(std::string(records[0].md5, 32), file.md5);
+    EXPECT_EQ(records[1].kind, 0u);
+    EXPECT_EQ(records[1].name, folder.name);
+
+    EXPECT_TRUE(DecodeFolderList(Wire::MakeListing({}), &records));
+    EXPECT_TRUE(records.empty());
+    EXPECT_FALSE(DecodeFolderList(Bytes{1, 0, 0}, &records));
+}
+
+TEST(PacketCodecTest, OneBrokenRuleRefusesTheWholeListing)
+{
+    Wire::RecordSpec good;
+    good.name = "good";
+    auto refused = [&](Wire::RecordSpec bad) {
+        std::vector<EntryRecord> records;
+        return !DecodeFolderList(Wire::MakeListing({good, bad}), &records) && records.empty();
+    };
+    Wire::RecordSpec kind2 = good;
+    kind2.kind = 2;
+    EXPECT_TRUE(refused(kind2));
+    Wire::RecordSpec hyphen = good;
+    hyphen.kind = 1;
+    hyphen.md5[10] = '-';
+    EXPECT_TRUE(refused(hyphen));
+    Wire::RecordSpec folder_md5 = good;
+    folder_md5.kind = 0;
+    folder_md5.md5 = std::string(32, 'a');
+    EXPECT_TRUE(refused(folder_md5));
+    Wire::RecordSpec zero_id = good;
+    zero_id.id = 0;
+    EXPECT_TRUE(refused(zero_id));
+    Wire::RecordSpec negative_parent = good;
+    negative_parent.parent_id = -1;
+    EXPECT_TRUE(refused(negative_parent));
+}
+
+TEST(PacketCodecTest, UnsafeNamesAreLeftOutAndTheRestStands)
+{
+    const char* unsafe[] = {"", ".", "..", "a\\b", "a/b", "a:b", "a*b", "a?b", "a\"b", "a<b", "a>b",
+                            "a|b", "tab\there", "nl\n", "del\x7f", "c1\xc2\x85", "bad\xff", "\xc0\xaf"};
+    for (const char* name : unsafe) {
+        Wire::RecordSpec first;
+        first.id = 1;
+        first.name = "first";
+        Wire::RecordSpec bad;
+        bad.id = 2;
+        bad.name = name;
+        Wire::RecordSpec last;
+        last.id = 3;
+        last.name = "last";
+        std::vector<EntryRecord> records;
+        ASSERT_TRUE(DecodeFolderList(Wire::MakeListing({first, bad, last}), &records)) << name;
+        ASSERT_EQ(records.size(), 2u) << name;
+        EXPECT_EQ(records[0].id, 1);
+        EXPECT_EQ(records[1].id, 3);
+        EntryRecord single;
+        EXPECT_FALSE(DecodeLookupReply(Wire::MakeRecord(bad), &single)) << name;
+    }
+    EXPECT_TRUE(IsSafeEntryName("...a"));
+    EXPECT_TRUE(IsSafeEntryName("\xe4\xbd\xa0\xe5\xa5\xbd.doc"));
+    EXPECT_TRUE(IsSafeEntryName(std::string(259, 'n')));
+    EXPECT_FALSE(IsSafeEntryName(std::string(260, 'n')));
+}
+
+TEST(PacketCodecTest, ShortTailsAndCutStrings)
+{
+    Wire::RecordSpec one;
+    one.name = "one";
+    Bytes payload = Wire::MakeListing({one});
+    WriteU32(&payload[0], 5);  // more announced than present
+    payload.insert(payload.end(), 59, 0);
+    std::vector<EntryRecord> records;
+    ASSERT_TRUE(DecodeFolderList(payload, &records));
+    ASSERT_EQ(records.size(), 1u);
+
+    Wire::RecordSpec cut;
+    cut.name = "a-long-name";
+    Bytes cut_payload = Wire::MakeListing({one, cut});
+    cut_payload.resize(cut_payload.size() - 4);
+    ASSERT_TRUE(DecodeFolderList(cut_payload, &records));
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].name, "one");
+
+    Wire::RecordSpec long_address = one;
+    long_address.address = std::string(260, 'u');
+    ASSERT_TRUE(DecodeFolderList(Wire::MakeListing({long_address, one}), &records));
+    EXPECT_EQ(records.size(), 1u);
+
+    EntryRecord record;
+    EXPECT_FALSE(DecodeLookupReply(Bytes(59, 0), &record));
+    ASSERT_TRUE(DecodeLookupReply(Wire::MakeRecord(one), &record));
+    EXPECT_EQ(record.name, "one");
+}
+
+TEST(PacketCodecTest, HugeAnnouncedCountAllocatesNothingExtra)
+{
+    Wire::RecordSpec one;
+    one.name = "one";
+    Bytes payload = Wire::MakeListing({one});
+    WriteU32(&payload[0], 0xFFFFFFFFu);
+    std::vector<EntryRecord> records;
+    ASSERT_TRUE(DecodeFolderList(payload, &records));
+    EXPECT_EQ(records.size(), 1u);
+}
+
+}  // namespace
+}  // namespace Net
