@@ -1,0 +1,17 @@
+// The command line of tessel-server: init, add-account, set-account, serve.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Tessel {
+
+// "1024", "64K", "10M", "1G", "2T" (binary units; an optional "B" or "iB").
+std::optional<uint64_t> ParseSize(const std::string& text);
+
+// Runs one command; returns the process exit code. Messages go to stderr.
+int RunCommandLine(const std::vector<std::string>& args);
+
+}  // namespace Tessel

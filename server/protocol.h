@@ -1,0 +1,179 @@
+// Server side of the packet protocol: request header validation, reply
+// building, checksum, and the little-endian payload reader and writer.
+// Pure byte handling, so the tests and the benchmark use the same code to
+// play the client.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Tessel {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t kPacketMagic = 0x05030702;
+constexpr size_t kRequestHeaderSize = 26;
+constexpr size_t kReplyHeaderSize = 28;
+constexpr size_t kChecksumStart = 16;
+constexpr uint8_t kKindRequest = 1;
+constexpr uint8_t kKindReply = 2;
+constexpr size_t kEntryRecordFixedSize = 60;
+constexpr size_t kSessionKeySize = 32;
+constexpr size_t kTokenSize = 32;
+constexpr size_t kDigestSize = 32;
+constexpr size_t kSessionInfoSize = 40;
+constexpr size_t kAccountSpaceSize = 24;
+constexpr size_t kUploadTicketSize = 38;
+// The largest request any command needs is a DeleteEntries with many ids;
+// anything longer is not a request of this protocol.
+constexpr uint32_t kMaxRequestLength = 1024 * 1024;
+// Upload blocks are 32 KiB from the client; a little room for others.
+constexpr uint32_t kMaxBlockLength = 1024 * 1024;
+
+enum Command : uint16_t {
+    CmdSignOn = 101,
+    CmdSignOff = 102,
+    CmdAccountInfo = 201,
+    CmdListFolder = 301,
+    CmdRenameEntry = 302,
+    CmdDeleteEntries = 303,
+    CmdCreateFolder = 305,
+    CmdLookupEntry = 308,
+    CmdBeginUpload = 309,
+    CmdUploadBlock = 310,
+    CmdFinishUpload = 311,
+};
+
+// Every result code the server sends; README.md gives their meanings.
+enum Result : uint16_t {
+    ResSignedOn = 101,
+    ResUnknownUser = 102,
+    ResWrongPassword = 103,
+    ResAccountFrozen = 104,
+    ResBadSignOn = 105,
+    ResSignedOff = 102,
+    ResUnknownSession = 103,
+    ResAccountSpace = 201,
+    ResAccountSessionUnknown = 202,
+    ResFolderListed = 301,
+    ResNoSuchFolder = 302,
+    ResFolderCreated = 303,
+    ResNameUnchanged = 304,
+    ResNoSuchEntry = 305,
+    ResRenamed = 306,
+    ResDeleted = 307,
+    ResInvalidName = 308,
+    ResNameTaken = 309,
+    ResFolderFull = 310,
+    ResFolderExists = 311,
+    ResEntryFound = 315,
+    ResEntryNotFound = 316,
+    ResTicketGranted = 317,
+    ResNoSpace = 318,
+    ResUploadRefused = 319,
+    ResBlockAccepted = 324,
+    ResTicketInvalid = 326,
+    ResUploadComplete = 327,
+    ResUploadMismatch = 328,
+    ResContentKnown = 329,
+    ResMalformed = 900,
+    ResUnknownCommand = 901,
+    ResServerError = 902,
+};
+
+uint32_t PacketChecksum(const uint8_t* data, size_t length);
+
+struct RequestHeader {
+    uint32_t total_length = 0;
+    uint32_t checksum = 0;
+    uint32_t sequence = 0;
+    uint16_t command = 0;
+    uint32_t payload_length = 0;
+};
+
+enum class HeaderCheck {
+    Valid,
+    BadMagic,
+    BadVersion,
+    BadKind,
+    BadLength,
+};
+
+// Checks the fixed fields of a 26-byte request header; the checksum needs
+// the whole packet and is checked by ChecksumMatches.
+HeaderCheck ParseRequestHeader(const uint8_t* header, RequestHeader& out);
+bool ChecksumMatches(const uint8_t* packet, size_t length);
+
+// Replies carry kind 2; the payload follows the 28-byte header.
+Bytes BuildReply(uint32_t sequence, uint16_t command, uint16_t result, const Bytes& payload);
+// Requests as the client builds them (tests and benchmark play the client).
+Bytes BuildRequest(uint32_t sequence, uint16_t command, const Bytes& payload);
+
+struct ReplyView {
+    uint32_t sequence = 0;
+    uint16_t command = 0;
+    uint16_t result = 0;
+    Bytes payload;
+};
+// Parses a complete reply packet; false when any field or the checksum is off.
+bool ParseReply(const uint8_t* packet, size_t length, ReplyView& out);
+
+class PayloadWriter {
+public:
+    void U8(uint8_t v) { bytes_.push_back(v); }
+    void U16(uint16_t v);
+    void U32(uint32_t v);
+    void U64(uint64_t v);
+    void Raw(const void* data, size_t length);
+    void Text(std::string_view text) { Raw(text.data(), text.size()); }
+    // Writes text into a fixed-width field, zero padded.
+    void Fixed(std::string_view text, size_t width);
+    Bytes& bytes() { return bytes_; }
+    Bytes Take() { return std::move(bytes_); }
+
+private:
+    Bytes bytes_;
+};
+
+// Reads fields in order; any read past the end marks the reader failed and
+// yields zeros, so a handler checks ok() once after reading everything.
+class PayloadReader {
+public:
+    PayloadReader(const uint8_t* data, size_t length) : data_(data), length_(length) {}
+    uint8_t U8();
+    uint16_t U16();
+    uint32_t U32();
+    int32_t I32() { return static_cast<int32_t>(U32()); }
+    uint64_t U64();
+    std::string Text(size_t length);
+    bool ok() const { return ok_; }
+    size_t remaining() const { return length_ - offset_; }
+
+private:
+    bool Take(size_t n, const uint8_t*& out);
+    const uint8_t* data_;
+    size_t length_;
+    size_t offset_ = 0;
+    bool ok_ = true;
+};
+
+// One server entry as the listings and lookups send it.
+struct EntryRecord {
+    int32_t id = 0;
+    int32_t parent_id = 0;
+    bool is_file = false;
+    uint32_t update_time = 0;
+    std::string md5;  // files only: 32 lower-case hexadecimal digits
+    uint64_t size = 0;
+    std::string name;
+    std::string address;  // download address prefix; files only
+};
+
+void AppendEntryRecord(PayloadWriter& out, const EntryRecord& record);
+// Decodes one record as the client does; false when it breaks a rule.
+bool ReadEntryRecord(PayloadReader& in, EntryRecord& out);
+
+}  // namespace Tessel

@@ -1,0 +1,75 @@
+#include "server_app.h"
+
+#include "log.h"
+
+namespace Tessel {
+
+std::vector<uint16_t> DefaultSyncPorts()
+{
+    std::vector<uint16_t> ports;
+    for (uint16_t port = 6666; port <= 7566; port += 100)
+        ports.push_back(port);
+    return ports;
+}
+
+ServerApp::~ServerApp() { Stop(); }
+
+bool ServerApp::Start(const ServerConfig& config, std::string& error)
+{
+    Store::Options options;
+    options.ticket_lifetime_seconds = config.ticket_lifetime_seconds;
+    store_ = Store::Open(config.data_dir, options, error);
+    if (!store_)
+        return false;
+    sessions_ = std::make_unique<SessionTable>(config.session_timeout);
+    addressing_.public_host = config.public_host;
+    sync_service_ = std::make_unique<SyncService>(*store_, *sessions_, addressing_);
+    data_service_ = std::make_unique<DataService>(*store_);
+    io_ = std::make_unique<asio::io_context>();
+
+    http_ = std::make_unique<HttpService>(*store_, *sessions_);
+    if (!http_->Start(config.bind_address, config.http_port, config.static_dir, error))
+        return false;
+    addressing_.http_port = http_->port();
+
+    data_ = std::make_unique<PacketServer>(
+        *io_, "data", [this](const PeerInfo& peer) { return data_service_->Connect(peer); }, config.idle_timeout);
+    if (!data_->Listen(config.bind_address, {config.data_port}, error))
+        return false;
+    addressing_.data_port = data_->port();
+
+    sync_ = std::make_unique<PacketServer>(
+        *io_, "sync", [this](const PeerInfo& peer) { return sync_service_->Connect(peer); }, config.idle_timeout);
+    if (!sync_->Listen(config.bind_address, config.sync_ports, error))
+        return false;
+
+    unsigned count = config.threads ? config.threads : std::thread::hardware_concurrency();
+    if (count < 2)
+        count = 2;
+    for (unsigned i = 0; i < count; ++i)
+        threads_.emplace_back([this] { io_->run(); });
+    running_ = true;
+    LogLine("listening: sync " + config.bind_address + ":" + std::to_string(sync_port()) + ", data " +
+            std::to_string(data_port()) + ", http " + std::to_string(http_port()));
+    return true;
+}
+
+void ServerApp::Stop()
+{
+    if (http_)
+        http_->Stop();
+    if (io_)
+        io_->stop();
+    for (auto& thread : threads_)
+        thread.join();
+    threads_.clear();
+    if (sync_)
+        sync_->Stop();
+    if (data_)
+        data_->Stop();
+    if (running_)
+        LogLine("stopped");
+    running_ = false;
+}
+
+}  // namespace Tessel

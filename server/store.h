@@ -1,0 +1,132 @@
+// Persistent state of the server: accounts, entries and upload tickets in
+// SQLite, file contents as files named by their MD5 under objects/. Every
+// write runs in one transaction under one writer lock; readers run in
+// parallel on pooled connections.
+#pragma once
+
+#include "crypto.h"
+#include "sqlite_db.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace Tessel {
+
+// More entries per folder would let a listing outgrow what the client
+// accepts in one reply (64 MiB).
+constexpr size_t kMaxFolderEntries = 100000;
+constexpr int64_t kRootFolder = 0;
+
+struct AccountRecord {
+    int64_t id = 0;
+    std::string name;
+    uint64_t quota = 0;
+    uint64_t used = 0;
+    bool frozen = false;
+    PasswordHash password;
+};
+
+struct EntryRow {
+    int64_t id = 0;
+    int64_t parent_id = 0;
+    bool is_file = false;
+    uint32_t update_time = 0;
+    std::string md5;
+    uint64_t size = 0;
+    std::string name;
+};
+
+struct TicketRow {
+    std::string token;
+    int64_t account_id = 0;
+    int64_t parent_id = 0;
+    std::string name;
+    uint64_t size = 0;
+    std::string md5;
+    int64_t created = 0;
+};
+
+enum class StoreStatus {
+    Ok,
+    NotFound,       // no such entry, account or ticket
+    NoSuchFolder,   // the parent folder does not exist
+    NameTaken,      // another entry already has the name
+    FolderExists,   // CreateFolder: a folder of that name is already there
+    Unchanged,      // RenameEntry: the entry already has exactly that name
+    FolderFull,
+    NoSpace,
+    ContentKnown,   // BeginUpload: the file was created from stored content
+    Mismatch,       // FinishUpload: received bytes differ in size or MD5
+    Error,          // storage failure
+};
+
+struct AccountChange {
+    std::optional<std::string> password_digest;
+    std::optional<uint64_t> quota;
+    std::optional<bool> frozen;
+};
+
+class Store {
+public:
+    struct Options {
+        int64_t ticket_lifetime_seconds = 7 * 24 * 3600;
+    };
+
+    // Creates the data directory layout and the database; an existing one is
+    // left as it is.
+    static bool Initialize(const std::string& dir, std::string& error);
+    // Opens an initialized data directory and removes what an interrupted
+    // run left behind (temporary files, unreferenced contents, expired
+    // tickets).
+    static std::unique_ptr<Store> Open(const std::string& dir, const Options& options, std::string& error);
+
+    StoreStatus AddAccount(const std::string& name, const std::string& password_digest, uint64_t quota, bool frozen);
+    StoreStatus UpdateAccount(const std::string& name, const AccountChange& change);
+    bool FindAccount(const std::string& name, AccountRecord& out);
+    bool GetAccount(int64_t id, AccountRecord& out);
+
+    StoreStatus ListFolder(int64_t account, int64_t folder, std::vector<EntryRow>& out);
+    StoreStatus GetEntry(int64_t account, int64_t id, EntryRow& out);
+    StoreStatus Lookup(int64_t account, int64_t parent, const std::string& name, EntryRow& out);
+    StoreStatus CreateFolder(int64_t account, int64_t parent, const std::string& name, EntryRow& out);
+    StoreStatus Rename(int64_t account, int64_t id, const std::string& new_name, EntryRow& out);
+    StoreStatus Delete(int64_t account, int64_t parent, const std::vector<int64_t>& ids);
+
+    // Ok with a new ticket, ContentKnown with the created file in entry, or a
+    // refusal.
+    StoreStatus BeginUpload(int64_t account, int64_t parent, const std::string& name, uint64_t size,
+                            const std::string& md5, TicketRow& ticket, EntryRow& entry);
+    // NotFound for unknown and expired tickets.
+    StoreStatus FindTicket(const std::string& token, TicketRow& out);
+    // Moves the verified part file into the contents and creates or replaces
+    // the file entry.
+    StoreStatus CommitUpload(const TicketRow& ticket, EntryRow& out);
+    void DropTicket(const std::string& token);
+
+    std::string PartPath(const std::string& token) const;
+    std::string ObjectPath(const std::string& md5) const;
+
+private:
+    Store(std::string dir, const Options& options);
+    bool Sweep();
+    bool FolderExists(SqliteConnection& db, int64_t account, int64_t folder);
+    bool NextUpdateTime(SqliteConnection& db, int64_t account, uint32_t& stamp);
+    bool CountChildren(SqliteConnection& db, int64_t account, int64_t folder, int64_t& count);
+    bool FindByName(SqliteConnection& db, int64_t account, int64_t parent, const std::string& key,
+                    std::optional<EntryRow>& out);
+    bool AdjustUsed(SqliteConnection& db, int64_t account, int64_t delta);
+    void CollectGarbage(SqliteConnection& db, const std::vector<std::string>& md5s);
+    bool PlaceObject(const std::string& part, const std::string& md5);
+    bool ExpiredTicket(const TicketRow& ticket) const;
+
+    std::string dir_;
+    Options options_;
+    ConnectionPool pool_;
+    std::mutex write_mutex_;
+};
+
+}  // namespace Tessel
