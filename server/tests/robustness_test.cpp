@@ -1,1 +1,190 @@
+// Hostile and broken input: no crash, no hang, no effect on stored data,
+// and no effect on other connections.
+#include "crypto.h"
+#include "test_client.h"
+
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <random>
+#include <thread>
+
+namespace Tessel {
+namespace {
+
+class RobustnessTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(server_.ok());
+        ASSERT_TRUE(witness_.Connect(server_.sync_port()));
+        ASSERT_EQ(witness_.SignOn("demo", "demo123"), ResSignedOn);
+        ASSERT_EQ(witness_.CreateFolder(0, "keep", &folder_), ResFolderCreated);
+    }
+
+    // The stored data and the witness connection are as before.
+    void ExpectIntact()
+    {
+        std::vector<EntryRecord> root;
+        ASSERT_EQ(witness_.ListFolder(0, &root), ResFolderListed);
+        ASSERT_EQ(root.size(), 1u);
+        EXPECT_EQ(root[0].id, folder_);
+        EXPECT_EQ(root[0].name, "keep");
+    }
+
+    TestServer server_;
+    TestClient witness_;
+    int32_t folder_ = 0;
+};
+
+TEST_F(RobustnessTest, FramingFaultsCloseOnlyTheirConnection)
+{
+    const Bytes good = BuildRequest(1, CmdListFolder, Bytes(8, 0));
+    std::vector<Bytes> faults;
+    Bytes bad = good;
+    bad[0] = 0x99;  // magic
+    faults.push_back(bad);
+    bad = good;
+    bad[4] = 1;  // version
+    faults.push_back(bad);
+    bad = good;
+    bad[6] = 2;  // a reply, not a request
+    faults.push_back(bad);
+    bad = good;
+    bad[8] = 0xFF;
+    bad[9] = 0xFF;
+    bad[10] = 0xFF;
+    bad[11] = 0x7F;  // two gigabytes announced
+    faults.push_back(bad);
+    faults.push_back(Bytes(26, 0));
+    for (const Bytes& fault : faults) {
+        TestClient client;
+        ASSERT_TRUE(client.Connect(server_.sync_port()));
+        ASSERT_TRUE(client.SendRaw(fault));
+        EXPECT_TRUE(client.WaitClosed(5000));
+    }
+    ExpectIntact();
+}
+
+TEST_F(RobustnessTest, ABadChecksumDropsOnlyThatRequest)
+{
+    Bytes bad = BuildRequest(9, CmdCreateFolder, Bytes{0, 0, 0, 0, 1, 0, 'z'});
+    bad[27] ^= 0x40;
+    ASSERT_TRUE(witness_.SendRaw(bad));
+    std::vector<EntryRecord> root;
+    ASSERT_EQ(witness_.ListFolder(0, &root), ResFolderListed) << "the connection goes on";
+    ExpectIntact();
+}
+
+TEST_F(RobustnessTest, SplitRequestsAreAssembled)
+{
+    const Bytes packet = BuildRequest(42, CmdListFolder, Bytes(8, 0));
+    ASSERT_TRUE(witness_.SendRaw(packet.data(), 1));
+    ASSERT_TRUE(witness_.SendRaw(packet.data() + 1, 15));
+    ASSERT_TRUE(witness_.SendRaw(packet.data() + 16, packet.size() - 16));
+    ReplyView reply;
+    ASSERT_TRUE(witness_.ReadReply(reply));
+    EXPECT_EQ(reply.sequence, 42u);
+    EXPECT_EQ(reply.result, ResFolderListed);
+}
+
+TEST_F(RobustnessTest, OversizedBlocksCloseTheDataConnection)
+{
+    TicketReply ticket;
+    ASSERT_EQ(witness_.BeginUpload(0, "f", 10, Md5Hex("0123456789"), &ticket), ResTicketGranted);
+    TestClient data;
+    ASSERT_TRUE(data.Connect(ticket.port));
+    PayloadWriter out;
+    out.Fixed(ticket.token, kTokenSize);
+    out.U64(0);
+    out.U32(0xFFFFFFFFu);
+    ASSERT_TRUE(data.SendRaw(BuildRequest(1, CmdUploadBlock, out.Take())));
+    ReplyView reply;
+    ASSERT_TRUE(data.ReadReply(reply));
+    EXPECT_EQ(reply.result, ResTicketInvalid);
+    EXPECT_TRUE(data.WaitClosed(5000));
+    TestClient again;
+    ASSERT_TRUE(again.Connect(ticket.port));
+    EXPECT_EQ(again.UploadBlock(ticket.token, 0, "0123456789"), ResBlockAccepted) << "the ticket is unharmed";
+    EXPECT_EQ(again.FinishUpload(ticket.token), ResUploadComplete);
+}
+
+TEST_F(RobustnessTest, RandomPayloadsForEveryCommandLeaveDataIntact)
+{
+    std::mt19937 random(12345);
+    const uint16_t commands[] = {CmdSignOn,     CmdSignOff,      CmdAccountInfo, CmdListFolder,
+                                 CmdRenameEntry, CmdDeleteEntries, CmdCreateFolder, CmdLookupEntry,
+                                 CmdBeginUpload, CmdFinishUpload, 0,              65535};
+    TestClient fuzz;
+    ASSERT_TRUE(fuzz.Connect(server_.sync_port()));
+    ASSERT_EQ(fuzz.SignOn("small", "small123"), ResSignedOn);
+    for (int i = 0; i < 400; ++i) {
+        const uint16_t command = commands[random() % (sizeof commands / sizeof commands[0])];
+        Bytes payload(random() % 80);
+        for (uint8_t& b : payload)
+            b = static_cast<uint8_t>(random());
+        const int result = fuzz.Exchange(command, payload);
+        if (result == 0) {
+            // A refusal that closes the link is allowed; start over.
+            ASSERT_TRUE(fuzz.Connect(server_.sync_port()));
+            ASSERT_EQ(fuzz.SignOn("small", "small123"), ResSignedOn);
+        }
+    }
+    ExpectIntact();
+}
+
+TEST(Idle, IdleConnectionsAreClosed)
+{
+    ServerConfig config;
+    config.idle_timeout = std::chrono::seconds(1);
+    TestServer server(config);
+    ASSERT_TRUE(server.ok());
+    TestClient idle, half;
+    ASSERT_TRUE(idle.Connect(server.sync_port()));
+    ASSERT_TRUE(half.Connect(server.data_port()));
+    const Bytes packet = BuildRequest(1, CmdListFolder, Bytes(8, 0));
+    ASSERT_TRUE(half.SendRaw(packet.data(), 10));  // a request that never completes
+    EXPECT_TRUE(idle.WaitClosed(5000));
+    EXPECT_TRUE(half.WaitClosed(5000));
+}
+
+TEST(Concurrency, ManyClientsAtOnce)
+{
+    TestServer server;
+    ASSERT_TRUE(server.ok());
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            TestClient client;
+            if (!client.Connect(server.sync_port()) || client.SignOn("demo", "demo123") != ResSignedOn) {
+                ++failures;
+                return;
+            }
+            int32_t folder = 0;
+            if (client.CreateFolder(0, "t" + std::to_string(t), &folder) != ResFolderCreated)
+                ++failures;
+            for (int i = 0; i < 20; ++i) {
+                const std::string content = "thread " + std::to_string(t) + " file " + std::to_string(i);
+                if (UploadFile(client, server.data_port(), folder, "f" + std::to_string(i), content) !=
+                    ResUploadComplete)
+                    ++failures;
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(failures.load(), 0);
+    TestClient check;
+    ASSERT_TRUE(check.Connect(server.sync_port()));
+    ASSERT_EQ(check.SignOn("demo", "demo123"), ResSignedOn);
+    std::vector<EntryRecord> root;
+    ASSERT_EQ(check.ListFolder(0, &root), ResFolderListed);
+    EXPECT_EQ(root.size(), 8u);
+    std::vector<EntryRecord> some;
+    ASSERT_EQ(check.ListFolder(root[0].id, &some), ResFolderListed);
+    EXPECT_EQ(some.size(), 20u);
+}
+
+}  // namespace
+}  // namespace Tessel
