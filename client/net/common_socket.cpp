@@ -168,8 +168,10 @@ bool CCommonSocket::Connect(const char* host, uint16_t port)
     return true;
 }
 
-int CCommonSocket::WaitOnce(DWORD milliseconds, SOCKET wake, bool* woken)
+int CCommonSocket::WaitFor(DWORD milliseconds, SOCKET wake, bool* woken)
 {
+    if (handle_ == INVALID_SOCKET)
+        return -1;
     fd_set readable;
     FD_ZERO(&readable);
     FD_SET(handle_, &readable);
@@ -190,16 +192,11 @@ int CCommonSocket::WaitOnce(DWORD milliseconds, SOCKET wake, bool* woken)
 
 int CCommonSocket::WaitReadable(DWORD milliseconds)
 {
-    return WaitReadable(milliseconds, INVALID_SOCKET, nullptr);
-}
-
-int CCommonSocket::WaitReadable(DWORD milliseconds, SOCKET wake, bool* woken)
-{
     if (handle_ == INVALID_SOCKET)
         return -1;
     for (DWORD i = 0; i < milliseconds / kWaitSlice + 1; ++i) {
-        const int result = WaitOnce(kWaitSlice, wake, woken);
-        if (result != 0 || (woken != nullptr && *woken))
+        const int result = WaitFor(kWaitSlice, INVALID_SOCKET, nullptr);
+        if (result != 0)
             return result;
     }
     return 0;
@@ -213,7 +210,7 @@ int CCommonSocket::Receive(char (&buffer)[kReceiveBufferSize])
     while (gathered < kReceiveBufferSize) {
         // The first wait lets the data arrive; after that only what is
         // already there is read, so a reply is never held back.
-        const int ready = WaitOnce(gathered == 0 ? kWaitSlice : 0, INVALID_SOCKET, nullptr);
+        const int ready = WaitFor(gathered == 0 ? kWaitSlice : 0, INVALID_SOCKET, nullptr);
         if (ready < 0)
             return ready;
         if (ready == 0)

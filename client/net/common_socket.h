@@ -45,9 +45,10 @@ public:
     bool Connect(const char* host, uint16_t port);
     // Positive when readable, 0 when not within the time, negative on error.
     int WaitReadable(DWORD milliseconds);
-    // The same, also returning at once when wake becomes readable (then
-    // *woken is set and the result is 0).
-    int WaitReadable(DWORD milliseconds, SOCKET wake, bool* woken);
+    // One wait of the given time that also returns when wake (if not
+    // INVALID_SOCKET) becomes readable; then *woken is set and the result
+    // is 0 unless the socket is readable too.
+    int WaitFor(DWORD milliseconds, SOCKET wake, bool* woken);
     // Reads what is there, up to the buffer's size: returns once no more
     // bytes are immediately available. Negative without a socket or when
     // the wait fails.
@@ -59,8 +60,6 @@ public:
     bool IsConnected() const { return connected_ != 0; }
 
 private:
-    int WaitOnce(DWORD milliseconds, SOCKET wake, bool* woken);
-
     SOCKET handle_ = INVALID_SOCKET;
     int family_ = AF_INET;
     uint8_t connected_ = 0;

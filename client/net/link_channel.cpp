@@ -1,0 +1,335 @@
+#include "client/net/link_channel.h"
+
+#include <process.h>
+#include <sensapi.h>
+
+#include <algorithm>
+
+#include "client/shell/app_state.h"
+
+namespace Net {
+
+namespace {
+
+constexpr DWORD kReconnectPause = 1000;
+constexpr DWORD kQuietWait = 200;
+constexpr DWORD kStartWaitStep = 100;
+constexpr DWORD kWatchStep = 1000;
+constexpr int kWatchSteps = 10;
+
+std::atomic<bool> g_watcher_running{false};
+
+bool LeavesStateAlone(Helper::AppState state)
+{
+    using Helper::AppState;
+    return state == AppState::Starting || state == AppState::NotBound || state == AppState::Offline ||
+           state == AppState::FolderMissing || state == AppState::AccountFrozen;
+}
+
+// Gives the link ten seconds, then moves a signed-on application to Offline
+// so that the controller signs on again.
+unsigned __stdcall WatchLink(void* channel_pointer)
+{
+    const auto* channel = static_cast<const CLinkChannel*>(channel_pointer);
+    for (int step = 0; step < kWatchSteps && channel->State() == LinkDown; ++step)
+        Sleep(kWatchStep);
+    Helper::AppState previous = Helper::GetAppState();
+    bool moved = false;
+    while (!LeavesStateAlone(previous) && !moved)
+        moved = Helper::App().state.compare_exchange_weak(previous, Helper::AppState::Offline);
+    g_watcher_running.store(false);
+    if (moved)
+        Helper::NotifyStateRefresh(previous);
+    return 0;
+}
+
+void StartLinkWatcher(const CLinkChannel* channel)
+{
+    if (g_watcher_running.exchange(true))
+        return;
+    const uintptr_t thread =
+        _beginthreadex(nullptr, 0, WatchLink, const_cast<CLinkChannel*>(channel), 0, nullptr);
+    if (thread == 0)
+        g_watcher_running.store(false);
+    else
+        CloseHandle(reinterpret_cast<HANDLE>(thread));
+}
+
+bool NetworkAlive()
+{
+    DWORD flags = 0;
+    return IsNetworkAlive(&flags) != FALSE;
+}
+
+}  // namespace
+
+bool CWakeSignal::Open()
+{
+    Close();
+    socket_ = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (socket_ == INVALID_SOCKET)
+        return false;
+    sockaddr_in self{};
+    self.sin_family = AF_INET;
+    self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof self;
+    u_long non_blocking = 1;
+    if (bind(socket_, reinterpret_cast<const sockaddr*>(&self), sizeof self) != 0 ||
+        getsockname(socket_, reinterpret_cast<sockaddr*>(&self), &length) != 0 ||
+        connect(socket_, reinterpret_cast<const sockaddr*>(&self), sizeof self) != 0 ||
+        ioctlsocket(socket_, FIONBIO, &non_blocking) != 0) {
+        Close();
+        return false;
+    }
+    return true;
+}
+
+void CWakeSignal::Close()
+{
+    if (socket_ != INVALID_SOCKET)
+        closesocket(socket_);
+    socket_ = INVALID_SOCKET;
+}
+
+void CWakeSignal::Signal()
+{
+    const char one = 1;
+    if (socket_ != INVALID_SOCKET)
+        send(socket_, &one, 1, 0);
+}
+
+void CWakeSignal::Drain()
+{
+    char sink[64];
+    while (socket_ != INVALID_SOCKET && recv(socket_, sink, sizeof sink, 0) > 0) {
+    }
+}
+
+CLinkChannel::CLinkChannel()
+    : data_ready_(MakeEvent(true)),
+      state_changed_(MakeEvent(false)),
+      link_down_(MakeEvent(false)),
+      stop_signal_(MakeEvent(true))
+{
+}
+
+CLinkChannel::~CLinkChannel()
+{
+    Stop();
+}
+
+bool CLinkChannel::Configure(const std::vector<std::string>& hosts, const std::vector<uint16_t>& ports,
+                             bool watch, DWORD wait_ms)
+{
+    {
+        std::lock_guard<std::mutex> hold(control_);
+        StopLocked();
+        hosts_ = hosts;
+        ports_ = ports;
+        ResetEvent(data_ready_.Get());
+        ResetEvent(state_changed_.Get());
+        ResetEvent(link_down_.Get());
+        ResetEvent(stop_signal_.Get());
+        watch_.store(watch);
+        wake_.Open();
+        unsigned id = 0;
+        const uintptr_t thread = _beginthreadex(nullptr, 0, ThreadMain, this, CREATE_SUSPENDED, &id);
+        if (thread == 0)
+            return false;
+        thread_.Reset(reinterpret_cast<HANDLE>(thread));
+        generation_.store(id);
+        stopped_.store(false);
+        ResumeThread(thread_.Get());
+    }
+    for (DWORD waited = 0; waited + kStartWaitStep <= wait_ms && state_.load() == LinkDown;
+         waited += kStartWaitStep)
+        WaitForSingleObject(state_changed_.Get(), kStartWaitStep);
+    return true;
+}
+
+void CLinkChannel::Stop()
+{
+    std::lock_guard<std::mutex> hold(control_);
+    StopLocked();
+}
+
+void CLinkChannel::StopLocked()
+{
+    if (stopped_.exchange(true))
+        return;
+    generation_.store(0);
+    SetEvent(stop_signal_.Get());
+    wake_.Signal();
+    if (thread_)
+        WaitForSingleObject(thread_.Get(), INFINITE);
+    thread_.Reset();
+    socket_.Close();
+    SetState(LinkDown);
+    wake_.Close();
+    ClearQueues();
+    hosts_.clear();
+    ports_.clear();
+}
+
+void CLinkChannel::ClearQueues()
+{
+    {
+        std::lock_guard<std::mutex> hold(out_lock_);
+        outgoing_.clear();
+    }
+    std::lock_guard<std::mutex> hold(in_lock_);
+    incoming_.clear();
+    ResetEvent(data_ready_.Get());
+}
+
+uint64_t CLinkChannel::Enqueue(Bytes bytes)
+{
+    const uint64_t tag = tag_.load();
+    {
+        std::lock_guard<std::mutex> hold(out_lock_);
+        const bool waiting = std::any_of(outgoing_.begin(), outgoing_.end(),
+                                         [&](const LinkItem& item) { return item.bytes == bytes; });
+        if (!waiting)
+            outgoing_.push_back(LinkItem{std::move(bytes), tag});
+    }
+    wake_.Signal();
+    return tag;
+}
+
+bool CLinkChannel::TakeIncoming(LinkItem* chunk)
+{
+    std::lock_guard<std::mutex> hold(in_lock_);
+    if (incoming_.empty()) {
+        ResetEvent(data_ready_.Get());
+        return false;
+    }
+    *chunk = std::move(incoming_.front());
+    incoming_.pop_front();
+    return true;
+}
+
+void CLinkChannel::SetState(long state)
+{
+    const long before = state_.exchange(state);
+    if (state == LinkDown) {
+        tag_.store(0);
+        ResetEvent(state_changed_.Get());
+        if (before != LinkDown) {
+            SetEvent(link_down_.Get());
+            if (watch_.load())
+                StartLinkWatcher(this);
+        }
+        return;
+    }
+    ResetEvent(link_down_.Get());
+    SetEvent(state_changed_.Get());
+}
+
+unsigned __stdcall CLinkChannel::ThreadMain(void* self)
+{
+    auto* channel = static_cast<CLinkChannel*>(self);
+    channel->Run(GetCurrentThreadId());
+    return 0;
+}
+
+bool CLinkChannel::ConnectSearch()
+{
+    for (const std::string& host : hosts_) {
+        for (uint16_t port : ports_) {
+            if (socket_.Connect(host.c_str(), port)) {
+                tag_.store(++connections_);
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool CLinkChannel::ReconnectUntilUp(DWORD generation)
+{
+    while (generation_.load() == generation) {
+        if (ConnectSearch())
+            return true;
+        WaitForSingleObject(stop_signal_.Get(), kReconnectPause);
+    }
+    return false;
+}
+
+bool CLinkChannel::SendNext()
+{
+    LinkItem item;
+    {
+        std::lock_guard<std::mutex> hold(out_lock_);
+        if (outgoing_.empty())
+            return false;
+        item = std::move(outgoing_.front());
+        outgoing_.pop_front();
+    }
+    const int sent = socket_.Send(item.bytes.data(), item.bytes.size());
+    if (sent <= 0) {
+        char text[kErrorTextSize];
+        SocketErrorText(sizeof text, WSAGetLastError(), text);
+    }
+    SetState(sent > 0 ? LinkSent : LinkDown);
+    return true;
+}
+
+// Received data goes first: after a receipt the socket is asked once more,
+// without waiting, before anything queued is sent.
+void CLinkChannel::ReceiveOrRest()
+{
+    const bool after_receipt = state_.load() == LinkReceived;
+    bool woken = false;
+    const int ready = socket_.WaitFor(after_receipt ? 0 : kQuietWait, wake_.Handle(), &woken);
+    if (woken)
+        wake_.Drain();
+    if (ready < 0) {
+        SetState(LinkDown);
+        return;
+    }
+    if (ready == 0) {
+        if (!woken || after_receipt)
+            SetState(LinkQuiet);
+        return;
+    }
+    LinkItem chunk;
+    chunk.tag = tag_.load();
+    const int got = socket_.Receive(receive_buffer_);
+    if (got <= 0) {
+        if (got < 0) {
+            char text[kErrorTextSize];
+            SocketErrorText(sizeof text, WSAGetLastError(), text);
+        }
+        socket_.Close();
+        SetState(LinkDown);
+        return;
+    }
+    chunk.bytes.assign(receive_buffer_, receive_buffer_ + got);
+    {
+        std::lock_guard<std::mutex> hold(in_lock_);
+        incoming_.push_back(std::move(chunk));
+        SetEvent(data_ready_.Get());
+    }
+    SetState(LinkReceived);
+}
+
+void CLinkChannel::Run(DWORD generation)
+{
+    SetState(ConnectSearch() ? LinkQuiet : LinkDown);
+    while (generation_.load() == generation) {
+        if (state_.load() == LinkDown) {
+            if (!ReconnectUntilUp(generation))
+                return;
+            SetState(LinkQuiet);
+        }
+        if (!NetworkAlive()) {
+            SetState(LinkDown);
+            continue;
+        }
+        if (state_.load() != LinkReceived && SendNext())
+            continue;
+        ReceiveOrRest();
+    }
+}
+
+}  // namespace Net

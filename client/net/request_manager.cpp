@@ -1,0 +1,258 @@
+#include "client/net/request_manager.h"
+
+#include <process.h>
+
+#include "client/net/packet_assembler.h"
+#include "client/net/session.h"
+#include "deployment.h"
+
+namespace Net {
+
+namespace {
+
+constexpr DWORD kFirstConnectionWait = 3000;
+constexpr DWORD kSessionWait = 100;
+constexpr int kTimeoutsBeforeRestart = 10;
+
+std::mutex g_server_lock;
+std::string g_test_host;
+std::vector<uint16_t> g_test_ports;
+
+std::string SyncHost()
+{
+    const wchar_t* wide = TAVO_SYNC_HOST_W;
+    const int length = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 1)
+        return {};
+    std::string host(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, &host[0], length, nullptr, nullptr);
+    host.resize(static_cast<size_t>(length - 1));
+    return host;
+}
+
+std::vector<uint16_t> SyncPorts()
+{
+    std::vector<uint16_t> ports;
+    for (uint16_t port = 6666; port <= 7566; port += 100)
+        ports.push_back(port);
+    return ports;
+}
+
+}  // namespace
+
+CRequestManager::CRequestManager() : stop_event_(MakeEvent(true, true)) {}
+
+CRequestManager::~CRequestManager()
+{
+    Stop();
+}
+
+bool CRequestManager::Start(const std::vector<std::string>& hosts, const std::vector<uint16_t>& ports,
+                            bool watch)
+{
+    std::lock_guard<std::mutex> hold(control_);
+    StopLocked();
+    channel_.Configure(hosts, ports, watch, kFirstConnectionWait);
+    ResetEvent(stop_event_.Get());
+    unsigned id = 0;
+    const uintptr_t thread = _beginthreadex(nullptr, 0, SessionMain, this, CREATE_SUSPENDED, &id);
+    if (thread == 0)
+        return false;
+    session_thread_.Reset(reinterpret_cast<HANDLE>(thread));
+    session_id_.store(id);
+    ResumeThread(session_thread_.Get());
+    return true;
+}
+
+void CRequestManager::Stop()
+{
+    std::lock_guard<std::mutex> hold(control_);
+    StopLocked();
+}
+
+void CRequestManager::StopLocked()
+{
+    if (channel_.IsStopped())
+        return;
+    SetEvent(stop_event_.Get());
+    session_id_.store(0);
+    if (session_thread_)
+        WaitForSingleObject(session_thread_.Get(), INFINITE);
+    session_thread_.Reset();
+    channel_.Stop();
+    std::lock_guard<std::mutex> hold(pending_lock_);
+    pending_.clear();
+}
+
+int CRequestManager::SendAndWait(Bytes* packet, uint16_t expected_command, DWORD timeout, uint32_t sequence)
+{
+    if (channel_.IsStopped())
+        return -1;
+    if (IsSignalled(stop_event_.Get()) || packet == nullptr || packet->empty())
+        return 0;
+    if (expected_command == 0)
+        expected_command = PacketCommand(*packet);
+    if (sequence == 0)
+        sequence = PacketSequence(*packet);
+    const uint64_t tag = channel_.Enqueue(std::move(*packet));
+    packet->clear();
+    if (timeout == 0)
+        return static_cast<int>(sequence);
+
+    auto record = std::make_shared<PendingRequest>();
+    record->command = expected_command;
+    record->sequence = sequence;
+    record->tag = tag;
+    {
+        std::lock_guard<std::mutex> hold(pending_lock_);
+        pending_.push_back(record);
+    }
+    const HANDLE events[] = {record->event.Get(), channel_.LinkDownEvent(), stop_event_.Get()};
+    DWORD wait = timeout;
+    for (;;) {
+        const DWORD woke = WaitForMultipleObjects(3, events, FALSE, wait);
+        if (woke == WAIT_OBJECT_0) {
+            timeout_count_.store(0);
+            std::lock_guard<std::mutex> hold(pending_lock_);
+            *packet = std::move(record->payload);
+            return record->result;
+        }
+        if (woke != WAIT_TIMEOUT) {
+            record->abandoned.store(true);
+            return -1;
+        }
+        // Only a connection that received nothing for a whole timeout gives up.
+        const DWORD quiet = GetTickCount() - last_receipt_.load();
+        if (quiet < timeout) {
+            wait = timeout - quiet;
+            continue;
+        }
+        record->abandoned.store(true);
+        return GiveUpAfterTimeout();
+    }
+}
+
+int CRequestManager::GiveUpAfterTimeout()
+{
+    if (timeout_count_.fetch_add(1) + 1 < kTimeoutsBeforeRestart)
+        return 0;
+    MainConnection().Stop();
+    DataConnection().Stop();
+    StartMainConnection();
+    return -1;
+}
+
+unsigned __stdcall CRequestManager::SessionMain(void* self)
+{
+    auto* manager = static_cast<CRequestManager*>(self);
+    manager->RunSession(GetCurrentThreadId());
+    return 0;
+}
+
+void CRequestManager::RunSession(DWORD id)
+{
+    PacketAssembler assembler;
+    LinkItem chunk;
+    size_t offset = 0;
+    bool carried = false;
+    while (session_id_.load() == id) {
+        if (!carried) {
+            WaitForSingleObject(channel_.DataReadyEvent(), kSessionWait);
+            carried = channel_.TakeIncoming(&chunk);
+            offset = 0;
+        }
+        if (carried) {
+            last_receipt_.store(GetTickCount());
+            size_t used = 0;
+            const auto outcome =
+                assembler.Feed(chunk.bytes.data() + offset, chunk.bytes.size() - offset, chunk.tag, &used);
+            offset += used;
+            carried = offset < chunk.bytes.size();
+            if (outcome == PacketAssembler::Outcome::Complete) {
+                Dispatch(assembler.TakeReply(), assembler.ReplyTag());
+                continue;
+            }
+            if (outcome == PacketAssembler::Outcome::Incompatible)
+                ReactToIncompatibleServer();
+        }
+        DropAbandoned();
+    }
+}
+
+void CRequestManager::Dispatch(Reply reply, uint64_t tag)
+{
+    std::lock_guard<std::mutex> hold(pending_lock_);
+    for (auto it = pending_.begin(); it != pending_.end();) {
+        PendingRequest& record = **it;
+        if (record.abandoned.load()) {
+            it = pending_.erase(it);
+            continue;
+        }
+        if (record.command == reply.command && record.sequence == reply.sequence && record.tag == tag) {
+            record.result = reply.result;
+            record.payload = std::move(reply.payload);
+            SetEvent(record.event.Get());
+            pending_.erase(it);
+            return;
+        }
+        ++it;
+    }
+}
+
+// A reply still on its way for an abandoned request is assembled to its end
+// and then matches nothing; dropping it halfway would lose the packet
+// boundaries of everything after it.
+void CRequestManager::DropAbandoned()
+{
+    std::lock_guard<std::mutex> hold(pending_lock_);
+    pending_.remove_if([](const std::shared_ptr<PendingRequest>& record) { return record->abandoned.load(); });
+}
+
+CRequestManager& MainConnection()
+{
+    static CRequestManager manager;
+    return manager;
+}
+
+CRequestManager& DataConnection()
+{
+    static CRequestManager manager;
+    return manager;
+}
+
+bool StartMainConnection()
+{
+    std::vector<std::string> hosts;
+    std::vector<uint16_t> ports;
+    {
+        std::lock_guard<std::mutex> hold(g_server_lock);
+        hosts.push_back(g_test_host.empty() ? SyncHost() : g_test_host);
+        ports = g_test_ports.empty() ? SyncPorts() : g_test_ports;
+    }
+    return MainConnection().Start(hosts, ports, true);
+}
+
+bool StartDataConnection(uint32_t address, uint16_t port)
+{
+    return DataConnection().Start({FormatTicketAddress(address)}, {port}, false);
+}
+
+void StopConnections()
+{
+    MainConnection().Stop();
+    DataConnection().Stop();
+}
+
+bool IsMainLinkDown()
+{
+    return MainConnection().Channel().State() == LinkDown;
+}
+
+void SetServerForTesting(const std::string& host, const std::vector<uint16_t>& ports)
+{
+    std::lock_guard<std::mutex> hold(g_server_lock);
+    g_test_host = host;
+    g_test_ports = ports;
+}
+
+}  // namespace Net

@@ -1,0 +1,269 @@
+#include "client/net/request_manager.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <thread>
+
+#include "client/net/session.h"
+#include "client/net/tests/test_peer.h"
+#include "client/net/tests/wire_builders.h"
+#include "client/shell/app_state.h"
+
+namespace Net {
+namespace {
+
+using Wire::CTestPeer;
+using Wire::PeerRequest;
+
+void AnswerAtOnce(CTestPeer& peer, const PeerRequest& request)
+{
+    peer.Answer(request, 315, Bytes{1, 2, 3});
+}
+
+void Ignore(CTestPeer&, const PeerRequest&) {}
+
+class RequestManagerTest : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        StopConnections();
+        SetServerForTesting({}, {});
+        SetSessionHooks({});
+        Helper::SetStateRefreshHandler(nullptr);
+        Helper::SetAppState(Helper::AppState::Starting);
+    }
+};
+
+TEST_F(RequestManagerTest, RoundTripDeliversResultAndPayload)
+{
+    CTestPeer peer(AnswerAtOnce);
+    CRequestManager manager;
+    ASSERT_TRUE(manager.Start({"127.0.0.1"}, {peer.Port()}, false));
+    EXPECT_EQ(manager.Channel().State() == LinkDown, false);
+    Bytes packet = BuildLookupEntry(1, "x");
+    EXPECT_EQ(manager.SendAndWait(&packet, 0, 2000, 0), 315);
+    EXPECT_EQ(packet, (Bytes{1, 2, 3}));
+    manager.Stop();
+    Bytes after = BuildLookupEntry(1, "x");
+    EXPECT_EQ(manager.SendAndWait(&after, 0, 2000, 0), -1);
+}
+
+TEST_F(RequestManagerTest, MainConnectionFindsTheFifthPort)
+{
+    // The real port list, with only 7066 answering; skipped where another
+    // server holds one of these ports.
+    for (uint16_t port : {6666, 6766, 6866, 6966}) {
+        CCommonSocket probe;
+        if (probe.Connect("127.0.0.1", port)) {
+            probe.Close();
+            GTEST_SKIP() << "port " << port << " is in use";
+        }
+    }
+    CTestPeer peer(AnswerAtOnce, 7066);
+    if (!peer.Listening())
+        GTEST_SKIP() << "port 7066 is in use";
+    SetServerForTesting("127.0.0.1", {});
+    ASSERT_TRUE(StartMainConnection());
+    EXPECT_FALSE(IsMainLinkDown());
+    EXPECT_TRUE(peer.WaitForConnections(1, 3000));
+    EXPECT_EQ(peer.Connections(), 1);
+}
+
+TEST_F(RequestManagerTest, PortListIsTriedInOrder)
+{
+    CTestPeer peer(AnswerAtOnce);
+    SetServerForTesting("127.0.0.1", {Wire::UnusedPort(), Wire::UnusedPort(), peer.Port()});
+    ASSERT_TRUE(StartMainConnection());
+    EXPECT_FALSE(IsMainLinkDown());
+    Bytes packet = BuildLookupEntry(1, "y");
+    EXPECT_EQ(MainConnection().SendAndWait(&packet, 0, 2000, 0), 315);
+}
+
+TEST_F(RequestManagerTest, IdenticalPacketsWaitingTogetherGoOutOnce)
+{
+    const uint16_t port = Wire::UnusedPort();
+    CRequestManager manager;
+    ASSERT_TRUE(manager.Start({"127.0.0.1"}, {port}, false));
+    ASSERT_EQ(manager.Channel().State(), LinkDown);
+    const Bytes packet = BuildListFolder(4);
+    Bytes first = packet;
+    Bytes second = packet;
+    EXPECT_EQ(manager.SendAndWait(&first, 0, 0, 0), static_cast<int>(PacketSequence(packet)));
+    EXPECT_EQ(manager.SendAndWait(&second, 0, 0, 0), static_cast<int>(PacketSequence(packet)));
+    Bytes other = BuildListFolder(5);
+    manager.SendAndWait(&other, 0, 0, 0);
+
+    CTestPeer peer(Ignore, port);
+    ASSERT_TRUE(peer.Listening());
+    ASSERT_TRUE(peer.WaitForRequests(2, 5000));
+    EXPECT_FALSE(peer.WaitForRequests(3, 300));
+    const auto requests = peer.Requests();
+    EXPECT_EQ(requests[0].packet, packet);
+    EXPECT_EQ(ReadU32(&requests[1].packet[26]), 5u);
+}
+
+TEST_F(RequestManagerTest, SplitAndMergedRepliesAreAssembled)
+{
+    CTestPeer peer([](CTestPeer& p, const PeerRequest& request) {
+        const Bytes reply = Wire::MakeReply(request.sequence, request.command, 301, Bytes(4, 0));
+        if (ReadU32(&request.packet[26]) == 1) {
+            p.Send(Bytes(reply.begin(), reply.begin() + 1));
+            Sleep(30);
+            p.Send(Bytes(reply.begin() + 1, reply.begin() + 16));
+            Sleep(30);
+            p.Send(Bytes(reply.begin() + 16, reply.end()));
+        }
+    });
+    CRequestManager manager;
+    ASSERT_TRUE(manager.Start({"127.0.0.1"}, {peer.Port()}, false));
+    Bytes split = BuildListFolder(1);
+    EXPECT_EQ(manager.SendAndWait(&split, 0, 3000, 0), 301);
+    EXPECT_EQ(split.size(), 4u);
+
+    // Two replies in one chunk: the peer answers the second request with
+    // both replies at once.
+    Bytes a = BuildListFolder(2);
+    Bytes b = BuildListFolder(3);
+    const uint32_t seq_a = PacketSequence(a);
+    const uint32_t seq_b = PacketSequence(b);
+    auto first = std::async(std::launch::async, [&] { return manager.SendAndWait(&a, 0, 3000, 0); });
+    auto second = std::async(std::launch::async, [&] { return manager.SendAndWait(&b, 0, 3000, 0); });
+    ASSERT_TRUE(peer.WaitForRequests(3, 3000));
+    Bytes both = Wire::MakeReply(seq_a, CmdListFolder, 301, Bytes(4, 1));
+    const Bytes reply_b = Wire::MakeReply(seq_b, CmdListFolder, 301, Bytes(4, 2));
+    both.insert(both.end(), reply_b.begin(), reply_b.end());
+    peer.Send(both);
+    EXPECT_EQ(first.get(), 301);
+    EXPECT_EQ(second.get(), 301);
+    EXPECT_EQ(a, Bytes(4, 1));
+    EXPECT_EQ(b, Bytes(4, 2));
+}
+
+TEST_F(RequestManagerTest, ReplyOnANewConnectionIsNotDelivered)
+{
+    std::atomic<int> seen{0};
+    CTestPeer peer([&](CTestPeer&, const PeerRequest&) { ++seen; });
+    CRequestManager manager;
+    ASSERT_TRUE(manager.Start({"127.0.0.1"}, {peer.Port()}, false));
+    Bytes a = BuildListFolder(7);
+    Bytes b = BuildListFolder(8);
+    const uint32_t seq_a = PacketSequence(a);
+    const uint32_t seq_b = PacketSequence(b);
+    auto first = std::async(std::launch::async, [&] { return manager.SendAndWait(&a, 0, 1500, 0); });
+    auto second = std::async(std::launch::async, [&] { return manager.SendAndWait(&b, 0, 1500, 0); });
+    ASSERT_TRUE(peer.WaitForRequests(2, 3000));
+    peer.Drop();
+    ASSERT_TRUE(peer.WaitForConnections(2, 5000));
+    Bytes replies = Wire::MakeReply(seq_a, CmdListFolder, 301, {});
+    const Bytes reply_b = Wire::MakeReply(seq_b, CmdListFolder, 301, {});
+    replies.insert(replies.end(), reply_b.begin(), reply_b.end());
+    peer.Send(replies);
+    const int results[] = {first.get(), second.get()};
+    // The lost link wakes one waiter; the other runs into its timeout.
+    EXPECT_TRUE((results[0] == -1 && results[1] == 0) || (results[0] == 0 && results[1] == -1))
+        << results[0] << " " << results[1];
+}
+
+TEST_F(RequestManagerTest, TimeoutCountsFromTheLastReceipt)
+{
+    CTestPeer peer(Ignore);
+    CRequestManager manager;
+    ASSERT_TRUE(manager.Start({"127.0.0.1"}, {peer.Port()}, false));
+    std::atomic<bool> feeding{true};
+    std::thread feeder([&] {
+        // Replies that match nothing keep the connection receiving.
+        while (feeding.load()) {
+            peer.Send(Wire::MakeReply(0xFFFFFF, CmdListFolder, 301, {}));
+            Sleep(150);
+        }
+    });
+    Bytes packet = BuildListFolder(9);
+    const DWORD start = GetTickCount();
+    auto waiting = std::async(std::launch::async, [&] { return manager.SendAndWait(&packet, 0, 600, 0); });
+    EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(1500)), std::future_status::timeout);
+    feeding.store(false);
+    feeder.join();
+    EXPECT_EQ(waiting.get(), 0);
+    EXPECT_GE(GetTickCount() - start, 1500u);
+}
+
+TEST_F(RequestManagerTest, TenthTimeoutInARowRestartsTheConnections)
+{
+    CTestPeer peer(Ignore);
+    SetServerForTesting("127.0.0.1", {peer.Port()});
+    ASSERT_TRUE(StartMainConnection());
+    ASSERT_TRUE(peer.WaitForConnections(1, 3000));
+    for (int i = 1; i <= 9; ++i) {
+        Bytes packet = BuildListFolder(i);
+        ASSERT_EQ(MainConnection().SendAndWait(&packet, 0, 100, 0), 0) << i;
+    }
+    Bytes tenth = BuildListFolder(10);
+    EXPECT_EQ(MainConnection().SendAndWait(&tenth, 0, 100, 0), -1);
+    EXPECT_TRUE(peer.WaitForConnections(2, 5000));
+    EXPECT_TRUE(MainConnection().IsRunning());
+
+    Bytes eleventh = BuildListFolder(11);
+    EXPECT_EQ(MainConnection().SendAndWait(&eleventh, 0, 100, 0), -1);
+    EXPECT_TRUE(peer.WaitForConnections(3, 5000));
+}
+
+TEST_F(RequestManagerTest, IncompatibleVersionIsReportedAndNotMatched)
+{
+    static std::atomic<int> asked{0};
+    static std::atomic<LPARAM> notice{0};
+    asked = 0;
+    SessionHooks hooks;
+    hooks.post_notice = [](WPARAM, LPARAM lparam) { notice = lparam; };
+    hooks.ask_for_new_version = [] {
+        ++asked;
+        return false;
+    };
+    SetSessionHooks(hooks);
+    CTestPeer peer([](CTestPeer& p, const PeerRequest& request) {
+        p.Send(Wire::MakeReply(request.sequence, request.command, 301, {}, 0, 2));
+    });
+    CRequestManager manager;
+    ASSERT_TRUE(manager.Start({"127.0.0.1"}, {peer.Port()}, false));
+    Bytes packet = BuildListFolder(1);
+    EXPECT_EQ(manager.SendAndWait(&packet, 0, 500, 0), 0);
+    EXPECT_EQ(asked.load(), 1);
+    EXPECT_EQ(notice.load(), kNoticeIncompatibleServer);
+}
+
+TEST_F(RequestManagerTest, StopWakesEveryWaiterWithMinusOne)
+{
+    CTestPeer peer(Ignore);
+    CRequestManager manager;
+    ASSERT_TRUE(manager.Start({"127.0.0.1"}, {peer.Port()}, false));
+    Bytes a = BuildListFolder(1);
+    Bytes b = BuildLookupEntry(1, "b");
+    auto first = std::async(std::launch::async, [&] { return manager.SendAndWait(&a, 0, 20000, 0); });
+    auto second = std::async(std::launch::async, [&] { return manager.SendAndWait(&b, 0, 20000, 0); });
+    ASSERT_TRUE(peer.WaitForRequests(2, 3000));
+    manager.Stop();
+    EXPECT_EQ(first.get(), -1);
+    EXPECT_EQ(second.get(), -1);
+}
+
+TEST_F(RequestManagerTest, LostMainLinkMovesTheApplicationOffline)
+{
+    static std::atomic<int> previous{-1};
+    previous = -1;
+    Helper::SetStateRefreshHandler([](Helper::AppState before) { previous = static_cast<int>(before); });
+    CTestPeer peer(Ignore);
+    SetServerForTesting("127.0.0.1", {peer.Port()});
+    ASSERT_TRUE(StartMainConnection());
+    ASSERT_TRUE(peer.WaitForConnections(1, 3000));
+    Helper::SetAppState(Helper::AppState::Synced);
+    peer.Drop();
+    const DWORD deadline = GetTickCount() + 15000;
+    while (previous.load() < 0 && GetTickCount() < deadline)
+        Sleep(20);
+    EXPECT_EQ(previous.load(), static_cast<int>(Helper::AppState::Synced));
+    EXPECT_EQ(Helper::GetAppState(), Helper::AppState::Offline);
+}
+
+}  // namespace
+}  // namespace Net
