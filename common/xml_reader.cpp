@@ -59,6 +59,15 @@ std::u16string LocalPart(std::string_view qualified)
     return Utf8ToUtf16(qualified);
 }
 
+bool IsAscii(std::string_view s)
+{
+    for (char c : s) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
 bool StartsWith(std::string_view s, size_t pos, std::string_view prefix)
 {
     return s.size() - pos >= prefix.size() && s.compare(pos, prefix.size(), prefix) == 0;
@@ -74,9 +83,9 @@ XmlReader::XmlReader(std::string_view document) : doc_(document)
 
 const std::u16string* XmlReader::Attribute(std::u16string_view name) const
 {
-    for (const auto& attribute : attributes_) {
-        if (attribute.first == name)
-            return &attribute.second;
+    for (size_t i = 0; i < attribute_count_; ++i) {
+        if (attributes_[i].first == name)
+            return &attributes_[i].second;
     }
     return nullptr;
 }
@@ -95,7 +104,7 @@ XmlReadResult XmlReader::Read()
         return XmlReadResult::Error;
     local_name_.clear();
     value_.clear();
-    attributes_.clear();
+    attribute_count_ = 0;
     empty_element_ = false;
     if (AtEnd()) {
         type_ = XmlNodeType::None;
@@ -306,32 +315,55 @@ bool XmlReader::ReadAttributeValue(std::u16string* value)
 {
     if (AtEnd() || (doc_[pos_] != '"' && doc_[pos_] != '\''))
         return false;
-    char quote = doc_[pos_++];
-    for (;;) {
+    const char quote = doc_[pos_++];
+    while (!AtEnd()) {
+        // Plain printable ASCII is widened in one go.
         size_t run = pos_;
-        while (!AtEnd() && doc_[pos_] != quote && doc_[pos_] != '&' && doc_[pos_] != '<')
-            ++pos_;
-        if (AtEnd() || doc_[pos_] == '<')
-            return false;
-        std::string raw(doc_.substr(run, pos_ - run));
-        if (HasForbiddenControl(raw) || !IsValidUtf8(raw))
-            return false;
-        // Literal whitespace in a value reads as spaces; references keep
-        // what they name.
-        for (size_t i = 0; i < raw.size(); ++i) {
-            if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n')
-                raw.erase(i, 1);
-            if (raw[i] == '\t' || raw[i] == '\n' || raw[i] == '\r')
-                raw[i] = ' ';
+        while (run < doc_.size() && doc_[run] >= 0x20 && doc_[run] < 0x7F && doc_[run] != quote &&
+               doc_[run] != '&' && doc_[run] != '<')
+            ++run;
+        if (run > pos_) {
+            const size_t at = value->size();
+            value->resize(at + (run - pos_));
+            char16_t* dst = &(*value)[at];
+            for (size_t k = pos_; k < run; ++k)
+                *dst++ = static_cast<char16_t>(doc_[k]);
+            pos_ = run;
+            continue;
         }
-        *value += Utf8ToUtf16(raw);
-        if (doc_[pos_] == quote) {
+        const unsigned char c = static_cast<unsigned char>(doc_[pos_]);
+        if (c == static_cast<unsigned char>(quote)) {
             ++pos_;
             return true;
         }
-        if (!DecodeReference(value))
+        if (c == '<')
             return false;
+        if (c == '&') {
+            if (!DecodeReference(value))
+                return false;
+            continue;
+        }
+        if (c < 0x80) {
+            if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
+                return false;
+            // Literal whitespace reads as a space; a CR LF pair as one.
+            if (c == '\r' && pos_ + 1 < doc_.size() && doc_[pos_ + 1] == '\n')
+                ++pos_;
+            value->push_back(c == '\t' || c == '\n' || c == '\r' ? u' ' : static_cast<char16_t>(c));
+            ++pos_;
+            continue;
+        }
+        const size_t start = pos_;
+        while (!AtEnd() && static_cast<unsigned char>(doc_[pos_]) >= 0x80)
+            ++pos_;
+        std::string_view multibyte = doc_.substr(start, pos_ - start);
+        if (!IsValidUtf8(multibyte)) {
+            pos_ = start;
+            return false;
+        }
+        *value += Utf8ToUtf16(multibyte);
     }
+    return false;
 }
 
 XmlReadResult XmlReader::ReadStartTag()
@@ -359,13 +391,19 @@ XmlReadResult XmlReader::ReadStartTag()
             return Fail();
         ++pos_;
         SkipSpace();
-        std::u16string value;
-        if (!ReadAttributeValue(&value))
+        // Attribute slots are reused from node to node to spare allocations.
+        if (attribute_count_ == attributes_.size())
+            attributes_.emplace_back();
+        auto& slot = attributes_[attribute_count_];
+        slot.first.clear();
+        slot.second.clear();
+        for (char c : attribute_name)
+            slot.first.push_back(static_cast<unsigned char>(c));
+        if (!IsAscii(attribute_name))
+            slot.first = Utf8ToUtf16(attribute_name);
+        if (Attribute(slot.first) != nullptr || !ReadAttributeValue(&slot.second))
             return Fail();
-        std::u16string wide_name = Utf8ToUtf16(attribute_name);
-        if (Attribute(wide_name) != nullptr)
-            return Fail();
-        attributes_.emplace_back(std::move(wide_name), std::move(value));
+        ++attribute_count_;
     }
     empty_element_ = doc_[pos_] == '/';
     pos_ += empty_element_ ? 2 : 1;

@@ -46,7 +46,7 @@ public:
     // Depth of the current node: the document element is at depth 0.
     size_t Depth() const { return depth_; }
 
-    size_t AttributeCount() const { return attributes_.size(); }
+    size_t AttributeCount() const { return attribute_count_; }
     // The decoded value of the attribute with this exact name, or null.
     const std::u16string* Attribute(std::u16string_view name) const;
     const std::u16string& AttributeName(size_t index) const { return attributes_[index].first; }
@@ -83,6 +83,7 @@ private:
     std::u16string value_;
     bool empty_element_ = false;
     std::vector<std::pair<std::u16string, std::u16string>> attributes_;
+    size_t attribute_count_ = 0;
     std::vector<std::string_view> open_elements_;
 };
 

@@ -1,7 +1,5 @@
 #include "common/xml_writer.h"
 
-#include "common/utf.h"
-
 namespace Helper {
 
 namespace {
@@ -17,6 +15,17 @@ bool IsXmlChar(char32_t c)
     return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
            (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
 }
+
+struct PlainTable {
+    bool plain[128] = {};
+    constexpr PlainTable()
+    {
+        for (int c = 0x20; c < 0x7F; ++c)
+            plain[c] = c != '&' && c != '<' && c != '>' && c != '"';
+    }
+    constexpr bool operator[](char16_t c) const { return plain[c]; }
+};
+constexpr PlainTable kPlain;
 
 bool IsNameStart(char16_t c)
 {
@@ -39,48 +48,69 @@ bool IsValidName(std::u16string_view name)
     return true;
 }
 
-// Checks the text unit by unit: lone surrogates and control characters
-// make it unwritable.
-bool IsWritableText(std::u16string_view text)
+void AppendUtf8(char32_t c, std::string* out)
 {
-    for (size_t i = 0; i < text.size(); ++i) {
-        char16_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF)
-                return false;
-            ++i;
-        } else if ((c >= 0xDC00 && c <= 0xDFFF) || !IsXmlChar(c)) {
-            return false;
-        }
+    if (c < 0x80) {
+        out->push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out->push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out->push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out->push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
     }
-    return true;
 }
 
-void AppendEscaped(std::u16string_view text, bool attribute, std::string* out)
+// Escapes and encodes text in one pass. False, with out as it was, when
+// the text holds something XML cannot carry (control characters, lone
+// surrogates).
+bool AppendEscaped(std::u16string_view text, bool attribute, std::string* out)
 {
-    std::u16string escaped;
-    escaped.reserve(text.size());
-    for (char16_t c : text) {
-        switch (c) {
-        case u'&': escaped += u"&amp;"; break;
-        case u'<': escaped += u"&lt;"; break;
-        case u'>': escaped += u"&gt;"; break;
-        case u'"':
-            if (attribute) escaped += u"&quot;"; else escaped += c;
-            break;
-        // Attribute values are normalised by readers; character references
-        // keep tabs and line breaks as they were.
-        case u'\t':
-            if (attribute) escaped += u"&#x9;"; else escaped += c;
-            break;
-        case u'\n':
-            if (attribute) escaped += u"&#xA;"; else escaped += c;
-            break;
-        case u'\r': escaped += u"&#xD;"; break;
-        default: escaped += c; break;
+    const size_t mark = out->size();
+    for (size_t i = 0; i < text.size(); ++i) {
+        // Runs of plain printable ASCII, the bulk of every document, are
+        // copied in one go.
+        size_t run = i;
+        while (run < text.size() && text[run] < 0x80 && kPlain[text[run]])
+            ++run;
+        if (run > i) {
+            const size_t at = out->size();
+            out->resize(at + (run - i));
+            char* dst = &(*out)[at];
+            for (size_t k = i; k < run; ++k)
+                *dst++ = static_cast<char>(text[k]);
+            i = run - 1;
+            continue;
         }
+        char32_t c = text[i];
+        switch (c) {
+        case u'&': *out += "&amp;"; continue;
+        case u'<': *out += "&lt;"; continue;
+        case u'>': *out += "&gt;"; continue;
+        // Readers normalise attribute values; character references keep
+        // quotes, tabs and line breaks as they were.
+        case u'"': *out += attribute ? "&quot;" : "\""; continue;
+        case u'\t': *out += attribute ? "&#x9;" : "\t"; continue;
+        case u'\n': *out += attribute ? "&#xA;" : "\n"; continue;
+        case u'\r': *out += "&#xD;"; continue;
+        default: break;
+        }
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        } else if (!IsXmlChar(c) || (c >= 0xD800 && c <= 0xDFFF)) {
+            out->resize(mark);
+            return false;
+        }
+        AppendUtf8(c, out);
     }
-    *out += Utf16ToUtf8(escaped);
+    return true;
 }
 
 }  // namespace
@@ -124,7 +154,7 @@ bool XmlWriter::StartElement(std::u16string_view name)
     if (!out_.empty() && (open_.empty() || !open_.back().has_text))
         NewLine(open_.size());
     out_ += '<';
-    out_ += Utf16ToUtf8(name);
+    AppendEscaped(name, false, &out_);
     open_.push_back(Open{std::u16string(name)});
     tag_open_ = true;
     return true;
@@ -132,23 +162,33 @@ bool XmlWriter::StartElement(std::u16string_view name)
 
 bool XmlWriter::WriteAttribute(std::u16string_view name, std::u16string_view value)
 {
-    if (!tag_open_ || !IsValidName(name) || !IsWritableText(value))
+    if (!tag_open_ || !IsValidName(name))
         return false;
+    const size_t mark = out_.size();
     out_ += ' ';
-    out_ += Utf16ToUtf8(name);
+    AppendEscaped(name, false, &out_);
     out_ += "=\"";
-    AppendEscaped(value, true, &out_);
+    if (!AppendEscaped(value, true, &out_)) {
+        out_.resize(mark);
+        return false;
+    }
     out_ += '"';
     return true;
 }
 
 bool XmlWriter::WriteString(std::u16string_view text)
 {
-    if (open_.empty() || !IsWritableText(text))
+    if (open_.empty())
         return false;
+    const size_t mark = out_.size();
+    const bool was_open = tag_open_;
     CloseStartTag();
+    if (!AppendEscaped(text, false, &out_)) {
+        out_.resize(mark);
+        tag_open_ = was_open;
+        return false;
+    }
     open_.back().has_text = true;
-    AppendEscaped(text, false, &out_);
     return true;
 }
 
@@ -166,7 +206,7 @@ bool XmlWriter::EndElement()
     if (element.has_children && !element.has_text)
         NewLine(open_.size());
     out_ += "</";
-    out_ += Utf16ToUtf8(element.name);
+    AppendEscaped(element.name, false, &out_);
     out_ += '>';
     return true;
 }

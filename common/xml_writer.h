@@ -11,6 +11,11 @@ namespace Helper {
 
 class XmlWriter {
 public:
+    XmlWriter() = default;
+    // Writes into storage, whose capacity is kept: a caller that writes
+    // large documents often hands the same buffer back each time.
+    explicit XmlWriter(std::string&& storage) : out_(std::move(storage)) { out_.clear(); }
+
     void SetIndent(bool indent) { indent_ = indent; }
 
     // Each call returns false when it is out of place (an attribute after
@@ -26,6 +31,7 @@ public:
 
     // The document so far, UTF-8 bytes.
     const std::string& Output() const { return out_; }
+    std::string TakeOutput() { return std::move(out_); }
 
 private:
     void CloseStartTag();
