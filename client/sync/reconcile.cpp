@@ -1,0 +1,298 @@
+#include "client/sync/reconcile.h"
+
+#include <cstring>
+#include <cwchar>
+#include <new>
+
+#include "client/shell/app_state.h"
+#include "client/sync/file_utils.h"
+#include "client/sync/sync_engine.h"
+#include "common/bounded_string.h"
+#include "common/file_sync_state.h"
+
+namespace Sync {
+
+namespace {
+
+const wchar_t* LastComponent(const wchar_t* path)
+{
+    const wchar_t* slash = wcsrchr(path, L'\\');
+    return slash ? slash + 1 : nullptr;
+}
+
+bool FillDigest(const WIN32_FIND_DATAW& local, char* digest, HANDLE stop_event)
+{
+    if (digest[0] != '\0')
+        return true;
+    Helper::DigestText text;
+    const bool done = stop_event ? Helper::FileDigestCancellable(local.cFileName, stop_event, text)
+                                 : Helper::FileDigest(local.cFileName, text);
+    if (!done)
+        return false;
+    memcpy(digest, text, sizeof(text));
+    return true;
+}
+
+// The steps both comparisons share; check_time adds the recorded time
+// between the size and the contents.
+int Compare(const SyncEntry* view, const WIN32_FIND_DATAW& local, char* digest, bool names, bool check_time,
+            HANDLE stop_event)
+{
+    const bool view_absent = view == nullptr || IsAbsent(*view);
+    if (IsMissing(local))
+        return view_absent ? CompareEqual : CompareDifferent;
+    if (view_absent)
+        return CompareDifferent;
+    if (digest == nullptr)
+        return CompareUndecidable;
+    const bool folder = IsLocalFolder(local);
+    if (folder == (view->is_file != 0))
+        return CompareDifferent;
+    if (names) {
+        const wchar_t* name = LastComponent(local.cFileName);
+        if (view->name.empty() || name == nullptr)
+            return CompareUndecidable;
+        if (_wcsicmp(name, view->name.c_str()) != 0)
+            return CompareDifferent;
+    }
+    if (folder)
+        return CompareEqual;
+    if (LocalSize(local) != view->size)
+        return CompareDifferent;
+    if (check_time && view->local_modified != 0 && view->local_modified != LocalTime(local))
+        return CompareDifferent;
+    if (!FillDigest(local, digest, stop_event))
+        return CompareUndecidable;
+    return memcmp(digest, view->md5, kDigestLength) == 0 ? CompareEqual : CompareDifferent;
+}
+
+class CDecider {
+public:
+    CDecider(SyncDecision& decision, CSyncEngine* engine) : d_(decision)
+    {
+        if (engine != nullptr)
+            stop_ = engine->StopEvent();
+    }
+
+    void Run()
+    {
+        switch (d_.entry.state) {
+        case Helper::Synced:
+            d_.kind = SyncedRules();
+            break;
+        case Helper::NotSynced:
+        case Helper::Syncing:
+            d_.kind = PendingRules();
+            break;
+        case Helper::Error:
+            d_.kind = ErrorRules();
+            break;
+        case Helper::Conflict:
+            d_.kind = ConflictRules();
+            break;
+        default:
+            d_.kind = KindNone;
+            break;
+        }
+    }
+
+private:
+    HANDLE Stop() const { return stop_ ? stop_->Get() : nullptr; }
+    int ToServer(bool names = true) { return CompareToServer(&d_.server, d_.local, d_.digest, names, Stop()); }
+    int ToEntry() { return CompareToEntry(&d_.entry, d_.local, d_.digest, Stop()); }
+    bool Missing() const { return IsMissing(d_.local); }
+
+    // 0: no figures yet; 1: does not fit; -1: fits.
+    int SpaceCheck(bool figures_required) const
+    {
+        const Helper::Quota quota = Helper::GetQuota();
+        if (figures_required && quota.total == 0 && quota.free == 0)
+            return 0;
+        const uint64_t size = LocalSize(d_.local);
+        return size > quota.total || size > quota.free ? 1 : -1;
+    }
+
+    int32_t SyncedRules()
+    {
+        const int space = SpaceCheck(true);
+        if (space == 0)
+            return KindNone;
+        if (space == 1)
+            return KindError;
+        const uint32_t server_time = static_cast<uint32_t>(d_.server.update_time);
+        const uint32_t record_time = static_cast<uint32_t>(d_.entry.update_time);
+        if (server_time > record_time)
+            return ServerNewer();
+        if (server_time == record_time)
+            return ServerUnchanged();
+        if (server_time != 0)
+            return KindVersionInfo;
+        return ServerGone();
+    }
+
+    int32_t ServerNewer()
+    {
+        switch (ToServer()) {
+        case CompareEqual:
+            return KindVersionInfo;
+        case CompareDifferent:
+            return LocalChangedOrNot();
+        default:
+            return KindNone;
+        }
+    }
+
+    int32_t LocalChangedOrNot()
+    {
+        switch (ToEntry()) {
+        case CompareEqual:
+            return KindDownload;
+        case CompareDifferent:
+            return Missing() ? KindDownload : KindConflict;
+        default:
+            return KindNone;
+        }
+    }
+
+    int32_t ServerUnchanged()
+    {
+        const int to_entry = ToEntry();
+        if (to_entry == CompareUndecidable)
+            return KindNone;
+        const int to_server = ToServer();
+        if (to_entry == CompareEqual)
+            return to_server == CompareDifferent ? KindVersionInfo : KindNone;
+        switch (to_server) {
+        case CompareEqual:
+            return KindVersionInfo;
+        case CompareDifferent:
+            return TemporaryFileRule();
+        default:
+            return KindNone;
+        }
+    }
+
+    int32_t ServerGone()
+    {
+        switch (ToServer()) {
+        case CompareEqual:
+            return KindVersionInfo;
+        case CompareDifferent:
+            switch (ToEntry()) {
+            case CompareEqual:
+                return KindDownload;
+            case CompareDifferent:
+                return KindUpload;
+            default:
+                return KindNone;
+            }
+        default:
+            return KindNone;
+        }
+    }
+
+    // A finished download that was never put in place is put there now
+    // instead of uploading the old local copy over the server's newer one.
+    int32_t TemporaryFileRule()
+    {
+        wchar_t temporary[kPathCapacity];
+        if (!Helper::CopyBounded(temporary, d_.local.cFileName) ||
+            !Helper::AppendBounded(temporary, kPathCapacity, kTempSuffix))
+            return KindNone;
+        WIN32_FIND_DATAW found{};
+        if (!Helper::FindItem(&found, temporary)) {
+            const DWORD error = GetLastError();
+            return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? KindUpload : KindNone;
+        }
+        Helper::CopyBounded(found.cFileName, temporary);
+        char temporary_digest[kDigestLength + 1] = {};
+        switch (CompareToServer(&d_.server, found, temporary_digest, false, Stop())) {
+        case CompareEqual:
+            Helper::DeletePath(d_.local.cFileName);
+            Helper::MovePath(temporary, d_.local.cFileName);
+            return KindNone;
+        case CompareDifferent:
+            return KindDownload;
+        default:
+            return KindNone;
+        }
+    }
+
+    int32_t PendingRules()
+    {
+        const int space = SpaceCheck(true);
+        if (space == 0)
+            return KindNone;
+        if (space == 1)
+            return KindError;
+        switch (ToServer()) {
+        case CompareEqual:
+            return KindVersionInfo;
+        case CompareDifferent:
+            return d_.entry.id > 0 ? KindDownload : KindUpload;
+        default:
+            return KindNone;
+        }
+    }
+
+    int32_t ConflictRules()
+    {
+        if (SpaceCheck(false) == 1)
+            return KindNone;
+        if (Missing())
+            return KindDownload;
+        if (IsAbsent(d_.server))
+            return KindUpload;
+        return ToServer() == CompareEqual ? KindVersionInfo : KindNone;
+    }
+
+    int32_t ErrorRules()
+    {
+        if (SpaceCheck(false) == 1)
+            return KindNone;
+        if (IsAbsent(d_.server))
+            return KindUpload;
+        switch (ToServer()) {
+        case CompareEqual:
+            return KindVersionInfo;
+        case CompareDifferent:
+            return LocalChangedOrNot();
+        default:
+            return KindNone;
+        }
+    }
+
+    SyncDecision& d_;
+    std::shared_ptr<Net::CHandle> stop_;
+};
+
+}  // namespace
+
+int CompareToServer(const ServerEntry* server, const WIN32_FIND_DATAW& local, char* digest, bool names,
+                    HANDLE stop_event)
+{
+    return Compare(server, local, digest, names, false, stop_event);
+}
+
+int CompareToEntry(const SyncEntry* entry, const WIN32_FIND_DATAW& local, char* digest, HANDLE stop_event)
+{
+    return Compare(entry, local, digest, true, true, stop_event);
+}
+
+std::unique_ptr<SyncDecision> Decide(const WIN32_FIND_DATAW& local, const ServerEntry& server, CSyncEngine* engine,
+                                     const SyncEntry& entry)
+{
+    // An absent record has state 0 and follows the rules for Synced.
+    if (!Helper::IsValidFileSyncState(entry.state))
+        return nullptr;
+    std::unique_ptr<SyncDecision> decision(new (std::nothrow) SyncDecision);
+    if (!decision)
+        return nullptr;
+    decision->server = server;
+    decision->entry = entry;
+    decision->local = local;
+    CDecider(*decision, engine).Run();
+    return decision;
+}
+
+}  // namespace Sync

@@ -1,0 +1,45 @@
+#include "client/sync/record_actions.h"
+
+#include "client/sync/sync_engine.h"
+#include "common/file_sync_state.h"
+
+namespace Sync {
+
+namespace {
+
+// Records the state and, for a folder, looks at what it holds: the items
+// inside get decisions of their own.
+bool RecordState(ISyncAction& action, CSyncEngine* engine, uint32_t state)
+{
+    std::shared_ptr<CSyncStateTable> table = engine ? engine->Table() : nullptr;
+    std::wstring key;
+    if (!table || !engine->KeyOf(action.local_path, &key))
+        return false;
+    RefreshEntry(action.server, action.local, &action.entry);
+    action.entry.state = state;
+    table->store(&action.entry, key.c_str());
+    if (!IsMissing(action.local) && IsLocalFolder(action.local))
+        engine->ScanFolder(action.local_path);
+    return true;
+}
+
+}  // namespace
+
+bool CSyncVersionInfo::Execute(CSyncEngine* engine)
+{
+    if (IsAbsent(server)) {
+        std::shared_ptr<CSyncStateTable> table = engine ? engine->Table() : nullptr;
+        std::wstring key;
+        if (!table || !engine->KeyOf(local_path, &key))
+            return false;
+        table->remove(key.c_str());
+        return true;
+    }
+    return RecordState(*this, engine, Helper::Synced);
+}
+
+bool CSyncError::Execute(CSyncEngine* engine) { return RecordState(*this, engine, Helper::Error); }
+
+bool CSyncConflict::Execute(CSyncEngine* engine) { return RecordState(*this, engine, Helper::Conflict); }
+
+}  // namespace Sync

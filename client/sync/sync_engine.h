@@ -1,0 +1,127 @@
+// The process-wide engine that keeps the sync folder in agreement with the
+// server: the account's state table, the queue of sync actions, and the
+// starter, scanner and executor threads.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "client/net/win_handle.h"
+#include "client/state/sync_state_table.h"
+#include "client/sync/sync_action.h"
+
+namespace Sync {
+
+// The engine's waits. The product uses the defaults; tests shorten them.
+struct EngineTiming {
+    DWORD retry_delay_ms = 3000;
+    DWORD step_ms = 100;
+    DWORD first_scan_interval_ms = 60000;
+    DWORD longest_scan_interval_ms = 600000;
+    DWORD offline_wait_ms = 3000;
+};
+
+// What the tray shows of the running action.
+struct SyncProgress {
+    wchar_t path[kPathCapacity] = {};  // the action's key
+    int32_t kind = KindNone;
+    uint32_t speed = 0;
+    uint64_t total = 0;  // transfers of a known size only
+    uint64_t done = 0;
+};
+
+// Change codes of the folder watcher.
+enum PathChange : int {
+    ChangeRemoved = 0,
+    ChangeAdded = 1,
+    ChangeWritten = 2,
+    ChangeMoved = 3,
+};
+
+class CSyncEngine {
+public:
+    static CSyncEngine& Instance();
+
+    CSyncEngine();
+    virtual ~CSyncEngine();
+    CSyncEngine(const CSyncEngine&) = delete;
+    CSyncEngine& operator=(const CSyncEngine&) = delete;
+
+    // Restarts the engine on the sync folder; ignored for an empty root.
+    void Start(const wchar_t* root);
+    // Stops the threads, waiting up to wait_ms for each.
+    void Stop(DWORD wait_ms);
+
+    // Takes the action; returns it when queued, null when an action of the
+    // same kind for the same path was already queued (the new one is
+    // destroyed).
+    ISyncAction* Enqueue(std::unique_ptr<ISyncAction> action);
+    // False when no action is running.
+    bool GetProgress(SyncProgress* progress);
+
+    bool IsRunning();
+    // The event the long operations watch; it stays valid for the holder
+    // even after the engine replaced it.
+    std::shared_ptr<Net::CHandle> StopEvent();
+    std::wstring Root();
+    // The table of the current start; it stays valid for the holder even
+    // after a restart replaced it.
+    std::shared_ptr<CSyncStateTable> Table();
+    // The path relative to the root: without the root and the backslash
+    // after it. False when the path does not lie below the root.
+    bool KeyOf(const wchar_t* full_path, std::wstring* key);
+
+    // Reconciliation entry points.
+    void OnPathChanged(const wchar_t* path, int change, const wchar_t* other_path);
+    bool ResumeInterrupted();
+    bool ScanFolder(const wchar_t* path);
+
+    void SetTimingForTesting(const EngineTiming& timing);
+    const EngineTiming& Timing() const { return timing_; }
+    size_t QueueLength();
+    // Waits until the starter of the last Start has brought the engine up.
+    bool WaitUntilStarted(DWORD timeout_ms);
+
+private:
+    static unsigned __stdcall StarterMain(void* self);
+    static unsigned __stdcall ScannerMain(void* self);
+    static unsigned __stdcall ExecutorMain(void* self);
+    void RunStarter();
+    void RunScanner(DWORD self_id);
+    void RunExecutor(DWORD self_id);
+    bool ExecuteQueue(DWORD self_id, std::unique_lock<std::mutex>& lock);
+    bool RunPosition(ISyncAction* action);
+    bool IsRunningLocked() const;
+    // Waits on the stop event; true when the thread must end.
+    bool WaitForStop(DWORD milliseconds);
+    bool Offline() const;
+    void ReportSyncedWhenIdle();
+    void ReportSyncingForTransfer(const ISyncAction& action);
+    void ClearQueueLocked();
+    Net::CHandle StartThread(unsigned(__stdcall* main)(void*), DWORD* id);
+
+
+    std::mutex starter_lock_;
+    Net::CHandle starter_thread_;
+    Net::CHandle scanner_thread_;
+    Net::CHandle executor_thread_;
+    std::atomic<DWORD> scanner_id_{0};
+    std::atomic<DWORD> executor_id_{0};
+    std::shared_ptr<Net::CHandle> stop_event_;
+    std::mutex lock_;
+    std::list<std::unique_ptr<ISyncAction>> queue_;
+    ISyncAction* current_ = nullptr;
+    wchar_t root_[kPathCapacity] = {};
+    std::shared_ptr<CSyncStateTable> table_;
+    EngineTiming timing_;
+    std::atomic<uint32_t> starts_{0};
+    std::atomic<uint32_t> started_{0};
+};
+
+}  // namespace Sync
