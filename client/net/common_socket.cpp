@@ -223,6 +223,10 @@ int CCommonSocket::Receive(char (&buffer)[kReceiveBufferSize])
             return gathered;
         }
         gathered += got;
+        // recv hands over everything already there; a short read means
+        // nothing more is waiting.
+        if (gathered < kReceiveBufferSize && got < kReceiveBufferSize - (gathered - got))
+            return gathered;
     }
     return gathered;
 }

@@ -98,11 +98,12 @@ void CWakeSignal::Signal()
         send(socket_, &one, 1, 0);
 }
 
+// One datagram per wake; a left-over one only causes one more pass.
 void CWakeSignal::Drain()
 {
     char sink[64];
-    while (socket_ != INVALID_SOCKET && recv(socket_, sink, sizeof sink, 0) > 0) {
-    }
+    if (socket_ != INVALID_SOCKET)
+        recv(socket_, sink, sizeof sink, 0);
 }
 
 CLinkChannel::CLinkChannel()
@@ -127,6 +128,7 @@ bool CLinkChannel::Configure(const std::vector<std::string>& hosts, const std::v
         hosts_ = hosts;
         ports_ = ports;
         ResetEvent(data_ready_.Get());
+        data_ready_set_ = false;
         ResetEvent(state_changed_.Get());
         ResetEvent(link_down_.Get());
         ResetEvent(stop_signal_.Get());
@@ -180,11 +182,11 @@ void CLinkChannel::ClearQueues()
     std::lock_guard<std::mutex> hold(in_lock_);
     incoming_.clear();
     ResetEvent(data_ready_.Get());
+    data_ready_set_ = false;
 }
 
-uint64_t CLinkChannel::Enqueue(Bytes bytes)
+void CLinkChannel::Enqueue(Bytes bytes, uint64_t tag)
 {
-    const uint64_t tag = tag_.load();
     {
         std::lock_guard<std::mutex> hold(out_lock_);
         const bool waiting = std::any_of(outgoing_.begin(), outgoing_.end(),
@@ -192,15 +194,20 @@ uint64_t CLinkChannel::Enqueue(Bytes bytes)
         if (!waiting)
             outgoing_.push_back(LinkItem{std::move(bytes), tag});
     }
-    wake_.Signal();
-    return tag;
+    // A network thread that is busy finds the item on its next pass; only
+    // one that waits on the socket needs the wake.
+    if (idle_.load())
+        wake_.Signal();
 }
 
 bool CLinkChannel::TakeIncoming(LinkItem* chunk)
 {
     std::lock_guard<std::mutex> hold(in_lock_);
     if (incoming_.empty()) {
-        ResetEvent(data_ready_.Get());
+        if (data_ready_set_) {
+            ResetEvent(data_ready_.Get());
+            data_ready_set_ = false;
+        }
         return false;
     }
     *chunk = std::move(incoming_.front());
@@ -213,16 +220,21 @@ void CLinkChannel::SetState(long state)
     const long before = state_.exchange(state);
     if (state == LinkDown) {
         tag_.store(0);
-        ResetEvent(state_changed_.Get());
         if (before != LinkDown) {
+            ResetEvent(state_changed_.Get());
             SetEvent(link_down_.Get());
             if (watch_.load())
                 StartLinkWatcher(this);
         }
         return;
     }
-    ResetEvent(link_down_.Get());
-    SetEvent(state_changed_.Get());
+    // Only the way out of state 3 is waited for (by Configure) or undone
+    // (the link-down event); the moves between 0, 1 and 2 need no kernel
+    // call.
+    if (before == LinkDown) {
+        ResetEvent(link_down_.Get());
+        SetEvent(state_changed_.Get());
+    }
 }
 
 unsigned __stdcall CLinkChannel::ThreadMain(void* self)
@@ -278,9 +290,22 @@ bool CLinkChannel::SendNext()
 // without waiting, before anything queued is sent.
 void CLinkChannel::ReceiveOrRest()
 {
+    // After a receipt the socket is asked again before anything queued goes
+    // out; with nothing queued, that question is the ordinary wait.
+    bool queued = false;
+    idle_.store(true);
+    {
+        std::lock_guard<std::mutex> hold(out_lock_);
+        queued = !outgoing_.empty();
+    }
     const bool after_receipt = state_.load() == LinkReceived;
+    if (queued && !after_receipt) {
+        idle_.store(false);
+        return;
+    }
     bool woken = false;
-    const int ready = socket_.WaitFor(after_receipt ? 0 : kQuietWait, wake_.Handle(), &woken);
+    const int ready = socket_.WaitFor(queued ? 0 : kQuietWait, wake_.Handle(), &woken);
+    idle_.store(false);
     if (woken)
         wake_.Drain();
     if (ready < 0) {
@@ -308,7 +333,10 @@ void CLinkChannel::ReceiveOrRest()
     {
         std::lock_guard<std::mutex> hold(in_lock_);
         incoming_.push_back(std::move(chunk));
-        SetEvent(data_ready_.Get());
+        if (!data_ready_set_) {
+            SetEvent(data_ready_.Get());
+            data_ready_set_ = true;
+        }
     }
     SetState(LinkReceived);
 }

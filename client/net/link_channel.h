@@ -67,9 +67,9 @@ public:
     void Stop();
     bool IsStopped() const { return stopped_.load(); }
 
-    // Queues an item unless an equal one is still waiting; returns the link
-    // tag it carries.
-    uint64_t Enqueue(Bytes bytes);
+    // Queues an item with the given link tag unless an equal one is still
+    // waiting.
+    void Enqueue(Bytes bytes, uint64_t tag);
     // The first received chunk; an empty queue resets the data-ready event.
     bool TakeIncoming(LinkItem* chunk);
 
@@ -102,6 +102,8 @@ private:
     std::deque<LinkItem> outgoing_;
     std::mutex in_lock_;
     std::deque<LinkItem> incoming_;
+    bool data_ready_set_ = false;  // under in_lock_; spares redundant kernel calls
+    std::atomic<bool> idle_{false};  // the network thread waits on the socket
 
     std::atomic<long> state_{LinkDown};
     CHandle data_ready_;

@@ -42,6 +42,18 @@ std::vector<uint16_t> SyncPorts()
 
 CRequestManager::CRequestManager() : stop_event_(MakeEvent(true, true)) {}
 
+void CRequestManager::SetStopEvent()
+{
+    stopping_.store(true);
+    SetEvent(stop_event_.Get());
+}
+
+void CRequestManager::ResetStopEvent()
+{
+    stopping_.store(false);
+    ResetEvent(stop_event_.Get());
+}
+
 CRequestManager::~CRequestManager()
 {
     Stop();
@@ -53,7 +65,7 @@ bool CRequestManager::Start(const std::vector<std::string>& hosts, const std::ve
     std::lock_guard<std::mutex> hold(control_);
     StopLocked();
     channel_.Configure(hosts, ports, watch, kFirstConnectionWait);
-    ResetEvent(stop_event_.Get());
+    ResetStopEvent();
     unsigned id = 0;
     const uintptr_t thread = _beginthreadex(nullptr, 0, SessionMain, this, CREATE_SUSPENDED, &id);
     if (thread == 0)
@@ -74,7 +86,7 @@ void CRequestManager::StopLocked()
 {
     if (channel_.IsStopped())
         return;
-    SetEvent(stop_event_.Get());
+    SetStopEvent();
     session_id_.store(0);
     if (session_thread_)
         WaitForSingleObject(session_thread_.Get(), INFINITE);
@@ -88,48 +100,77 @@ int CRequestManager::SendAndWait(Bytes* packet, uint16_t expected_command, DWORD
 {
     if (channel_.IsStopped())
         return -1;
-    if (IsSignalled(stop_event_.Get()) || packet == nullptr || packet->empty())
+    if (stopping_.load() || packet == nullptr || packet->empty())
         return 0;
     if (expected_command == 0)
         expected_command = PacketCommand(*packet);
     if (sequence == 0)
         sequence = PacketSequence(*packet);
-    const uint64_t tag = channel_.Enqueue(std::move(*packet));
-    packet->clear();
-    if (timeout == 0)
+    const uint64_t tag = channel_.CurrentTag();
+    if (timeout == 0) {
+        channel_.Enqueue(std::move(*packet), tag);
+        packet->clear();
         return static_cast<int>(sequence);
+    }
 
+    // The record is in the list before the packet leaves, so that even an
+    // immediate reply finds it.
     auto record = std::make_shared<PendingRequest>();
     record->command = expected_command;
     record->sequence = sequence;
     record->tag = tag;
     {
         std::lock_guard<std::mutex> hold(pending_lock_);
+        record->event = TakeEventLocked();
         pending_.push_back(record);
     }
+    channel_.Enqueue(std::move(*packet), tag);
+    packet->clear();
+    return AwaitReply(record, packet, timeout);
+}
+
+int CRequestManager::AwaitReply(const std::shared_ptr<PendingRequest>& record, Bytes* payload, DWORD timeout)
+{
     const HANDLE events[] = {record->event.Get(), channel_.LinkDownEvent(), stop_event_.Get()};
     DWORD wait = timeout;
     for (;;) {
         const DWORD woke = WaitForMultipleObjects(3, events, FALSE, wait);
-        if (woke == WAIT_OBJECT_0) {
+        if (woke == WAIT_TIMEOUT) {
+            // Only a connection that received nothing for a whole timeout
+            // gives up.
+            const DWORD quiet = GetTickCount() - last_receipt_.load();
+            if (quiet < timeout) {
+                wait = timeout - quiet;
+                continue;
+            }
+        }
+        std::lock_guard<std::mutex> hold(pending_lock_);
+        if (record->answered) {
+            // The reply may have come just as the wait ended otherwise; its
+            // signal must not stay on the event, which serves again.
+            if (woke != WAIT_OBJECT_0)
+                WaitForSingleObject(record->event.Get(), 0);
+            spare_events_.push_back(std::move(record->event));
             timeout_count_.store(0);
-            std::lock_guard<std::mutex> hold(pending_lock_);
-            *packet = std::move(record->payload);
+            *payload = std::move(record->payload);
             return record->result;
         }
-        if (woke != WAIT_TIMEOUT) {
-            record->abandoned.store(true);
+        record->abandoned = true;
+        spare_events_.push_back(std::move(record->event));
+        if (woke != WAIT_TIMEOUT)
             return -1;
-        }
-        // Only a connection that received nothing for a whole timeout gives up.
-        const DWORD quiet = GetTickCount() - last_receipt_.load();
-        if (quiet < timeout) {
-            wait = timeout - quiet;
-            continue;
-        }
-        record->abandoned.store(true);
-        return GiveUpAfterTimeout();
+        break;
     }
+    return GiveUpAfterTimeout();
+}
+
+CHandle CRequestManager::TakeEventLocked()
+{
+    if (spare_events_.empty())
+        return MakeEvent(false);
+    CHandle event = std::move(spare_events_.back());
+    spare_events_.pop_back();
+    return event;
 }
 
 int CRequestManager::GiveUpAfterTimeout()
@@ -157,8 +198,11 @@ void CRequestManager::RunSession(DWORD id)
     bool carried = false;
     while (session_id_.load() == id) {
         if (!carried) {
-            WaitForSingleObject(channel_.DataReadyEvent(), kSessionWait);
             carried = channel_.TakeIncoming(&chunk);
+            if (!carried) {
+                WaitForSingleObject(channel_.DataReadyEvent(), kSessionWait);
+                carried = channel_.TakeIncoming(&chunk);
+            }
             offset = 0;
         }
         if (carried) {
@@ -184,13 +228,14 @@ void CRequestManager::Dispatch(Reply reply, uint64_t tag)
     std::lock_guard<std::mutex> hold(pending_lock_);
     for (auto it = pending_.begin(); it != pending_.end();) {
         PendingRequest& record = **it;
-        if (record.abandoned.load()) {
+        if (record.abandoned) {
             it = pending_.erase(it);
             continue;
         }
         if (record.command == reply.command && record.sequence == reply.sequence && record.tag == tag) {
             record.result = reply.result;
             record.payload = std::move(reply.payload);
+            record.answered = true;
             SetEvent(record.event.Get());
             pending_.erase(it);
             return;
@@ -205,7 +250,7 @@ void CRequestManager::Dispatch(Reply reply, uint64_t tag)
 void CRequestManager::DropAbandoned()
 {
     std::lock_guard<std::mutex> hold(pending_lock_);
-    pending_.remove_if([](const std::shared_ptr<PendingRequest>& record) { return record->abandoned.load(); });
+    pending_.remove_if([](const std::shared_ptr<PendingRequest>& record) { return record->abandoned; });
 }
 
 CRequestManager& MainConnection()

@@ -21,16 +21,18 @@
 
 namespace Net {
 
-// What a waiting request expects and, once its reply came, what it got. The
-// waiter owns it; the session thread only fills it and sets its event.
+// What a waiting request expects and, once its reply came, what it got.
+// Guarded by the pending list's lock. The waiter owns it; the session
+// thread only fills it and sets its event.
 struct PendingRequest {
     uint16_t command = 0;
     uint32_t sequence = 0;
     uint16_t result = 0;
     Bytes payload;
     uint64_t tag = 0;
-    CHandle event = MakeEvent(false);
-    std::atomic<bool> abandoned{false};
+    CHandle event;  // auto-reset; taken from and given back to the manager's spares
+    bool answered = false;
+    bool abandoned = false;
 };
 
 class CRequestManager {
@@ -58,8 +60,8 @@ public:
 
     // The sync engine holds waiting requests off while it restarts its
     // workers.
-    void SetStopEvent() { SetEvent(stop_event_.Get()); }
-    void ResetStopEvent() { ResetEvent(stop_event_.Get()); }
+    void SetStopEvent();
+    void ResetStopEvent();
 
     bool IsRunning() const { return !channel_.IsStopped(); }
     const CLinkChannel& Channel() const { return channel_; }
@@ -67,6 +69,8 @@ public:
 private:
     static unsigned __stdcall SessionMain(void* self);
     void RunSession(DWORD id);
+    int AwaitReply(const std::shared_ptr<PendingRequest>& record, Bytes* payload, DWORD timeout);
+    CHandle TakeEventLocked();
     void Dispatch(Reply reply, uint64_t tag);
     void DropAbandoned();
     int GiveUpAfterTimeout();
@@ -78,7 +82,9 @@ private:
     std::atomic<DWORD> session_id_{0};
     std::mutex pending_lock_;
     std::list<std::shared_ptr<PendingRequest>> pending_;
+    std::vector<CHandle> spare_events_;
     CHandle stop_event_;
+    std::atomic<bool> stopping_{true};
     std::atomic<DWORD> last_receipt_{0};
     std::atomic<int> timeout_count_{0};
 };

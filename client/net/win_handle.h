@@ -42,9 +42,4 @@ inline CHandle MakeEvent(bool manual_reset, bool signalled = false)
     return CHandle(CreateEventW(nullptr, manual_reset ? TRUE : FALSE, signalled ? TRUE : FALSE, nullptr));
 }
 
-inline bool IsSignalled(HANDLE event)
-{
-    return event == nullptr || WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
-}
-
 }  // namespace Net

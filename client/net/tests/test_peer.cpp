@@ -1,6 +1,8 @@
 #include "client/net/tests/test_peer.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 
 #include "client/net/common_socket.h"
 #include "client/net/tests/wire_builders.h"
@@ -98,23 +100,37 @@ bool CTestPeer::ReadExactly(SOCKET connection, uint8_t* buffer, size_t length)
 {
     size_t got = 0;
     while (got < length) {
-        {
-            std::lock_guard<std::mutex> hold(lock_);
-            if (ending_ || current_ != connection)
+        if (buffered_.empty()) {
+            {
+                std::lock_guard<std::mutex> hold(lock_);
+                if (ending_ || current_ != connection)
+                    return false;
+            }
+            char chunk[65536];
+            const int n = recv(connection, chunk, sizeof chunk, 0);
+            if (n == SOCKET_ERROR && WSAGetLastError() == WSAETIMEDOUT)
+                continue;
+            if (n <= 0)
                 return false;
+            buffered_.assign(chunk, chunk + n);
+            buffered_at_ = 0;
         }
-        if (!Readable(connection))
-            continue;
-        const int n = recv(connection, reinterpret_cast<char*>(buffer + got), static_cast<int>(length - got), 0);
-        if (n <= 0)
-            return false;
-        got += static_cast<size_t>(n);
+        const size_t take = std::min(length - got, buffered_.size() - buffered_at_);
+        std::memcpy(buffer + got, buffered_.data() + buffered_at_, take);
+        got += take;
+        buffered_at_ += take;
+        if (buffered_at_ == buffered_.size())
+            buffered_.clear();
     }
     return true;
 }
 
 void CTestPeer::ServeConnection(SOCKET connection, int index)
 {
+    buffered_.clear();
+    // Reads give up now and then to look whether the peer is ending.
+    const DWORD read_limit = 50;
+    setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&read_limit), sizeof read_limit);
     for (;;) {
         PeerRequest request;
         request.connection = index;

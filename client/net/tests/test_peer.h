@@ -69,6 +69,8 @@ private:
     int connections_ = 0;
     std::vector<PeerRequest> requests_;
     bool ending_ = false;
+    std::vector<uint8_t> buffered_;  // read ahead on the peer's thread
+    size_t buffered_at_ = 0;
 };
 
 // A port on loopback where nothing listens (taken and given back).
