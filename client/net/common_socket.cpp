@@ -159,8 +159,6 @@ bool CCommonSocket::Connect(const char* host, uint16_t port)
         return false;
     }
     if (connect(handle_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        char text[kErrorTextSize];
-        SocketErrorText(sizeof text, WSAGetLastError(), text);
         Close();
         return false;
     }
@@ -204,17 +202,30 @@ int CCommonSocket::WaitReadable(DWORD milliseconds)
 
 int CCommonSocket::Receive(char (&buffer)[kReceiveBufferSize])
 {
+    return ReceiveFrom(buffer, false);
+}
+
+int CCommonSocket::ReceiveReady(char (&buffer)[kReceiveBufferSize])
+{
+    return ReceiveFrom(buffer, true);
+}
+
+int CCommonSocket::ReceiveFrom(char (&buffer)[kReceiveBufferSize], bool readable)
+{
     if (handle_ == INVALID_SOCKET)
         return -1;
     int gathered = 0;
     while (gathered < kReceiveBufferSize) {
         // The first wait lets the data arrive; after that only what is
         // already there is read, so a reply is never held back.
-        const int ready = WaitFor(gathered == 0 ? kWaitSlice : 0, INVALID_SOCKET, nullptr);
-        if (ready < 0)
-            return ready;
-        if (ready == 0)
-            return gathered;
+        if (!readable) {
+            const int ready = WaitFor(gathered == 0 ? kWaitSlice : 0, INVALID_SOCKET, nullptr);
+            if (ready < 0)
+                return ready;
+            if (ready == 0)
+                return gathered;
+        }
+        readable = false;
         const int got = recv(handle_, buffer + gathered, kReceiveBufferSize - gathered, 0);
         if (got == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK)
             continue;

@@ -23,6 +23,8 @@ public:
     bool Started() const { return started_; }
 
 private:
+    int ReceiveFrom(char (&buffer)[kReceiveBufferSize], bool readable);
+
     bool started_ = false;
 };
 
@@ -53,6 +55,8 @@ public:
     // bytes are immediately available. Negative without a socket or when
     // the wait fails.
     int Receive(char (&buffer)[kReceiveBufferSize]);
+    // The same right after a wait reported the socket readable.
+    int ReceiveReady(char (&buffer)[kReceiveBufferSize]);
     // length on success, 0 for an empty buffer, -1 without a socket, -2 on failure.
     int Send(const void* data, size_t length);
 
@@ -60,6 +64,8 @@ public:
     bool IsConnected() const { return connected_ != 0; }
 
 private:
+    int ReceiveFrom(char (&buffer)[kReceiveBufferSize], bool readable);
+
     SOCKET handle_ = INVALID_SOCKET;
     int family_ = AF_INET;
     uint8_t connected_ = 0;

@@ -278,10 +278,6 @@ bool CLinkChannel::SendNext()
         outgoing_.pop_front();
     }
     const int sent = socket_.Send(item.bytes.data(), item.bytes.size());
-    if (sent <= 0) {
-        char text[kErrorTextSize];
-        SocketErrorText(sizeof text, WSAGetLastError(), text);
-    }
     SetState(sent > 0 ? LinkSent : LinkDown);
     return true;
 }
@@ -319,12 +315,8 @@ void CLinkChannel::ReceiveOrRest()
     }
     LinkItem chunk;
     chunk.tag = tag_.load();
-    const int got = socket_.Receive(receive_buffer_);
+    const int got = socket_.ReceiveReady(receive_buffer_);
     if (got <= 0) {
-        if (got < 0) {
-            char text[kErrorTextSize];
-            SocketErrorText(sizeof text, WSAGetLastError(), text);
-        }
         socket_.Close();
         SetState(LinkDown);
         return;

@@ -140,13 +140,14 @@ int UploadBlock(const UploadTicket& ticket, uint64_t offset, uint32_t length, co
     CRequestManager& data = DataConnection();
     Bytes header = BuildUploadBlock(ticket.token, offset, length);
     const uint32_t sequence = PacketSequence(header);
+    // The block is ready before its header is handed over, so that the two
+    // leave back to back.
+    const auto* first = static_cast<const uint8_t*>(bytes);
+    Bytes block(first, first + length);
     const int handed = data.SendAndWait(&header, 0, 0, 0);
     int result = handed < 0 ? -1 : 0;
-    if (handed > 0) {
-        const auto* first = static_cast<const uint8_t*>(bytes);
-        Bytes block(first, first + length);
+    if (handed > 0)
         result = data.SendAndWait(&block, CmdUploadBlock, kEntryTimeout, sequence);
-    }
     if (result != ResBlockAccepted)
         data.Stop();
     return result;
