@@ -1,0 +1,29 @@
+// The updater's run: one instance at a time, one update check, one notice
+// to the client's tray window, and the silent installer start when a
+// verified package is ready.
+#pragma once
+
+#include <windows.h>
+
+namespace Updater {
+
+constexpr wchar_t kUpdaterMutexName[] = L"TavoTesselUpdate.exe";
+constexpr wchar_t kTrayWindowClass[] = L"_TavoTesselTrayWndClass";
+// The client's private tray message and the notice that carries the
+// outcome of a check.
+constexpr UINT WM_TRAYNOTIFY = WM_USER + 0x500;
+constexpr LPARAM TE_UPDATE_RESULT = 3629;
+
+constexpr WPARAM kNoticeUpdating = 0;
+constexpr WPARAM kNoticeCurrent = 1;
+constexpr WPARAM kNoticeFailed = 2;
+
+constexpr DWORD kInstallerDelayMs = 3000;
+constexpr wchar_t kInstallerSwitches[] = L"/SILENT  /VERYSILENT /NORESTART /SUPPRESSMSGBOXES";
+
+// The whole run against the manifest at manifest_url. Returns the process
+// exit code, which is always 0: the client learns the outcome only from the
+// notice.
+int RunUpdater(const wchar_t* manifest_url);
+
+}  // namespace Updater
