@@ -20,7 +20,7 @@ constexpr DWORD kDigestBlock = 32768;
 // A state file beyond this is not ours to parse.
 constexpr LONGLONG kMaxStateFileSize = 1LL << 30;
 
-const volatile unsigned char* g_abort_flag = nullptr;
+const std::atomic<uint8_t>* g_abort_flag = nullptr;
 
 class FileHandle {
 public:
@@ -275,7 +275,7 @@ bool WriteDocument(const wchar_t* path, const std::string& bytes)
 
 }  // namespace
 
-void SetStateDigestAbortFlag(const volatile unsigned char* flag) { g_abort_flag = flag; }
+void SetStateDigestAbortFlag(const std::atomic<uint8_t>* flag) { g_abort_flag = flag; }
 
 void StateFilePathFor(const wchar_t* user_name, wchar_t (&path)[kPathCapacity])
 {
@@ -329,7 +329,7 @@ bool StateFileDigest(const wchar_t* path, char (&digest)[33])
     Helper::Md5Init(&context);
     std::unique_ptr<unsigned char[]> block(new unsigned char[kDigestBlock]);
     for (;;) {
-        if (g_abort_flag != nullptr && *g_abort_flag != 0)
+        if (g_abort_flag != nullptr && g_abort_flag->load() != 0)
             return false;
         DWORD got = 0;
         if (!ReadFile(file.get(), block.get(), kDigestBlock, &got, nullptr))

@@ -3,6 +3,8 @@
 // change of the file state table and guarded by a digest in the registry.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "client/state/sync_state_table.h"
@@ -23,6 +25,6 @@ bool StateFileDigest(const wchar_t* path, char (&digest)[33]);
 
 // Raised at shutdown: a digest in progress gives up, so a save made after
 // that point leaves the stored digest as it was.
-void SetStateDigestAbortFlag(const volatile unsigned char* flag);
+void SetStateDigestAbortFlag(const std::atomic<uint8_t>* flag);
 
 }  // namespace Sync

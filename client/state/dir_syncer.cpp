@@ -1,0 +1,37 @@
+#include "client/state/dir_syncer.h"
+
+#include "client/shell/app_state.h"
+#include "client/sync/sync_engine.h"
+#include "common/bounded_string.h"
+
+namespace Sync {
+
+namespace {
+
+constexpr size_t kNameCapacity = 260;
+
+// The system's names are not terminated; copies are, cut to 259 units.
+void CopyName(wchar_t (&out)[kNameCapacity], const wchar_t* name, DWORD bytes)
+{
+    out[0] = L'\0';
+    if (name != nullptr)
+        Helper::CopyBounded(out, kNameCapacity, name, bytes / sizeof(wchar_t));
+}
+
+}  // namespace
+
+CDirSyncer::CDirSyncer() { CSyncEngine::Instance().Start(Helper::App().sync_folder); }
+
+CDirSyncer::~CDirSyncer() { CSyncEngine::Instance().Stop(0); }
+
+void CDirSyncer::OnPathChanged(int kind, const wchar_t* name, DWORD name_bytes, const wchar_t* new_name,
+                               DWORD new_name_bytes)
+{
+    wchar_t path[kNameCapacity];
+    wchar_t other[kNameCapacity];
+    CopyName(path, name, name_bytes);
+    CopyName(other, new_name, new_name_bytes);
+    CSyncEngine::Instance().OnPathChanged(path, kind, other);
+}
+
+}  // namespace Sync

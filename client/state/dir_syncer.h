@@ -1,0 +1,20 @@
+// The folder watcher's listener while syncing: its life is the engine's
+// run on the sync folder, and it hands every change to the engine.
+#pragma once
+
+#include "client/state/dir_watcher.h"
+
+namespace Sync {
+
+class CDirSyncer : public IPathChangeListener {
+public:
+    // Starts the engine on the application's sync folder.
+    CDirSyncer();
+    // Stops the engine's workers without waiting for them.
+    ~CDirSyncer() override;
+
+    void OnPathChanged(int kind, const wchar_t* name, DWORD name_bytes, const wchar_t* new_name,
+                       DWORD new_name_bytes) override;
+};
+
+}  // namespace Sync
