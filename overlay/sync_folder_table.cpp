@@ -1,0 +1,261 @@
+#include "overlay/sync_folder_table.h"
+
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <cwchar>
+#include <new>
+#include <string>
+
+#include "common/bounded_string.h"
+#include "common/file_sync_state.h"
+#include "common/registry_layout.h"
+
+namespace Glint {
+
+namespace {
+
+constexpr DWORD kAccountWindowMask = 0xFFFFFC00;
+constexpr wchar_t kUsersKeyPath[] = L"Software\\Tavo\\Tessel\\Users";
+constexpr wchar_t kAccountKeyFormat[] = L"Software\\Tavo\\Tessel\\Users\\%s";
+constexpr size_t kAccountKeyCapacity = 64;
+constexpr wchar_t kStateFileFormat[] = L"%s\\Tavo\\Tessel\\%s.user_cfg";
+constexpr size_t kPathCapacity = 260;
+constexpr DWORD kFolderValueBytes = 518;
+// Explorer waits for every answer; a state file this large is not parsed
+// at all (no account comes near it: 10,000 items take about 2 MiB).
+constexpr LONGLONG kMaxStateFileBytes = 64LL * 1024 * 1024;
+
+class RegKey {
+public:
+    RegKey() = default;
+    RegKey(const RegKey&) = delete;
+    RegKey& operator=(const RegKey&) = delete;
+    ~RegKey()
+    {
+        if (key_)
+            RegCloseKey(key_);
+    }
+    bool Open(HKEY parent, const wchar_t* path, REGSAM access)
+    {
+        return RegOpenKeyExW(parent, path, 0, access, &key_) == ERROR_SUCCESS;
+    }
+    HKEY Get() const { return key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+class FileHandle {
+public:
+    explicit FileHandle(HANDLE handle) : handle_(handle) {}
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    ~FileHandle()
+    {
+        if (IsOpen())
+            CloseHandle(handle_);
+    }
+    bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+bool SameTime(const FILETIME& a, const FILETIME& b) { return CompareFileTime(&a, &b) == 0; }
+
+// The folder of one account, lower-cased and without a trailing backslash;
+// empty when the value is missing, too long or not REG_SZ.
+void ReadAccountFolder(const wchar_t* user, wchar_t (&folder)[kFolderCapacity])
+{
+    folder[0] = L'\0';
+    wchar_t key_path[kAccountKeyCapacity];
+    if (!Helper::FormatBounded(key_path, kAccountKeyCapacity, kAccountKeyFormat, user))
+        return;
+    RegKey key;
+    if (!key.Open(HKEY_CURRENT_USER, key_path, KEY_QUERY_VALUE))
+        return;
+    wchar_t data[kFolderCapacity] = {};
+    DWORD type = 0;
+    DWORD bytes = kFolderValueBytes;
+    if (RegQueryValueExW(key.Get(), Helper::kRegFolder, nullptr, &type, reinterpret_cast<BYTE*>(data),
+                         &bytes) != ERROR_SUCCESS ||
+        type != REG_SZ)
+        return;
+    data[kFolderCapacity - 1] = L'\0';
+    size_t length = 0;
+    for (; data[length] != L'\0'; ++length)
+        folder[length] = static_cast<wchar_t>(LowerAscii(static_cast<char16_t>(data[length])));
+    if (length > 0 && folder[length - 1] == L'\\')
+        --length;
+    folder[length] = L'\0';
+}
+
+// Reads the whole file through the handle it is already open on. False
+// when the bytes could not be read (a byte-range lock, a failing device):
+// such a file is tried again at the next call. A file beyond the size
+// limit reads as empty.
+bool ReadStateFile(HANDLE file, std::string* bytes)
+{
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size))
+        return false;
+    if (size.QuadPart > kMaxStateFileBytes)
+        return true;
+    bytes->resize(static_cast<size_t>(size.QuadPart));
+    size_t filled = 0;
+    while (filled < bytes->size()) {
+        DWORD chunk = 0;
+        DWORD wanted = static_cast<DWORD>(bytes->size() - filled);
+        if (!ReadFile(file, &(*bytes)[filled], wanted, &chunk, nullptr))
+            return false;
+        if (chunk == 0)
+            break;  // the writer truncated the file meanwhile
+        filled += chunk;
+    }
+    bytes->resize(filled);
+    return true;
+}
+
+}  // namespace
+
+class CSyncFolderTable::Lock {
+public:
+    explicit Lock(CRITICAL_SECTION* section) : section_(section) { EnterCriticalSection(section_); }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+    ~Lock() { LeaveCriticalSection(section_); }
+
+private:
+    CRITICAL_SECTION* section_;
+};
+
+CSyncFolderTable::CSyncFolderTable() { InitializeCriticalSection(&lock_); }
+
+CSyncFolderTable::~CSyncFolderTable() { DeleteCriticalSection(&lock_); }
+
+bool CSyncFolderTable::IsInSyncFolder(const wchar_t* path)
+{
+    Lock lock(&lock_);
+    Refresh();
+    return MatchingEntry(path) != nullptr;
+}
+
+int CSyncFolderTable::LookupState(const wchar_t* lowered_path)
+{
+    Lock lock(&lock_);
+    Refresh();
+    const SyncFolderEntry* entry = MatchingEntry(lowered_path);
+    if (!entry)
+        return Helper::Untracked;
+    return Glint::LookupState(*entry->tree, reinterpret_cast<const char16_t*>(lowered_path), entry->folder_length);
+}
+
+const SyncFolderEntry* CSyncFolderTable::MatchingEntry(const wchar_t* path) const
+{
+    const char16_t* text = reinterpret_cast<const char16_t*>(path);
+    for (const auto& entry : entries_) {
+        std::u16string_view folder(reinterpret_cast<const char16_t*>(entry->folder), entry->folder_length);
+        if (PathInFolder(text, folder))
+            return entry.get();
+    }
+    return nullptr;
+}
+
+void CSyncFolderTable::Refresh()
+{
+    DWORD window = GetTickCount() & kAccountWindowMask;
+    if (window != account_window_)
+        RefreshAccounts(window);
+    RefreshStateFiles();
+}
+
+void CSyncFolderTable::RefreshAccounts(DWORD window)
+{
+    RegKey users;
+    if (!users.Open(HKEY_CURRENT_USER, kUsersKeyPath, KEY_ENUMERATE_SUB_KEYS))
+        return;
+    for (DWORD index = 0;; ++index) {
+        wchar_t user[kUserNameCapacity];
+        DWORD length = kUserNameCapacity;
+        if (RegEnumKeyExW(users.Get(), index, user, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        wchar_t folder[kFolderCapacity];
+        ReadAccountFolder(user, folder);
+        if (user[0] != L'\0' && PathFileExistsW(folder))
+            AddOrUpdate(user, folder);
+    }
+    account_window_ = window;
+}
+
+void CSyncFolderTable::AddOrUpdate(const wchar_t* user, const wchar_t* folder)
+{
+    for (auto& entry : entries_) {
+        if (std::wcscmp(entry->user, user) != 0)
+            continue;
+        if (std::wcscmp(entry->folder, folder) != 0) {
+            Helper::CopyBounded(entry->folder, folder);
+            entry->folder_length = static_cast<uint32_t>(std::wcslen(entry->folder));
+        }
+        return;
+    }
+    try {
+        auto entry = std::make_unique<SyncFolderEntry>();
+        Helper::CopyBounded(entry->user, user);
+        Helper::CopyBounded(entry->folder, folder);
+        entry->folder_length = static_cast<uint32_t>(std::wcslen(entry->folder));
+        entry->tree = std::make_unique<CStateTree>();
+        entries_.push_back(std::move(entry));
+    } catch (const std::bad_alloc&) {
+        // The account is picked up again in a later window.
+    }
+}
+
+void CSyncFolderTable::RefreshStateFiles()
+{
+    wchar_t app_data[MAX_PATH];
+    if (!SHGetSpecialFolderPathW(nullptr, app_data, CSIDL_APPDATA, FALSE))
+        return;
+    for (auto& entry : entries_)
+        ReloadIfChanged(entry.get(), app_data);
+}
+
+void CSyncFolderTable::ReloadIfChanged(SyncFolderEntry* entry, const wchar_t* app_data)
+{
+    wchar_t path[kPathCapacity];
+    bool whole_path = Helper::FormatBounded(path, kPathCapacity, kStateFileFormat, app_data, entry->user);
+    // Shared for writing and deleting too: the client may rewrite the file
+    // at any moment, and we must neither wait for it nor stand in its way.
+    FileHandle file(whole_path ? CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                             nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)
+                               : INVALID_HANDLE_VALUE);
+    FILETIME written = {};
+    if (file.IsOpen() && !GetFileTime(file.Get(), nullptr, nullptr, &written))
+        written = FILETIME{};
+    if (SameTime(written, entry->state_file_time))
+        return;
+
+    try {
+        auto tree = std::make_unique<CStateTree>();
+        bool read_whole = true;
+        if (file.IsOpen()) {
+            std::string bytes;
+            read_whole = ReadStateFile(file.Get(), &bytes);
+            if (read_whole)
+                LoadStateTree(bytes, tree.get());
+            // A write that went on while we read leaves a torn picture:
+            // forget the time so that the next call reads it again.
+            FILETIME after = {};
+            if (!GetFileTime(file.Get(), nullptr, nullptr, &after) || !SameTime(after, written))
+                read_whole = false;
+        }
+        entry->tree = std::move(tree);
+        entry->state_file_time = read_whole ? written : FILETIME{};
+    } catch (const std::bad_alloc&) {
+        // The previous tree stays; the file is read again at the next call.
+        entry->state_file_time = FILETIME{};
+    }
+}
+
+}  // namespace Glint
