@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "client/shell/app_state.h"
+#include "common/bounded_string.h"
 #include "common/md5.h"
 
 namespace Helper {
@@ -94,6 +95,22 @@ bool ShellOperation(UINT operation, const wchar_t* from, const wchar_t* to)
     return SHFileOperationW(&op) == 0 && !op.fAnyOperationsAborted;
 }
 
+// Wine's shell and file system both report success for a rename that only
+// changes the letter case and leave the old name in place; going through a
+// second name does it everywhere.
+bool RenameLetterCase(const wchar_t* from, const wchar_t* to)
+{
+    wchar_t step[kShellPathCapacity];
+    if (!FormatBounded(step, kShellPathCapacity, L"%s.%lu~", from, GetCurrentThreadId()))
+        return false;
+    if (!MoveFileExW(from, step, 0))
+        return false;
+    if (MoveFileExW(step, to, 0))
+        return true;
+    MoveFileExW(step, from, 0);
+    return false;
+}
+
 }  // namespace
 
 bool LoadMd5Provider() { return BindMd5(); }
@@ -142,6 +159,8 @@ bool MovePath(const wchar_t* from, const wchar_t* to)
 {
     if (to == nullptr || to[0] == L'\0')
         return false;
+    if (from != nullptr && _wcsicmp(from, to) == 0 && wcscmp(from, to) != 0)
+        return RenameLetterCase(from, to);
     return ShellOperation(FO_RENAME, from, to);
 }
 

@@ -206,6 +206,13 @@ size_t CSyncEngine::QueueLength()
     return queue_.size();
 }
 
+void CSyncEngine::VisitQueue(const std::function<void(const ISyncAction&)>& visitor)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    for (const std::unique_ptr<ISyncAction>& action : queue_)
+        visitor(*action);
+}
+
 bool CSyncEngine::WaitUntilStarted(DWORD timeout_ms)
 {
     const DWORD begin = GetTickCount();
@@ -281,16 +288,8 @@ void CSyncEngine::RunStarter()
             Net::CHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
             if (event && table_) {
                 stop_event_ = std::make_shared<Net::CHandle>(std::move(event));
-                DWORD scanner_id = 0;
-                DWORD executor_id = 0;
-                scanner_thread_ = StartThread(ScannerMain, &scanner_id);
-                executor_thread_ = StartThread(ExecutorMain, &executor_id);
-                scanner_id_.store(scanner_thread_ ? scanner_id : 0);
-                executor_id_.store(executor_thread_ ? executor_id : 0);
-                if (scanner_thread_)
-                    ResumeThread(scanner_thread_.Get());
-                if (executor_thread_)
-                    ResumeThread(executor_thread_.Get());
+                if (timing_.workers)
+                    StartWorkersLocked();
             } else {
                 stop_event_.reset();
             }
@@ -304,6 +303,20 @@ void CSyncEngine::RunStarter()
             return;
         }
     }
+}
+
+void CSyncEngine::StartWorkersLocked()
+{
+    DWORD scanner_id = 0;
+    DWORD executor_id = 0;
+    scanner_thread_ = StartThread(ScannerMain, &scanner_id);
+    executor_thread_ = StartThread(ExecutorMain, &executor_id);
+    scanner_id_.store(scanner_thread_ ? scanner_id : 0);
+    executor_id_.store(executor_thread_ ? executor_id : 0);
+    if (scanner_thread_)
+        ResumeThread(scanner_thread_.Get());
+    if (executor_thread_)
+        ResumeThread(executor_thread_.Get());
 }
 
 void CSyncEngine::ClearQueueLocked()
@@ -367,11 +380,10 @@ void CSyncEngine::ReportSyncingForTransfer(const ISyncAction& action)
 void CSyncEngine::RunExecutor(DWORD self_id)
 {
     while (executor_id_.load() == self_id) {
-        if (Offline()) {
-            if (WaitForStop(timing_.offline_wait_ms))
-                return;
-            continue;
-        }
+        // Offline the queue still runs, only slower: a transfer then fails
+        // and is retried, the record actions need no server.
+        if (Offline() && WaitForStop(timing_.offline_wait_ms))
+            return;
         std::unique_lock<std::mutex> lock(lock_);
         if (!IsRunningLocked())
             return;

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -25,6 +26,9 @@ struct EngineTiming {
     DWORD first_scan_interval_ms = 60000;
     DWORD longest_scan_interval_ms = 600000;
     DWORD offline_wait_ms = 3000;
+    // Tests that drive scans and the queue step by step bring the engine up
+    // without its scanner and executor.
+    bool workers = true;
 };
 
 // What the tray shows of the running action.
@@ -85,6 +89,8 @@ public:
     void SetTimingForTesting(const EngineTiming& timing);
     const EngineTiming& Timing() const { return timing_; }
     size_t QueueLength();
+    // Shows every queued action to the visitor, under the engine's lock.
+    void VisitQueue(const std::function<void(const ISyncAction&)>& visitor);
     // Waits until the starter of the last Start has brought the engine up.
     bool WaitUntilStarted(DWORD timeout_ms);
 
@@ -104,6 +110,7 @@ private:
     void ReportSyncedWhenIdle();
     void ReportSyncingForTransfer(const ISyncAction& action);
     void ClearQueueLocked();
+    void StartWorkersLocked();
     Net::CHandle StartThread(unsigned(__stdcall* main)(void*), DWORD* id);
 
 

@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "client/sync/sync_engine.h"
+#include "client/sync/tests/sync_test_support.h"
+#include "common/file_sync_state.h"
+
+namespace {
+
+using namespace Sync;
+using SyncTest::FileSpec;
+using SyncTest::FolderSpec;
+
+struct Queued {
+    int32_t kind;
+    std::wstring path;
+    int32_t server_id;
+};
+
+class FolderScanTest : public SyncTest::EngineTest {
+protected:
+    void SetUp() override
+    {
+        EngineTest::SetUp();
+        StartEngine(false);
+    }
+
+    std::vector<Queued> Queue()
+    {
+        std::vector<Queued> queued;
+        engine_->VisitQueue([&](const ISyncAction& action) {
+            queued.push_back({action.kind, action.local_path, action.server.id});
+        });
+        return queued;
+    }
+
+    void Record(const SyncEntry& entry, const wchar_t* key) { ASSERT_TRUE(Table().add(&entry, key)); }
+
+    SyncEntry Recorded(const wchar_t* key)
+    {
+        SyncEntry copy;
+        EXPECT_TRUE(Table().find(key, &copy)) << "no record";
+        return copy;
+    }
+};
+
+TEST_F(FolderScanTest, RecordedIdWinsOverTheName)
+{
+    SyncTest::WriteBytes(root_ / L"report.txt", "v1");
+    SyncEntry record = SyncTest::FileRecord(17, L"report.txt", "v1", 5);
+    Record(record, L"report.txt");
+    ListFolderAs(0, {FileSpec(20, 0, "report.txt", "v2", 9), FileSpec(17, 0, "report.txt", "v1", 7)});
+
+    EXPECT_TRUE(engine_->ScanFolder(nullptr));
+    const std::vector<Queued> queued = Queue();
+    ASSERT_EQ(queued.size(), 1u);
+    EXPECT_EQ(queued[0].kind, KindVersionInfo);
+    EXPECT_EQ(queued[0].path, root_ / L"report.txt");
+    EXPECT_EQ(queued[0].server_id, 17);
+}
+
+TEST_F(FolderScanTest, NameMatchesWithoutRegardToCaseWhenThereIsNoId)
+{
+    SyncTest::WriteBytes(root_ / L"Photo.JPG", "pixels");
+    ListFolderAs(0, {FileSpec(40, 0, "photo.jpg", "pixels", 3)});
+    EXPECT_TRUE(engine_->ScanFolder(nullptr));
+    const std::vector<Queued> queued = Queue();
+    ASSERT_EQ(queued.size(), 1u);
+    EXPECT_EQ(queued[0].server_id, 40);
+    // A new record, kept as not synced until its action runs.
+    EXPECT_EQ(Recorded(L"Photo.JPG").state, uint32_t(Helper::NotSynced));
+}
+
+TEST_F(FolderScanTest, ListingThatNoLongerFitsEndsTheScan)
+{
+    SyncTest::WriteBytes(root_ / L"a.txt", "a");
+    ListFolderAs(0, {FileSpec(50, 99, "a.txt", "a", 3)});
+    EXPECT_TRUE(engine_->ScanFolder(nullptr));
+    EXPECT_TRUE(Queue().empty());
+    EXPECT_FALSE(Table().find(L"a.txt"));
+}
+
+TEST_F(FolderScanTest, MisfitServerOnlyEntryEndsWithWhatWasSeen)
+{
+    ListFolderAs(0, {FileSpec(50, 99, "remote.txt", "r", 3)});
+    EXPECT_FALSE(engine_->ScanFolder(nullptr));
+    EXPECT_FALSE(Table().find(L"remote.txt"));
+}
+
+TEST_F(FolderScanTest, FailedListingCountsAsUnfinished)
+{
+    FailListing(0, 302);
+    EXPECT_TRUE(engine_->ScanFolder(nullptr));
+    EXPECT_EQ(RequestCount(Net::CmdListFolder), 1);
+}
+
+TEST_F(FolderScanTest, FolderWithoutRecordOrAFileIsNotListed)
+{
+    SyncTest::MakeFolder(root_ / L"unknown");
+    EXPECT_TRUE(engine_->ScanFolder((root_ / L"unknown").c_str()));
+    SyncTest::WriteBytes(root_ / L"file.txt", "f");
+    Record(SyncTest::FileRecord(3, L"file.txt", "f", 1), L"file.txt");
+    EXPECT_TRUE(engine_->ScanFolder((root_ / L"file.txt").c_str()));
+    EXPECT_EQ(RequestCount(Net::CmdListFolder), 0);
+}
+
+TEST_F(FolderScanTest, UnchangedFoldersAreEnteredAndNothingIsQueued)
+{
+    SyncTest::MakeFolder(root_ / L"Sub");
+    SyncTest::WriteBytes(root_ / L"Sub\\inner.txt", "in");
+    SyncTest::WriteBytes(root_ / L"top.txt", "top");
+    Record(SyncTest::FolderRecord(30, L"Sub", 2), L"Sub");
+    SyncEntry top = SyncTest::FileRecord(31, L"top.txt", "top", 4);
+    top.local_modified = SyncTest::WriteTime(root_ / L"top.txt");
+    Record(top, L"top.txt");
+    SyncEntry inner = SyncTest::FileRecord(32, L"inner.txt", "in", 6);
+    inner.parent_id = 30;
+    Record(inner, L"Sub\\inner.txt");
+    ListFolderAs(0, {FolderSpec(30, 0, "Sub", 2), FileSpec(31, 0, "top.txt", "top", 4)});
+    ListFolderAs(30, {FileSpec(32, 30, "inner.txt", "in", 6)});
+
+    EXPECT_FALSE(engine_->ScanFolder(nullptr));
+    EXPECT_EQ(RequestCount(Net::CmdListFolder), 2);
+    EXPECT_TRUE(Queue().empty());
+    EXPECT_EQ(Recorded(L"Sub\\inner.txt").state, uint32_t(Helper::Synced));
+}
+
+TEST_F(FolderScanTest, ServerOnlyItemsAreRecordedForDownload)
+{
+    ListFolderAs(0, {FolderSpec(60, 0, "New", 3), FileSpec(61, 0, "fresh.txt", "f", 3)});
+    // No download action exists in this build: the records are made and
+    // nothing is queued.
+    EXPECT_FALSE(engine_->ScanFolder(nullptr));
+    const SyncEntry folder = Recorded(L"New");
+    EXPECT_EQ(folder.id, 60);
+    EXPECT_EQ(folder.state, uint32_t(Helper::NotSynced));
+    EXPECT_EQ(Recorded(L"fresh.txt").id, 61);
+}
+
+TEST_F(FolderScanTest, TemporaryFilesAreNeverScanned)
+{
+    SyncTest::WriteBytes(root_ / L"movie.avi.tavo", "partial");
+    ListFolderAs(0, {});
+    EXPECT_FALSE(engine_->ScanFolder(nullptr));
+    EXPECT_FALSE(Table().find(L"movie.avi.tavo"));
+}
+
+TEST_F(FolderScanTest, ChangedPathOfATemporaryFileIsIgnored)
+{
+    SyncTest::WriteBytes(root_ / L"x.bin.tavo", "partial");
+    engine_->OnPathChanged(L"x.bin.tavo", ChangeAdded, nullptr);
+    EXPECT_FALSE(Table().find(L"x.bin.tavo"));
+}
+
+TEST_F(FolderScanTest, ChangedNewFileIsRecordedWithoutAskingTheServer)
+{
+    SyncTest::WriteBytes(root_ / L"new.txt", "n");
+    engine_->OnPathChanged(L"new.txt", ChangeAdded, nullptr);
+    EXPECT_EQ(Recorded(L"new.txt").state, uint32_t(Helper::NotSynced));
+    EXPECT_EQ(RequestCount(Net::CmdLookupEntry), 0);
+}
+
+TEST_F(FolderScanTest, ChangeOfAnItemBeingSyncedIsIgnored)
+{
+    SyncTest::WriteBytes(root_ / L"busy.txt", "changed");
+    SyncEntry record = SyncTest::FileRecord(7, L"busy.txt", "b", 2, Helper::Syncing);
+    Record(record, L"busy.txt");
+    engine_->OnPathChanged(L"busy.txt", ChangeWritten, nullptr);
+    EXPECT_TRUE(Queue().empty());
+    EXPECT_EQ(Recorded(L"busy.txt").size, 1u);
+}
+
+TEST_F(FolderScanTest, ChangedConflictAsksTheServer)
+{
+    SyncTest::WriteBytes(root_ / L"both.txt", "server");
+    Record(SyncTest::FileRecord(8, L"both.txt", "old", 2, Helper::Conflict), L"both.txt");
+    LookupAs("both.txt", Net::ResEntryFound, FileSpec(8, 0, "both.txt", "server", 9));
+    engine_->OnPathChanged(L"both.txt", ChangeWritten, nullptr);
+    EXPECT_EQ(RequestCount(Net::CmdLookupEntry), 1);
+    const std::vector<Queued> queued = Queue();
+    ASSERT_EQ(queued.size(), 1u);
+    EXPECT_EQ(queued[0].kind, KindVersionInfo);
+    EXPECT_EQ(Recorded(L"both.txt").update_time, 9);
+}
+
+TEST_F(FolderScanTest, MovedItemIsDecidedWithItsOldRecordUnderTheNewPath)
+{
+    SyncTest::WriteBytes(root_ / L"new name.txt", "v1");
+    SyncEntry record = SyncTest::FileRecord(7, L"old name.txt", "v1", 5);
+    Record(record, L"old name.txt");
+    engine_->OnPathChanged(L"old name.txt", ChangeMoved, L"new name.txt");
+    const SyncEntry moved = Recorded(L"new name.txt");
+    EXPECT_EQ(moved.id, 7);
+    EXPECT_EQ(moved.state, uint32_t(Helper::Syncing));
+}
+
+TEST_F(FolderScanTest, ResumeLooksUpInterruptedItems)
+{
+    SyncTest::WriteBytes(root_ / L"r.txt", "done");
+    SyncEntry record = SyncTest::FileRecord(9, L"r.txt", "done", 2, Helper::Syncing);
+    Record(record, L"r.txt");
+    // Inside a folder the server has not got yet, nothing can be looked up.
+    SyncTest::MakeFolder(root_ / L"NewDir");
+    SyncTest::WriteBytes(root_ / L"NewDir\\c.txt", "c");
+    Record(SyncTest::FolderRecord(-1, L"NewDir", 0, Helper::NotSynced), L"NewDir");
+    Record(SyncTest::FileRecord(-1, L"c.txt", "c", 0, Helper::Syncing), L"NewDir\\c.txt");
+    LookupAs("r.txt", Net::ResEntryFound, FileSpec(9, 0, "r.txt", "done", 6));
+
+    EXPECT_TRUE(engine_->ResumeInterrupted());
+    EXPECT_EQ(RequestCount(Net::CmdLookupEntry), 1);
+    const std::vector<Queued> queued = Queue();
+    ASSERT_EQ(queued.size(), 1u);  // the new file's upload has no action class yet
+    EXPECT_EQ(queued[0].path, root_ / L"r.txt");
+    EXPECT_EQ(queued[0].kind, KindVersionInfo);
+}
+
+TEST_F(FolderScanTest, StoppedEngineDoesNothing)
+{
+    engine_->Stop(0);
+    EXPECT_FALSE(engine_->ScanFolder(nullptr));
+    EXPECT_FALSE(engine_->ResumeInterrupted());
+    SyncTest::WriteBytes(root_ / L"late.txt", "l");
+    engine_->OnPathChanged(L"late.txt", ChangeAdded, nullptr);
+    EXPECT_FALSE(Table().find(L"late.txt"));
+}
+
+}  // namespace

@@ -1,0 +1,247 @@
+#include "client/sync/tests/sync_test_support.h"
+
+#include <cstring>
+
+#include "client/net/request_manager.h"
+#include "client/net/session_values.h"
+#include "client/shell/app_state.h"
+#include "client/sync/file_utils.h"
+#include "common/bounded_string.h"
+#include "common/md5.h"
+
+namespace SyncTest {
+
+namespace {
+
+std::wstring UniqueFolderName()
+{
+    static LONG counter = 0;
+    wchar_t name[64];
+    Helper::FormatBounded(name, 64, L"tavo-sync-%lu-%ld", GetCurrentProcessId(), InterlockedIncrement(&counter));
+    return name;
+}
+
+// The name of a lookup request: after the parent id and the name length.
+std::string LookupName(const Net::Bytes& packet)
+{
+    if (packet.size() < 32)
+        return {};
+    return std::string(packet.begin() + 32, packet.end());
+}
+
+}  // namespace
+
+TempFolder::TempFolder()
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    path_ = std::wstring(temp) + UniqueFolderName();
+    if (!path_.empty() && path_.back() == L'\\')
+        path_.pop_back();
+    CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+TempFolder::~TempFolder() { Helper::DeletePath(path_.c_str()); }
+
+void WriteBytes(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+    ASSERT_EQ(written, bytes.size());
+}
+
+void MakeFolder(const std::wstring& path) { ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)); }
+
+std::string Md5Of(const std::string& bytes)
+{
+    char hex[Helper::kMd5HexLength + 1] = {};
+    Helper::Md5Hex(bytes.data(), bytes.size(), hex);
+    return hex;
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+WIN32_FIND_DATAW LocalAt(const std::wstring& path)
+{
+    WIN32_FIND_DATAW local{};
+    EXPECT_TRUE(Helper::FindItem(&local, path.c_str()));
+    Helper::CopyBounded(local.cFileName, path.c_str());
+    return local;
+}
+
+WIN32_FIND_DATAW MissingAt(const std::wstring& path)
+{
+    WIN32_FIND_DATAW local{};
+    Helper::CopyBounded(local.cFileName, path.c_str());
+    return local;
+}
+
+uint64_t WriteTime(const std::wstring& path) { return Sync::LocalTime(LocalAt(path)); }
+
+Sync::SyncEntry FileRecord(int32_t id, const wchar_t* name, const std::string& bytes, int32_t update_time,
+                           uint32_t state)
+{
+    Sync::SyncEntry entry;
+    entry.id = id;
+    entry.parent_id = 0;
+    entry.name = name;
+    entry.size = bytes.size();
+    entry.update_time = update_time;
+    const std::string md5 = Md5Of(bytes);
+    std::memcpy(entry.md5, md5.data(), Sync::kDigestLength);
+    entry.is_file = 1;
+    entry.state = state;
+    return entry;
+}
+
+Sync::SyncEntry FolderRecord(int32_t id, const wchar_t* name, int32_t update_time, uint32_t state)
+{
+    Sync::SyncEntry entry;
+    entry.id = id;
+    entry.parent_id = 0;
+    entry.name = name;
+    entry.update_time = update_time;
+    entry.is_file = 0;
+    entry.state = state;
+    return entry;
+}
+
+Sync::ServerEntry ServerOf(const Sync::SyncEntry& entry)
+{
+    Sync::ServerEntry server;
+    static_cast<Sync::SyncEntry&>(server) = entry;
+    server.state = 0;
+    return server;
+}
+
+void SetSpace(uint64_t total, uint64_t free)
+{
+    Net::AccountSpace space;
+    space.total = total;
+    space.free = free;
+    Net::StoreAccountSpace(space);
+}
+
+Net::Wire::RecordSpec FileSpec(int32_t id, int32_t parent_id, const std::string& name, const std::string& bytes,
+                               int32_t update_time)
+{
+    Net::Wire::RecordSpec spec;
+    spec.id = id;
+    spec.parent_id = parent_id;
+    spec.kind = 1;
+    spec.update_time = update_time;
+    spec.md5 = Md5Of(bytes);
+    spec.size = bytes.size();
+    spec.address = "http://127.0.0.1/f/" + name;
+    spec.name = name;
+    return spec;
+}
+
+Net::Wire::RecordSpec FolderSpec(int32_t id, int32_t parent_id, const std::string& name, int32_t update_time)
+{
+    Net::Wire::RecordSpec spec;
+    spec.id = id;
+    spec.parent_id = parent_id;
+    spec.kind = 0;
+    spec.update_time = update_time;
+    spec.md5 = std::string(32, '\0');
+    spec.name = name;
+    return spec;
+}
+
+void EngineTest::SetUp()
+{
+    SetSpace(1ull << 40, 1ull << 39);
+    peer_ = std::make_unique<Net::Wire::CTestPeer>([this](Net::Wire::CTestPeer& peer,
+                                                          const Net::Wire::PeerRequest& request) {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (request.command == Net::CmdListFolder && request.packet.size() >= 30) {
+            auto found = listings_.find(static_cast<int32_t>(Net::ReadU32(&request.packet[26])));
+            if (found != listings_.end())
+                peer.Answer(request, found->second.first, found->second.second);
+            else
+                peer.Answer(request, Net::ResFolderListed, Net::Wire::MakeListing({}));
+        } else if (request.command == Net::CmdLookupEntry) {
+            auto found = lookups_.find(LookupName(request.packet));
+            if (found != lookups_.end())
+                peer.Answer(request, found->second.first, found->second.second);
+            else
+                peer.Answer(request, 316);
+        }
+    });
+    ASSERT_TRUE(peer_->Listening());
+    Net::SetServerForTesting("127.0.0.1", {peer_->Port()});
+    ASSERT_TRUE(Net::StartMainConnection());
+    ASSERT_FALSE(Net::IsMainLinkDown());
+
+    Helper::CopyBounded(Helper::App().user_name, L"synctest");
+    Helper::CopyBounded(Helper::App().sync_folder, root_.Path().c_str());
+    engine_ = std::make_unique<Sync::CSyncEngine>();
+}
+
+void EngineTest::TearDown()
+{
+    engine_.reset();
+    Net::StopConnections();
+    Net::SetServerForTesting({}, {});
+    peer_.reset();
+}
+
+Sync::EngineTiming EngineTest::FastTiming()
+{
+    Sync::EngineTiming timing;
+    timing.retry_delay_ms = 300;
+    timing.step_ms = 10;
+    timing.first_scan_interval_ms = 200;
+    timing.longest_scan_interval_ms = 2000;
+    timing.offline_wait_ms = 50;
+    return timing;
+}
+
+void EngineTest::StartEngine(bool workers, const Sync::EngineTiming& timing)
+{
+    Sync::EngineTiming chosen = timing;
+    chosen.workers = workers;
+    engine_->SetTimingForTesting(chosen);
+    engine_->Start(root_.Path().c_str());
+    ASSERT_TRUE(engine_->WaitUntilStarted(10000));
+}
+
+void EngineTest::ListFolderAs(int32_t folder_id, const std::vector<Net::Wire::RecordSpec>& records)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    listings_[folder_id] = {Net::ResFolderListed, Net::Wire::MakeListing(records)};
+}
+
+void EngineTest::FailListing(int32_t folder_id, uint16_t result)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    listings_[folder_id] = {result, {}};
+}
+
+void EngineTest::LookupAs(const std::string& name, uint16_t result, const Net::Wire::RecordSpec& record)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    lookups_[name] = {result, result == Net::ResEntryFound ? Net::Wire::MakeRecord(record) : Net::Bytes{}};
+}
+
+int EngineTest::RequestCount(uint16_t command)
+{
+    int count = 0;
+    for (const Net::Wire::PeerRequest& request : peer_->Requests())
+        if (request.command == command)
+            ++count;
+    return count;
+}
+
+std::wstring EngineTest::Key(const std::wstring& full_path)
+{
+    std::wstring key;
+    EXPECT_TRUE(engine_->KeyOf(full_path.c_str(), &key));
+    return key;
+}
+
+}  // namespace SyncTest
