@@ -26,8 +26,9 @@ bool LeavesStateAlone(Helper::AppState state)
            state == AppState::FolderMissing || state == AppState::AccountFrozen;
 }
 
-// Gives the link ten seconds, then moves a signed-on application to Offline
-// so that the controller signs on again.
+// Waits up to ten seconds while the main link is down, then moves a
+// signed-on application to Offline, from where the controller's retry signs
+// on again over the new connection.
 unsigned __stdcall WatchLink(void* channel_pointer)
 {
     const auto* channel = static_cast<const CLinkChannel*>(channel_pointer);
