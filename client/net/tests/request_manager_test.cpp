@@ -252,6 +252,24 @@ TEST_F(RequestManagerTest, StopWakesEveryWaiterWithMinusOne)
     EXPECT_EQ(second.get(), -1);
 }
 
+TEST_F(RequestManagerTest, StopEventHoldsRequestsOffUntilReset)
+{
+    CTestPeer peer(Ignore);
+    CRequestManager manager;
+    ASSERT_TRUE(manager.Start({"127.0.0.1"}, {peer.Port()}, false));
+    Bytes waiting_packet = BuildListFolder(1);
+    auto waiting = std::async(std::launch::async, [&] { return manager.SendAndWait(&waiting_packet, 0, 20000, 0); });
+    ASSERT_TRUE(peer.WaitForRequests(1, 3000));
+    manager.SetStopEvent();
+    EXPECT_EQ(waiting.get(), -1);
+    Bytes refused = BuildListFolder(2);
+    EXPECT_EQ(manager.SendAndWait(&refused, 0, 20000, 0), 0);
+    manager.ResetStopEvent();
+    Bytes accepted = BuildListFolder(3);
+    EXPECT_EQ(manager.SendAndWait(&accepted, 0, 100, 0), 0);
+    EXPECT_TRUE(peer.WaitForRequests(2, 3000));
+}
+
 TEST_F(RequestManagerTest, LostMainLinkMovesTheApplicationOffline)
 {
     static std::atomic<int> previous{-1};
