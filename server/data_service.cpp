@@ -61,9 +61,9 @@ public:
 
     Outcome OnRaw(const uint8_t* data, size_t length) override
     {
-        const auto guard = service_.LockTicket(block_token_);
-        std::lock_guard<std::mutex> lock(*guard);
-        if (!OpenTicket(block_token_))
+        const auto state = service_.TicketStateOf(block_token_);
+        std::lock_guard<std::mutex> lock(state->mutex);
+        if (!OpenTicket(block_token_, state))
             return Refuse(ResTicketInvalid, "unknown or expired ticket");
         struct stat st {};
         if (::fstat(file_.get(), &st) != 0)
@@ -122,17 +122,17 @@ private:
         return outcome;
     }
 
-    // Makes the connection's open part file that of the token.
-    bool OpenTicket(const std::string& token)
+    // Makes the connection's open part file that of the token. Called with
+    // the ticket's state locked.
+    bool OpenTicket(const std::string& token, const std::shared_ptr<DataService::TicketState>& state)
     {
-        if (file_.get() >= 0 && ticket_.token == token) {
-            TicketRow check;
-            if (service_.store().FindTicket(token, check) == StoreStatus::Ok)
-                return true;
-        }
+        if (file_.get() >= 0 && ticket_.token == token && state_ == state && !state->ended &&
+            !service_.store().TicketExpired(ticket_))
+            return true;
         file_.Reset();
         ticket_ = TicketRow{};
-        if (service_.store().FindTicket(token, ticket_) != StoreStatus::Ok)
+        state_ = state;
+        if (state->ended || service_.store().FindTicket(token, ticket_) != StoreStatus::Ok)
             return false;
         const std::string path = service_.store().PartPath(token);
         file_.Reset(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
@@ -150,9 +150,9 @@ private:
         const std::string token = in.Text(kTokenSize);
         if (!in.ok() || in.remaining() != 0)
             return Refuse(ResMalformed, "malformed finish");
-        const auto guard = service_.LockTicket(token);
-        std::lock_guard<std::mutex> lock(*guard);
-        if (!OpenTicket(token))
+        const auto state = service_.TicketStateOf(token);
+        std::lock_guard<std::mutex> lock(state->mutex);
+        if (!OpenTicket(token, state))
             return Refuse(ResTicketInvalid, "unknown or expired ticket");
         struct stat st {};
         if (::fstat(file_.get(), &st) != 0)
@@ -171,20 +171,24 @@ private:
         ticket_ = TicketRow{};
         if (digest != ticket.md5) {
             // The content is not what was announced; the client starts over.
+            state->ended = true;
             service_.store().DropTicket(token);
             return Refuse(ResUploadMismatch, "MD5 " + digest + " instead of " + ticket.md5);
         }
         EntryRow entry;
         switch (const StoreStatus status = service_.store().CommitUpload(ticket, entry)) {
         case StoreStatus::Ok:
+            state->ended = true;
             LogLine("data " + peer_.peer_text + " stored " + ticket.name + " (" + std::to_string(ticket.size) +
                     " bytes)");
             return Reply(ResUploadComplete);
         case StoreStatus::NotFound:
+            state->ended = true;
             return Refuse(ResTicketInvalid, "ticket gone");
         case StoreStatus::Error:
             return Refuse(ResServerError, "cannot commit the upload");
         default:
+            state->ended = true;
             service_.store().DropTicket(token);
             return Refuse(status == StoreStatus::NoSpace ? ResNoSpace : ResUploadRefused,
                           "the file no longer fits its folder or quota");
@@ -197,6 +201,7 @@ private:
     std::string block_token_;
     uint64_t block_offset_ = 0;
     TicketRow ticket_;
+    std::shared_ptr<DataService::TicketState> state_;
     FileHandle file_;
     Md5 md5_;
     uint64_t hashed_ = 0;
@@ -205,17 +210,18 @@ private:
 
 }  // namespace
 
-std::shared_ptr<std::mutex> DataService::LockTicket(const std::string& token)
+std::shared_ptr<DataService::TicketState> DataService::TicketStateOf(const std::string& token)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (auto it = locks_.begin(); it != locks_.end();)
-        it = it->second.expired() ? locks_.erase(it) : std::next(it);
-    auto& slot = locks_[token];
-    auto existing = slot.lock();
-    if (existing)
+    auto& slot = states_[token];
+    if (auto existing = slot.lock())
         return existing;
-    auto created = std::make_shared<std::mutex>();
-    slot = created;
+    if (states_.size() > 1024) {
+        for (auto it = states_.begin(); it != states_.end();)
+            it = it->second.expired() ? states_.erase(it) : std::next(it);
+    }
+    auto created = std::make_shared<TicketState>();
+    states_[token] = created;
     return created;
 }
 

@@ -19,14 +19,19 @@ public:
     explicit DataService(Store& store) : store_(store) {}
     std::unique_ptr<ConnectionHandler> Connect(const PeerInfo& peer);
     Store& store() { return store_; }
-    // Serializes the work on one ticket across connections, so that a stale
-    // connection never writes into a part file that another one commits.
-    std::shared_ptr<std::mutex> LockTicket(const std::string& token);
+    // Shared by every connection working on one ticket: serializes their
+    // work, and once the upload is committed or dropped tells a stale
+    // connection that its open part file must not be written any more.
+    struct TicketState {
+        std::mutex mutex;
+        bool ended = false;
+    };
+    std::shared_ptr<TicketState> TicketStateOf(const std::string& token);
 
 private:
     Store& store_;
     std::mutex mutex_;
-    std::unordered_map<std::string, std::weak_ptr<std::mutex>> locks_;
+    std::unordered_map<std::string, std::weak_ptr<TicketState>> states_;
 };
 
 }  // namespace Tessel

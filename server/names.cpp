@@ -112,6 +112,16 @@ bool DecodeUtf8(std::string_view text, std::u32string& out)
 
 std::string FoldName(std::string_view name)
 {
+    bool ascii = true;
+    for (char c : name)
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii) {
+        std::string out(name);
+        for (char& c : out)
+            if (c >= 'a' && c <= 'z')
+                c = static_cast<char>(c - 32);
+        return out;
+    }
     std::u32string chars;
     if (!DecodeUtf8(name, chars))
         return std::string(name);

@@ -100,19 +100,15 @@ std::shared_ptr<const Session> SessionTable::Adopt(uint32_t peer_address)
     return best->session;
 }
 
-bool SessionTable::Alive(const std::string& key)
+bool SessionTable::Touch(const std::string& key)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = slots_.find(key);
-    return it != slots_.end() && Clock::now() - it->second.last_used <= lifetime_;
-}
-
-void SessionTable::Touch(const std::string& key)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = slots_.find(key);
-    if (it != slots_.end())
-        it->second.last_used = Clock::now();
+    const auto now = Clock::now();
+    if (it == slots_.end() || now - it->second.last_used > lifetime_)
+        return false;
+    it->second.last_used = now;
+    return true;
 }
 
 }  // namespace Tessel

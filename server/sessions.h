@@ -41,8 +41,8 @@ public:
     void Detach(const std::string& key);
     // The most recent detached live session of this peer address, attached.
     std::shared_ptr<const Session> Adopt(uint32_t peer_address);
-    bool Alive(const std::string& key);
-    void Touch(const std::string& key);
+    // Refreshes a live session; false when it has ended or expired.
+    bool Touch(const std::string& key);
 
 private:
     struct Slot {

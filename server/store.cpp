@@ -536,7 +536,7 @@ void Store::CollectGarbage(SqliteConnection& db, const std::vector<std::string>&
     }
 }
 
-bool Store::ExpiredTicket(const TicketRow& ticket) const
+bool Store::TicketExpired(const TicketRow& ticket) const
 {
     return ticket.created + options_.ticket_lifetime_seconds < Now();
 }
@@ -657,7 +657,7 @@ StoreStatus Store::FindTicket(const std::string& token, TicketRow& out)
     if (!s.Step())
         return s.failed() ? StoreStatus::Error : StoreStatus::NotFound;
     out = ReadTicket(s);
-    return ExpiredTicket(out) ? StoreStatus::NotFound : StoreStatus::Ok;
+    return TicketExpired(out) ? StoreStatus::NotFound : StoreStatus::Ok;
 }
 
 void Store::DropTicket(const std::string& token)

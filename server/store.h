@@ -106,6 +106,7 @@ public:
     // the file entry.
     StoreStatus CommitUpload(const TicketRow& ticket, EntryRow& out);
     void DropTicket(const std::string& token);
+    bool TicketExpired(const TicketRow& ticket) const;
 
     std::string PartPath(const std::string& token) const;
     std::string ObjectPath(const std::string& md5) const;
@@ -121,7 +122,6 @@ private:
     bool AdjustUsed(SqliteConnection& db, int64_t account, int64_t delta);
     void CollectGarbage(SqliteConnection& db, const std::vector<std::string>& md5s);
     bool PlaceObject(const std::string& part, const std::string& md5);
-    bool ExpiredTicket(const TicketRow& ticket) const;
 
     std::string dir_;
     Options options_;

@@ -136,7 +136,7 @@ private:
     // The commands below act on the account of the connection's session.
     Outcome WithSession(const RequestHeader& header, PayloadReader& in)
     {
-        if (session_ && !service_.sessions().Alive(session_->key))
+        if (session_ && !service_.sessions().Touch(session_->key))
             session_.reset();
         if (!session_)
             Bind(service_.sessions().Adopt(peer_.peer_address));
@@ -149,7 +149,6 @@ private:
             outcome.close = true;
             return outcome;
         }
-        service_.sessions().Touch(session_->key);
         account_ = session_->user_id;
         switch (header.command) {
         case CmdListFolder:
