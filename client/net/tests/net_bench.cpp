@@ -22,7 +22,7 @@ double Seconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to)
 
 void BenchLookup()
 {
-    Wire::RecordSpec record;
+    Wire::RecordFields record;
     record.id = 5;
     record.name = "entry";
     const Bytes payload = Wire::MakeRecord(record);

@@ -197,7 +197,7 @@ TEST(PacketCodecTest, FixedPayloadsNeedTheirExactLength)
 
 TEST(PacketCodecTest, ListingDecodesRecordsInOrder)
 {
-    Wire::RecordSpec file;
+    Wire::RecordFields file;
     file.id = 11;
     file.parent_id = 3;
     file.kind = 1;
@@ -205,7 +205,7 @@ TEST(PacketCodecTest, ListingDecodesRecordsInOrder)
     file.size = 123456789012ull;
     file.name = "report.txt";
     file.address = "http://h/x?k=";
-    Wire::RecordSpec folder;
+    Wire::RecordFields folder;
     folder.id = 12;
     folder.parent_id = 3;
     folder.name = "\xe6\x96\x87\xe4\xbb\xb6";
@@ -232,27 +232,27 @@ TEST(PacketCodecTest, ListingDecodesRecordsInOrder)
 
 TEST(PacketCodecTest, OneBrokenRuleRefusesTheWholeListing)
 {
-    Wire::RecordSpec good;
+    Wire::RecordFields good;
     good.name = "good";
-    auto refused = [&](Wire::RecordSpec bad) {
+    auto refused = [&](Wire::RecordFields bad) {
         std::vector<EntryRecord> records;
         return !DecodeFolderList(Wire::MakeListing({good, bad}), &records) && records.empty();
     };
-    Wire::RecordSpec kind2 = good;
+    Wire::RecordFields kind2 = good;
     kind2.kind = 2;
     EXPECT_TRUE(refused(kind2));
-    Wire::RecordSpec hyphen = good;
+    Wire::RecordFields hyphen = good;
     hyphen.kind = 1;
     hyphen.md5[10] = '-';
     EXPECT_TRUE(refused(hyphen));
-    Wire::RecordSpec folder_md5 = good;
+    Wire::RecordFields folder_md5 = good;
     folder_md5.kind = 0;
     folder_md5.md5 = std::string(32, 'a');
     EXPECT_TRUE(refused(folder_md5));
-    Wire::RecordSpec zero_id = good;
+    Wire::RecordFields zero_id = good;
     zero_id.id = 0;
     EXPECT_TRUE(refused(zero_id));
-    Wire::RecordSpec negative_parent = good;
+    Wire::RecordFields negative_parent = good;
     negative_parent.parent_id = -1;
     EXPECT_TRUE(refused(negative_parent));
 }
@@ -262,13 +262,13 @@ TEST(PacketCodecTest, UnsafeNamesAreLeftOutAndTheRestStands)
     const char* unsafe[] = {"", ".", "..", "a\\b", "a/b", "a:b", "a*b", "a?b", "a\"b", "a<b", "a>b",
                             "a|b", "tab\there", "nl\n", "del\x7f", "c1\xc2\x85", "bad\xff", "\xc0\xaf"};
     for (const char* name : unsafe) {
-        Wire::RecordSpec first;
+        Wire::RecordFields first;
         first.id = 1;
         first.name = "first";
-        Wire::RecordSpec bad;
+        Wire::RecordFields bad;
         bad.id = 2;
         bad.name = name;
-        Wire::RecordSpec last;
+        Wire::RecordFields last;
         last.id = 3;
         last.name = "last";
         std::vector<EntryRecord> records;
@@ -287,7 +287,7 @@ TEST(PacketCodecTest, UnsafeNamesAreLeftOutAndTheRestStands)
 
 TEST(PacketCodecTest, ShortTailsAndCutStrings)
 {
-    Wire::RecordSpec one;
+    Wire::RecordFields one;
     one.name = "one";
     Bytes payload = Wire::MakeListing({one});
     WriteU32(&payload[0], 5);  // more announced than present
@@ -296,7 +296,7 @@ TEST(PacketCodecTest, ShortTailsAndCutStrings)
     ASSERT_TRUE(DecodeFolderList(payload, &records));
     ASSERT_EQ(records.size(), 1u);
 
-    Wire::RecordSpec cut;
+    Wire::RecordFields cut;
     cut.name = "a-long-name";
     Bytes cut_payload = Wire::MakeListing({one, cut});
     cut_payload.resize(cut_payload.size() - 4);
@@ -304,7 +304,7 @@ TEST(PacketCodecTest, ShortTailsAndCutStrings)
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].name, "one");
 
-    Wire::RecordSpec long_address = one;
+    Wire::RecordFields long_address = one;
     long_address.address = std::string(260, 'u');
     ASSERT_TRUE(DecodeFolderList(Wire::MakeListing({long_address, one}), &records));
     EXPECT_EQ(records.size(), 1u);
@@ -317,7 +317,7 @@ TEST(PacketCodecTest, ShortTailsAndCutStrings)
 
 TEST(PacketCodecTest, HugeAnnouncedCountAllocatesNothingExtra)
 {
-    Wire::RecordSpec one;
+    Wire::RecordFields one;
     one.name = "one";
     Bytes payload = Wire::MakeListing({one});
     WriteU32(&payload[0], 0xFFFFFFFFu);

@@ -13,11 +13,11 @@ namespace {
 
 std::vector<Bytes> Seeds()
 {
-    Wire::RecordSpec file;
+    Wire::RecordFields file;
     file.kind = 1;
     file.name = "f.bin";
     file.address = "http://x/y";
-    Wire::RecordSpec folder;
+    Wire::RecordFields folder;
     folder.name = "dir";
     return {
         Wire::MakeListing({file, folder, file}),

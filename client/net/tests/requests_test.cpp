@@ -123,7 +123,7 @@ TEST_F(RequestsTest, AccountInfoAndSignOffCarryTheSession)
 
 TEST_F(RequestsTest, ListFolderDecodesAndDropsUnsafeNames)
 {
-    Wire::RecordSpec file;
+    Wire::RecordFields file;
     file.id = 20;
     file.parent_id = 4;
     file.kind = 1;
@@ -131,11 +131,11 @@ TEST_F(RequestsTest, ListFolderDecodesAndDropsUnsafeNames)
     file.update_time = 1234;
     file.name = "\xe6\x8a\xa5\xe5\x91\x8a.txt";
     file.address = "http://127.0.0.1:8765/d/20?k=";
-    Wire::RecordSpec escape;
+    Wire::RecordFields escape;
     escape.id = 21;
     escape.parent_id = 4;
     escape.name = "..";
-    Wire::RecordSpec nested;
+    Wire::RecordFields nested;
     nested.id = 22;
     nested.parent_id = 4;
     nested.name = "a\\..\\b";
@@ -160,7 +160,7 @@ TEST_F(RequestsTest, ListFolderDecodesAndDropsUnsafeNames)
     EXPECT_EQ(ListFolder(4, &entries), 301);
     EXPECT_TRUE(entries.empty());
 
-    Wire::RecordSpec bad_kind = file;
+    Wire::RecordFields bad_kind = file;
     bad_kind.kind = 2;
     AnswerWith(CmdListFolder, 301, Wire::MakeListing({file, bad_kind}));
     EXPECT_EQ(ListFolder(4, &entries), 0);
@@ -181,7 +181,7 @@ TEST_F(RequestsTest, FolderAndEntryCommands)
     AnswerWith(CmdCreateFolder, 311);
     EXPECT_EQ(CreateFolder(5, L"new", &id), 311);
 
-    Wire::RecordSpec found;
+    Wire::RecordFields found;
     found.id = 31;
     found.parent_id = 5;
     found.name = "doc";

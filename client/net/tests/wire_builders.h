@@ -33,7 +33,7 @@ inline Bytes MakeReply(uint32_t sequence, uint16_t command, uint16_t result, con
     return packet;
 }
 
-struct RecordSpec {
+struct RecordFields {
     int32_t id = 7;
     int32_t parent_id = 1;
     uint32_t kind = 0;
@@ -44,31 +44,30 @@ struct RecordSpec {
     std::string name = "name";
 };
 
-inline Bytes MakeRecord(const RecordSpec& spec)
+inline Bytes MakeRecord(const RecordFields& fields)
 {
     Bytes record(kEntryRecordFixedSize, 0);
-    WriteU32(&record[0], static_cast<uint32_t>(spec.id));
-    WriteU32(&record[4], static_cast<uint32_t>(spec.parent_id));
-    WriteU32(&record[8], spec.kind);
-    WriteU32(&record[12], static_cast<uint32_t>(spec.update_time));
-    if (spec.kind != 0 || spec.md5.size() == 32)
-        std::memcpy(&record[16], spec.md5.data(), spec.md5.size() < 32 ? spec.md5.size() : 32);
-    if (spec.kind == 0 && spec.md5 == RecordSpec{}.md5)
-        std::memset(&record[16], 0, 32);
-    WriteU64(&record[48], spec.size);
-    WriteU16(&record[56], static_cast<uint16_t>(spec.name.size()));
-    WriteU16(&record[58], static_cast<uint16_t>(spec.address.size()));
-    record.insert(record.end(), spec.address.begin(), spec.address.end());
-    record.insert(record.end(), spec.name.begin(), spec.name.end());
+    WriteU32(&record[0], static_cast<uint32_t>(fields.id));
+    WriteU32(&record[4], static_cast<uint32_t>(fields.parent_id));
+    WriteU32(&record[8], fields.kind);
+    WriteU32(&record[12], static_cast<uint32_t>(fields.update_time));
+    // Folders keep the md5 field zero unless a test gives one.
+    if (fields.kind != 0 || fields.md5 != RecordFields{}.md5)
+        std::memcpy(&record[16], fields.md5.data(), fields.md5.size() < 32 ? fields.md5.size() : 32);
+    WriteU64(&record[48], fields.size);
+    WriteU16(&record[56], static_cast<uint16_t>(fields.name.size()));
+    WriteU16(&record[58], static_cast<uint16_t>(fields.address.size()));
+    record.insert(record.end(), fields.address.begin(), fields.address.end());
+    record.insert(record.end(), fields.name.begin(), fields.name.end());
     return record;
 }
 
-inline Bytes MakeListing(const std::vector<RecordSpec>& specs)
+inline Bytes MakeListing(const std::vector<RecordFields>& records)
 {
     Bytes payload(4, 0);
-    WriteU32(&payload[0], static_cast<uint32_t>(specs.size()));
-    for (const RecordSpec& spec : specs) {
-        const Bytes record = MakeRecord(spec);
+    WriteU32(&payload[0], static_cast<uint32_t>(records.size()));
+    for (const RecordFields& fields : records) {
+        const Bytes record = MakeRecord(fields);
         payload.insert(payload.end(), record.begin(), record.end());
     }
     return payload;
