@@ -2,7 +2,7 @@
 
 #include "log.h"
 
-#include <array>
+#include <cstring>
 
 namespace Tessel {
 
@@ -47,7 +47,7 @@ private:
         LogLine(server_ + " " + peer_ + " connected");
         Touch();
         WatchIdle();
-        ReadHeader();
+        Process();
     }
 
     void Touch() { deadline_ = Clock::now() + idle_timeout_; }
@@ -84,69 +84,94 @@ private:
         Shutdown(why);
     }
 
-    void ReadHeader()
+    size_t Buffered() const { return end_ - start_; }
+
+    // Works through what is buffered: whole requests, and the raw block that
+    // follows an upload block header; reads more when something is missing.
+    void Process()
     {
-        asio::async_read(socket_, asio::buffer(header_),
-                         [self = shared_from_this()](const std::error_code& ec, size_t) { self->OnHeader(ec); });
+        while (!closed_ && !ProcessOne()) {
+        }
     }
 
-    void OnHeader(const std::error_code& ec)
+    // Handles or starts reading toward the next item; false when a dropped
+    // request leaves the next one to look at right away.
+    bool ProcessOne()
     {
-        if (ec) {
-            Shutdown(ec == asio::error::eof ? "peer closed" : ec.message());
-            return;
+        if (raw_needed_ > 0) {
+            if (Buffered() < raw_needed_) {
+                ReadMore(raw_needed_);
+                return true;
+            }
+            const uint8_t* raw = buffer_.data() + start_;
+            const size_t length = raw_needed_;
+            start_ += length;
+            raw_needed_ = 0;
+            Handle(handler_->OnRaw(raw, length));
+            return true;
         }
-        Touch();
-        switch (ParseRequestHeader(header_.data(), request_)) {
+        if (Buffered() < kRequestHeaderSize) {
+            ReadMore(kRequestHeaderSize);
+            return true;
+        }
+        const uint8_t* header = buffer_.data() + start_;
+        switch (ParseRequestHeader(header, request_)) {
         case HeaderCheck::Valid:
             break;
         case HeaderCheck::BadMagic:
             Fail("bad magic");
-            return;
+            return true;
         case HeaderCheck::BadVersion:
             Fail("unsupported version");
-            return;
+            return true;
         case HeaderCheck::BadKind:
             Fail("not a request");
-            return;
+            return true;
         case HeaderCheck::BadLength:
             Fail("bad length");
-            return;
+            return true;
         }
-        packet_.assign(header_.begin(), header_.end());
-        packet_.resize(request_.total_length);
-        asio::async_read(socket_, asio::buffer(packet_.data() + kRequestHeaderSize, request_.payload_length),
-                         [self = shared_from_this()](const std::error_code& e, size_t) { self->OnPayload(e); });
-    }
-
-    void OnPayload(const std::error_code& ec)
-    {
-        if (ec) {
-            Shutdown(ec == asio::error::eof ? "peer closed mid-request" : ec.message());
-            return;
+        if (Buffered() < request_.total_length) {
+            ReadMore(request_.total_length);
+            return true;
         }
-        Touch();
-        if (!ChecksumMatches(packet_.data(), packet_.size())) {
+        start_ += request_.total_length;
+        if (!ChecksumMatches(header, request_.total_length)) {
             // The framing is intact, so only this request is dropped.
             LogLine(server_ + " " + peer_ + " request refused: checksum mismatch (command " +
                     std::to_string(request_.command) + ")");
-            ReadHeader();
-            return;
+            return false;
         }
-        Handle(handler_->OnPacket(request_, packet_.data() + kRequestHeaderSize));
+        Handle(handler_->OnPacket(request_, header + kRequestHeaderSize));
+        return true;
     }
 
-    void ReadRaw(uint32_t length)
+    // Reads until at least `needed` bytes are buffered.
+    void ReadMore(size_t needed)
     {
-        raw_.resize(length);
-        asio::async_read(socket_, asio::buffer(raw_), [self = shared_from_this()](const std::error_code& ec, size_t) {
-            if (ec) {
-                self->Shutdown(ec == asio::error::eof ? "peer closed mid-block" : ec.message());
-                return;
-            }
-            self->Touch();
-            self->Handle(self->handler_->OnRaw(self->raw_.data(), self->raw_.size()));
-        });
+        if (start_ > 0) {
+            std::memmove(buffer_.data(), buffer_.data() + start_, Buffered());
+            end_ -= start_;
+            start_ = 0;
+        }
+        if (buffer_.size() < needed)
+            buffer_.resize(needed);
+        socket_.async_read_some(asio::buffer(buffer_.data() + end_, buffer_.size() - end_),
+                                [self = shared_from_this(), needed](const std::error_code& ec, size_t n) {
+                                    if (ec) {
+                                        self->Shutdown(ec == asio::error::eof
+                                                           ? (self->Buffered() ? "peer closed mid-request"
+                                                                               : "peer closed")
+                                                           : ec.message());
+                                        return;
+                                    }
+                                    self->Touch();
+                                    self->end_ += n;
+                                    if (self->Buffered() < needed)
+                                        self->ReadMore(needed);
+                                    else
+                                        self->Process();
+                                });
     }
 
     void Handle(Outcome outcome)
@@ -171,12 +196,12 @@ private:
 
     void Continue(const Outcome& outcome)
     {
-        if (outcome.close)
+        if (outcome.close) {
             Shutdown("refused");
-        else if (outcome.raw_follow > 0)
-            ReadRaw(outcome.raw_follow);
-        else
-            ReadHeader();
+            return;
+        }
+        raw_needed_ = outcome.raw_follow;
+        Process();
     }
 
     tcp::socket socket_;
@@ -186,10 +211,11 @@ private:
     std::chrono::seconds idle_timeout_;
     Clock::time_point deadline_;
     std::unique_ptr<ConnectionHandler> handler_;
-    std::array<uint8_t, kRequestHeaderSize> header_{};
     RequestHeader request_;
-    Bytes packet_;
-    Bytes raw_;
+    Bytes buffer_ = Bytes(64 * 1024);
+    size_t start_ = 0;  // unprocessed bytes are buffer_[start_, end_)
+    size_t end_ = 0;
+    size_t raw_needed_ = 0;
     Bytes reply_;
     bool closed_ = false;
 };

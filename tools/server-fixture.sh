@@ -75,10 +75,7 @@ mkdir -p "$dir/static"
 "$binary" add-account "$dir/data" small small123 100K
 "$binary" add-account "$dir/data" frozen frozen123 1G --frozen
 
-# The sanitizer runtime of a native debug build must not stop a test run
-# over a leak report at exit.
-ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0} \
-    nohup "$binary" serve "$dir/data" --static "$dir/static" "${serve_args[@]}" \
+nohup "$binary" serve "$dir/data" --static "$dir/static" "${serve_args[@]}" \
     >/dev/null 2>"$dir/server.log" </dev/null &
 pid=$!
 echo "$pid" >"$dir/server.pid"
