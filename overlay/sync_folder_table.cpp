@@ -176,6 +176,7 @@ void CSyncFolderTable::RefreshAccounts(DWORD window)
     RegKey users;
     if (!users.Open(HKEY_CURRENT_USER, kUsersKeyPath, KEY_ENUMERATE_SUB_KEYS))
         return;
+    RefreshAppData();
     for (DWORD index = 0;; ++index) {
         wchar_t user[kUserNameCapacity];
         DWORD length = kUserNameCapacity;
@@ -206,56 +207,80 @@ void CSyncFolderTable::AddOrUpdate(const wchar_t* user, const wchar_t* folder)
         Helper::CopyBounded(entry->folder, folder);
         entry->folder_length = static_cast<uint32_t>(std::wcslen(entry->folder));
         entry->tree = std::make_unique<CStateTree>();
+        SetStateFilePath(entry.get());
         entries_.push_back(std::move(entry));
     } catch (const std::bad_alloc&) {
         // The account is picked up again in a later window.
     }
 }
 
-void CSyncFolderTable::RefreshStateFiles()
+void CSyncFolderTable::RefreshAppData()
 {
-    wchar_t app_data[MAX_PATH];
-    if (!SHGetSpecialFolderPathW(nullptr, app_data, CSIDL_APPDATA, FALSE))
-        return;
+    // The folder cannot move while the user is logged on; asking the shell
+    // costs more than a whole lookup, so it is asked once per window.
+    if (!SHGetSpecialFolderPathW(nullptr, app_data_, CSIDL_APPDATA, FALSE))
+        app_data_[0] = L'\0';
     for (auto& entry : entries_)
-        ReloadIfChanged(entry.get(), app_data);
+        SetStateFilePath(entry.get());
 }
 
-void CSyncFolderTable::ReloadIfChanged(SyncFolderEntry* entry, const wchar_t* app_data)
+void CSyncFolderTable::SetStateFilePath(SyncFolderEntry* entry) const
 {
-    wchar_t path[kPathCapacity];
-    bool whole_path = Helper::FormatBounded(path, kPathCapacity, kStateFileFormat, app_data, entry->user);
-    // Shared for writing and deleting too: the client may rewrite the file
-    // at any moment, and we must neither wait for it nor stand in its way.
-    FileHandle file(whole_path ? CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                             nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)
-                               : INVALID_HANDLE_VALUE);
+    // A path that had to be cut would name some other file.
+    if (app_data_[0] == L'\0' ||
+        !Helper::FormatBounded(entry->state_file, kPathCapacity, kStateFileFormat, app_data_, entry->user))
+        entry->state_file[0] = L'\0';
+}
+
+void CSyncFolderTable::RefreshStateFiles()
+{
+    if (app_data_[0] == L'\0')
+        return;
+    for (auto& entry : entries_)
+        ReloadIfChanged(entry.get());
+}
+
+void CSyncFolderTable::ReloadIfChanged(SyncFolderEntry* entry)
+{
+    // The time comes from the file's attributes: opening the file on every
+    // call would cost more than the whole lookup.
+    WIN32_FILE_ATTRIBUTE_DATA attributes;
     FILETIME written = {};
-    if (file.IsOpen() && !GetFileTime(file.Get(), nullptr, nullptr, &written))
-        written = FILETIME{};
+    if (entry->state_file[0] != L'\0' &&
+        GetFileAttributesExW(entry->state_file, GetFileExInfoStandard, &attributes))
+        written = attributes.ftLastWriteTime;
     if (SameTime(written, entry->state_file_time))
         return;
 
     try {
         auto tree = std::make_unique<CStateTree>();
-        bool read_whole = true;
-        if (file.IsOpen()) {
-            std::string bytes;
-            read_whole = ReadStateFile(file.Get(), &bytes);
-            if (read_whole)
-                LoadStateTree(bytes, tree.get());
-            // A write that went on while we read leaves a torn picture:
-            // forget the time so that the next call reads it again.
-            FILETIME after = {};
-            if (!GetFileTime(file.Get(), nullptr, nullptr, &after) || !SameTime(after, written))
-                read_whole = false;
-        }
+        bool loaded = LoadStateFile(entry->state_file, written, tree.get());
         entry->tree = std::move(tree);
-        entry->state_file_time = read_whole ? written : FILETIME{};
+        entry->state_file_time = loaded ? written : FILETIME{};
     } catch (const std::bad_alloc&) {
         // The previous tree stays; the file is read again at the next call.
         entry->state_file_time = FILETIME{};
     }
+}
+
+bool CSyncFolderTable::LoadStateFile(const wchar_t* path, const FILETIME& written, CStateTree* tree)
+{
+    if (path[0] == L'\0' || (written.dwLowDateTime == 0 && written.dwHighDateTime == 0))
+        return true;
+    // Shared for writing and deleting too: the client may rewrite the file
+    // at any moment, and we must neither wait for it nor stand in its way.
+    FileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file.IsOpen())
+        return false;
+    std::string bytes;
+    if (!ReadStateFile(file.Get(), &bytes))
+        return false;
+    LoadStateTree(bytes, tree);
+    // A write that went on while we read leaves a torn picture: it counts
+    // as not loaded, so that the next call reads the file again.
+    FILETIME after = {};
+    return GetFileTime(file.Get(), nullptr, nullptr, &after) && SameTime(after, written);
 }
 
 }  // namespace Glint
