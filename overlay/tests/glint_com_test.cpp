@@ -144,6 +144,38 @@ TEST_F(GlintCom, ArgumentChecks)
     EXPECT_EQ(overlay->IsMemberOf(L"Q:\\nowhere\\file.txt", 0), S_FALSE);
 }
 
+TEST_F(GlintCom, SecondCopyLoadsAnswersAndUnloadsCleanly)
+{
+    // Explorer frees the DLL once DllCanUnloadNow allows it; the folder
+    // table goes with it. A copy under another name gets its own module.
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring copy = std::wstring(temp) + L"GlintUnloadCopy.dll";
+    ASSERT_TRUE(CopyFileW(Dll().path.c_str(), copy.c_str(), FALSE));
+    for (int round = 0; round < 3; ++round) {
+        HMODULE module = LoadLibraryW(copy.c_str());
+        ASSERT_NE(module, nullptr);
+        auto get_class_object = reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(
+            reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+        auto can_unload_now = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+            reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+        ASSERT_TRUE(get_class_object && can_unload_now);
+        {
+            Ref<IClassFactory> factory;
+            CLSID id = OverlayClassId(1);
+            ASSERT_EQ(get_class_object(id, IID_IClassFactory, factory.PutVoid()), S_OK);
+            Ref<IShellIconOverlayIdentifier> overlay;
+            ASSERT_EQ(factory->CreateInstance(nullptr, kIidOverlay, overlay.PutVoid()), S_OK);
+            factory.Reset();
+            EXPECT_EQ(overlay->IsMemberOf(L"C:\\windows\\win.ini", 0), S_FALSE);
+            EXPECT_EQ(can_unload_now(), S_FALSE);
+        }
+        EXPECT_EQ(can_unload_now(), S_OK);
+        ASSERT_TRUE(FreeLibrary(module));
+    }
+    DeleteFileW(copy.c_str());
+}
+
 TEST_F(GlintCom, ObjectsFromSeveralApartmentsShareTheLiveCount)
 {
     constexpr int kThreads = 4;

@@ -39,6 +39,7 @@ enum AccountIndex {
     kClientWriter,
     kThreads,
     kExpandSz,
+    kMoved,
     kAccountCount
 };
 
@@ -50,7 +51,7 @@ protected:
     {
         const wchar_t* names[kAccountCount] = {L"glint_case", L"glint_temp", L"glint_prop", L"glint_reject",
                                                L"glint_rewrite", L"glint_deleted", L"glint_locked", L"glint_huge",
-                                               L"glint_client", L"glint_threads", L"glint_expand"};
+                                               L"glint_client", L"glint_threads", L"glint_expand", L"glint_moved"};
         for (int i = 0; i < kAccountCount; ++i) {
             std::wstring folder = TempFolder(std::wstring(L"GlintSync_") + names[i]);
             g_accounts[i] = {names[i], folder.substr(0, folder.size() - 1)};
@@ -276,6 +277,23 @@ TEST_F(GlintLookup, FolderValueOfAnotherTypeIsIgnored)
     Write(kExpandSz, FileElement("f", 0));
     EXPECT_EQ(Badges(In(kExpandSz, L"f")), kNone);
     EXPECT_EQ(Badges(In(kExpandSz)), kNone);
+}
+
+TEST_F(GlintLookup, MovedFolderKeepsItsTreeAndAMissingOneIsIgnored)
+{
+    Write(kMoved, FileElement("f", 2));
+    EXPECT_EQ(Badges(In(kMoved, L"f")), kSyncing);
+
+    std::wstring moved = TempFolder(L"GlintSync_glint_moved_elsewhere");
+    SetAccountFolder(g_accounts[kMoved].user, moved);
+    WaitForNextAccountWindow();
+    EXPECT_EQ(Badges(moved + L"f"), kSyncing);
+    EXPECT_EQ(Badges(In(kMoved, L"f")), kNone);
+
+    SetAccountFolder(g_accounts[kMoved].user, L"C:\\no\\such\\folder");
+    WaitForNextAccountWindow();
+    EXPECT_EQ(Badges(moved + L"f"), kSyncing);
+    EXPECT_EQ(Badges(L"C:\\no\\such\\folder\\f"), kNone);
 }
 
 TEST_F(GlintLookup, OverlongPathIsCutNotOverrun)
