@@ -4,7 +4,9 @@
 #include <new>
 
 #include "client/sync/record_actions.h"
+#include "client/sync/sync_download.h"
 #include "client/sync/sync_engine.h"
+#include "client/sync/sync_upload.h"
 #include "common/bounded_string.h"
 #include "common/file_sync_state.h"
 
@@ -144,6 +146,10 @@ std::unique_ptr<ISyncAction> CreateAction(std::unique_ptr<SyncDecision> decision
         RecordOutcome(*decision, *engine);
 
     switch (decision->kind) {
+    case KindDownload:
+        return std::unique_ptr<ISyncAction>(new (std::nothrow) CSyncDownload(std::move(*decision)));
+    case KindUpload:
+        return std::unique_ptr<ISyncAction>(new (std::nothrow) CSyncUpload(std::move(*decision)));
     case KindVersionInfo:
         return std::unique_ptr<ISyncAction>(new (std::nothrow) CSyncVersionInfo(std::move(*decision)));
     case KindError:
@@ -151,9 +157,6 @@ std::unique_ptr<ISyncAction> CreateAction(std::unique_ptr<SyncDecision> decision
     case KindConflict:
         return std::unique_ptr<ISyncAction>(new (std::nothrow) CSyncConflict(std::move(*decision)));
     default:
-        // Transfers are recorded as Syncing above; their action classes
-        // carry them out once present, and until then the next scan sees
-        // the item again.
         return nullptr;
     }
 }

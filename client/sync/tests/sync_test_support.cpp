@@ -1,5 +1,6 @@
 #include "client/sync/tests/sync_test_support.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "client/net/request_manager.h"
@@ -125,10 +126,10 @@ void SetSpace(uint64_t total, uint64_t free)
     Net::StoreAccountSpace(space);
 }
 
-Net::Wire::RecordSpec FileSpec(int32_t id, int32_t parent_id, const std::string& name, const std::string& bytes,
+ServerRecord FileSpec(int32_t id, int32_t parent_id, const std::string& name, const std::string& bytes,
                                int32_t update_time)
 {
-    Net::Wire::RecordSpec spec;
+    ServerRecord spec;
     spec.id = id;
     spec.parent_id = parent_id;
     spec.kind = 1;
@@ -140,16 +141,42 @@ Net::Wire::RecordSpec FileSpec(int32_t id, int32_t parent_id, const std::string&
     return spec;
 }
 
-Net::Wire::RecordSpec FolderSpec(int32_t id, int32_t parent_id, const std::string& name, int32_t update_time)
+ServerRecord FolderSpec(int32_t id, int32_t parent_id, const std::string& name, int32_t update_time)
 {
-    Net::Wire::RecordSpec spec;
+    ServerRecord spec;
     spec.id = id;
     spec.parent_id = parent_id;
     spec.kind = 0;
     spec.update_time = update_time;
-    spec.md5 = std::string(32, '\0');
     spec.name = name;
     return spec;
+}
+
+Net::Bytes RecordBytes(const ServerRecord& record)
+{
+    Net::Bytes bytes(Net::kEntryRecordFixedSize, 0);
+    Net::WriteU32(&bytes[0], static_cast<uint32_t>(record.id));
+    Net::WriteU32(&bytes[4], static_cast<uint32_t>(record.parent_id));
+    Net::WriteU32(&bytes[8], record.kind);
+    Net::WriteU32(&bytes[12], static_cast<uint32_t>(record.update_time));
+    std::memcpy(&bytes[16], record.md5.data(), std::min<size_t>(record.md5.size(), 32));
+    Net::WriteU64(&bytes[48], record.size);
+    Net::WriteU16(&bytes[56], static_cast<uint16_t>(record.name.size()));
+    Net::WriteU16(&bytes[58], static_cast<uint16_t>(record.address.size()));
+    bytes.insert(bytes.end(), record.address.begin(), record.address.end());
+    bytes.insert(bytes.end(), record.name.begin(), record.name.end());
+    return bytes;
+}
+
+Net::Bytes ListingBytes(const std::vector<ServerRecord>& records)
+{
+    Net::Bytes payload(4, 0);
+    Net::WriteU32(&payload[0], static_cast<uint32_t>(records.size()));
+    for (const ServerRecord& record : records) {
+        const Net::Bytes bytes = RecordBytes(record);
+        payload.insert(payload.end(), bytes.begin(), bytes.end());
+    }
+    return payload;
 }
 
 void EngineTest::SetUp()
@@ -163,7 +190,7 @@ void EngineTest::SetUp()
             if (found != listings_.end())
                 peer.Answer(request, found->second.first, found->second.second);
             else
-                peer.Answer(request, Net::ResFolderListed, Net::Wire::MakeListing({}));
+                peer.Answer(request, Net::ResFolderListed, ListingBytes({}));
         } else if (request.command == Net::CmdLookupEntry) {
             auto found = lookups_.find(LookupName(request.packet));
             if (found != lookups_.end())
@@ -210,10 +237,10 @@ void EngineTest::StartEngine(bool workers, const Sync::EngineTiming& timing)
     ASSERT_TRUE(engine_->WaitUntilStarted(10000));
 }
 
-void EngineTest::ListFolderAs(int32_t folder_id, const std::vector<Net::Wire::RecordSpec>& records)
+void EngineTest::ListFolderAs(int32_t folder_id, const std::vector<ServerRecord>& records)
 {
     std::lock_guard<std::mutex> hold(lock_);
-    listings_[folder_id] = {Net::ResFolderListed, Net::Wire::MakeListing(records)};
+    listings_[folder_id] = {Net::ResFolderListed, ListingBytes(records)};
 }
 
 void EngineTest::FailListing(int32_t folder_id, uint16_t result)
@@ -222,10 +249,10 @@ void EngineTest::FailListing(int32_t folder_id, uint16_t result)
     listings_[folder_id] = {result, {}};
 }
 
-void EngineTest::LookupAs(const std::string& name, uint16_t result, const Net::Wire::RecordSpec& record)
+void EngineTest::LookupAs(const std::string& name, uint16_t result, const ServerRecord& record)
 {
     std::lock_guard<std::mutex> hold(lock_);
-    lookups_[name] = {result, result == Net::ResEntryFound ? Net::Wire::MakeRecord(record) : Net::Bytes{}};
+    lookups_[name] = {result, result == Net::ResEntryFound ? RecordBytes(record) : Net::Bytes{}};
 }
 
 int EngineTest::RequestCount(uint16_t command)

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "client/net/tests/test_peer.h"
-#include "client/net/tests/wire_builders.h"
 #include "client/sync/sync_engine.h"
 
 namespace SyncTest {
@@ -50,9 +49,23 @@ Sync::ServerEntry ServerOf(const Sync::SyncEntry& entry);
 
 void SetSpace(uint64_t total, uint64_t free);
 
-Net::Wire::RecordSpec FileSpec(int32_t id, int32_t parent_id, const std::string& name, const std::string& bytes,
+// One entry of a listing or lookup reply, as the server sends it.
+struct ServerRecord {
+    int32_t id = 0;
+    int32_t parent_id = 0;
+    uint32_t kind = 0;  // 0 folder, 1 file
+    int32_t update_time = 0;
+    std::string md5;    // 32 digits for files, empty for folders
+    uint64_t size = 0;
+    std::string address;
+    std::string name;
+};
+Net::Bytes RecordBytes(const ServerRecord& record);
+Net::Bytes ListingBytes(const std::vector<ServerRecord>& records);
+
+ServerRecord FileSpec(int32_t id, int32_t parent_id, const std::string& name, const std::string& bytes,
                                int32_t update_time);
-Net::Wire::RecordSpec FolderSpec(int32_t id, int32_t parent_id, const std::string& name, int32_t update_time);
+ServerRecord FolderSpec(int32_t id, int32_t parent_id, const std::string& name, int32_t update_time);
 
 // An engine brought up on a temporary sync folder, online through a
 // scripted server that answers listings per folder id and lookups per name.
@@ -66,9 +79,9 @@ protected:
     void StartEngine(bool workers, const Sync::EngineTiming& timing = FastTiming());
     static Sync::EngineTiming FastTiming();
 
-    void ListFolderAs(int32_t folder_id, const std::vector<Net::Wire::RecordSpec>& records);
+    void ListFolderAs(int32_t folder_id, const std::vector<ServerRecord>& records);
     void FailListing(int32_t folder_id, uint16_t result);
-    void LookupAs(const std::string& name, uint16_t result, const Net::Wire::RecordSpec& record = {});
+    void LookupAs(const std::string& name, uint16_t result, const ServerRecord& record = {});
     int RequestCount(uint16_t command);
 
     Sync::CSyncStateTable& Table() { return *engine_->Table(); }

@@ -1,0 +1,347 @@
+#include "client/sync/sync_download.h"
+
+#include <wininet.h>
+
+#include <cwchar>
+#include <vector>
+
+#include "client/net/requests.h"
+#include "client/net/session_values.h"
+#include "client/net/win_handle.h"
+#include "client/sync/file_utils.h"
+#include "client/sync/reconcile.h"
+#include "client/sync/sync_engine.h"
+#include "client/sync/transfer_support.h"
+#include "common/bounded_string.h"
+#include "common/file_sync_state.h"
+
+namespace Sync {
+
+namespace {
+
+constexpr DWORD kOpenUrlFlags =
+    INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS | INTERNET_FLAG_NO_UI;
+static_assert(kOpenUrlFlags == 0x04004200, "the fetch asks for no cache, no UI and no HTTPS redirect");
+constexpr DWORD kReadSize = 65536;
+
+class CInternetHandle {
+public:
+    explicit CInternetHandle(HINTERNET handle) : handle_(handle) {}
+    ~CInternetHandle()
+    {
+        if (handle_ != nullptr)
+            InternetCloseHandle(handle_);
+    }
+    CInternetHandle(const CInternetHandle&) = delete;
+    CInternetHandle& operator=(const CInternetHandle&) = delete;
+    HINTERNET Get() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr; }
+
+private:
+    HINTERNET handle_;
+};
+
+bool IsUnreservedUrlCharacter(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == '_' ||
+           c == '.' || c == '~';
+}
+
+HANDLE StopHandle(const std::shared_ptr<Net::CHandle>& stop) { return stop ? stop->Get() : nullptr; }
+
+// A path the shell may delete or move onto: only when something is there.
+void DeleteIfPresent(const wchar_t* path)
+{
+    WIN32_FIND_DATAW found;
+    DWORD error = 0;
+    if (LookUp(path, &found, &error))
+        Helper::DeletePath(path);
+}
+
+}  // namespace
+
+bool BuildDownloadAddress(const std::wstring& url, const char* session_key, std::wstring* address)
+{
+    if (session_key == nullptr || address == nullptr)
+        return false;
+    if (_wcsnicmp(url.c_str(), L"http://", 7) != 0 && _wcsnicmp(url.c_str(), L"https://", 8) != 0)
+        return false;
+    for (const wchar_t c : url)
+        if (c <= 0x20 || c == 0x7f)
+            return false;
+    std::wstring text = url;
+    for (size_t i = 0; i < Net::kSessionKeySize; ++i) {
+        if (!IsUnreservedUrlCharacter(session_key[i]))
+            return false;
+        text.push_back(static_cast<wchar_t>(session_key[i]));
+    }
+    *address = std::move(text);
+    return true;
+}
+
+bool CSyncDownload::Execute(CSyncEngine* engine)
+{
+    if (engine == nullptr)
+        return false;
+    Paths paths;
+    if (!BuildPaths(*engine, &paths))
+        return RefuseUnsafeTarget(*engine);
+
+    DWORD error = 0;
+    const bool present = LookUp(local_path, &local, &error);
+    if (IsAbsent(server))
+        return present ? DeleteLocally(*engine, paths) : IsNotFound(error);
+    if (present && wcscmp(local_path, paths.target) != 0)
+        return RenameToServerName(*engine, paths);
+    if (!present && !IsNotFound(error))
+        return false;
+    if (!FetchIntoPlace(*engine, paths))
+        return false;
+    Net::AccountInfo();
+    return true;
+}
+
+// Every path this action touches lies inside the sync folder: the server's
+// name is one safe component, and both keys are made of safe components.
+bool CSyncDownload::BuildPaths(CSyncEngine& engine, Paths* paths) const
+{
+    if (!engine.KeyOf(local_path, &paths->old_key) || !IsSafeKey(paths->old_key))
+        return false;
+    if (IsAbsent(server) || server.name.empty()) {
+        Helper::CopyBounded(paths->target, local_path);
+    } else {
+        if (!IsSafeName(server.name.c_str()))
+            return false;
+        std::wstring target(local_path);
+        target.erase(target.rfind(L'\\') + 1);
+        target += server.name;
+        if (target.size() >= static_cast<size_t>(kPathCapacity))
+            return false;
+        Helper::CopyBounded(paths->target, target.c_str());
+    }
+    return engine.KeyOf(paths->target, &paths->target_key) && IsSafeKey(paths->target_key);
+}
+
+// An item whose place cannot be formed safely is never written; it shows
+// as an error until the server's view changes.
+bool CSyncDownload::RefuseUnsafeTarget(CSyncEngine& engine)
+{
+    std::wstring key;
+    std::shared_ptr<CSyncStateTable> table = engine.Table();
+    if (table && engine.KeyOf(local_path, &key) && table->find(key.c_str())) {
+        entry.state = Helper::Error;
+        table->store(&entry, key.c_str());
+    }
+    return true;
+}
+
+void CSyncDownload::StoreAs(CSyncEngine& engine, const std::wstring& key, uint32_t state)
+{
+    entry.state = state;
+    if (std::shared_ptr<CSyncStateTable> table = engine.Table())
+        table->store(&entry, key.c_str());
+}
+
+bool CSyncDownload::DeleteLocally(CSyncEngine& engine, const Paths& paths)
+{
+    std::shared_ptr<CSyncStateTable> table = engine.Table();
+    if (!table || !engine.IsRunning())
+        return false;
+    entry.state = Helper::Syncing;
+    if (table->find(paths.target_key.c_str()))
+        table->store(&entry, paths.target_key.c_str());
+    if (!Helper::DeletePath(local_path))
+        return false;
+    table->remove(paths.target_key.c_str());
+    return true;
+}
+
+bool CSyncDownload::RenameToServerName(CSyncEngine& engine, const Paths& paths)
+{
+    std::shared_ptr<CSyncStateTable> table = engine.Table();
+    if (!table || !engine.IsRunning())
+        return false;
+    entry.state = Helper::Syncing;
+    if (table->find(paths.old_key.c_str()))
+        table->store(&entry, paths.old_key.c_str());
+
+    // A name that differs only in letter case names the local item itself
+    // on this file system; it must not be taken for another item and
+    // deleted.
+    if (_wcsicmp(local_path, paths.target) != 0) {
+        WIN32_FIND_DATAW found;
+        DWORD error = 0;
+        if (LookUp(paths.target, &found, &error)) {
+            switch (CompareOtherFile(server, found, paths.target, true, StopHandle(engine.StopEvent()))) {
+            case CompareEqual:
+                CopyServerFields(server, &entry);
+                entry.size = LocalSize(found);
+                entry.local_modified = LocalTime(found);
+                StoreAs(engine, paths.target_key, Helper::Synced);
+                return true;
+            case CompareDifferent:
+                if (!Helper::DeletePath(paths.target))
+                    return false;
+                table->remove(paths.target_key.c_str());
+                break;
+            default:
+                return false;
+            }
+        } else if (!IsNotFound(error)) {
+            return false;
+        }
+    }
+
+    if (!Helper::MovePath(local_path, paths.target))
+        return false;
+    if (table->find(paths.old_key.c_str()))
+        table->rename(paths.old_key.c_str(), paths.target_key.c_str(), server.update_time);
+    else
+        table->add(&entry, paths.target_key.c_str());
+
+    DWORD error = 0;
+    if (!LookUp(paths.target, &local, &error)) {
+        table->remove(paths.target_key.c_str());
+        return true;
+    }
+    RefreshEntry(server, local, &entry);
+    StoreAs(engine, paths.target_key, Helper::Synced);
+    if (IsLocalFolder(local))
+        engine.ScanFolder(paths.target);
+    return true;
+}
+
+bool CSyncDownload::FetchIntoPlace(CSyncEngine& engine, const Paths& paths)
+{
+    std::shared_ptr<CSyncStateTable> table = engine.Table();
+    if (!table || !engine.IsRunning())
+        return false;
+    const std::shared_ptr<Net::CHandle> stop = engine.StopEvent();
+    RefreshEntry(server, local, &entry);
+    StoreAs(engine, paths.target_key, Helper::Syncing);
+
+    WIN32_FIND_DATAW found;
+    DWORD error = 0;
+    if (LookUp(paths.target, &found, &error)) {
+        const int compared = wcscmp(paths.target, local_path) == 0
+                                 ? CompareOwnItem(server, found, paths.target, digest, true, StopHandle(stop))
+                                 : CompareOtherFile(server, found, paths.target, true, StopHandle(stop));
+        if (compared == CompareEqual) {
+            entry.size = LocalSize(found);
+            entry.local_modified = LocalTime(found);
+            StoreAs(engine, paths.target_key, Helper::Synced);
+            return true;
+        }
+        if (compared != CompareDifferent)
+            return false;
+        const bool server_file = server.is_file == 1;
+        if (server_file == IsLocalFolder(found) && !Helper::DeletePath(paths.target))
+            return false;
+    } else if (!IsNotFound(error)) {
+        return false;
+    }
+    return server.is_file == 1 ? FetchFile(engine, paths, StopHandle(stop)) : FetchFolder(engine, paths);
+}
+
+bool CSyncDownload::FetchFile(CSyncEngine& engine, const Paths& paths, HANDLE stop_event)
+{
+    std::wstring address;
+    if (!BuildDownloadAddress(server.url, Net::CurrentSession().session_key, &address))
+        return false;
+    wchar_t temp_path[kPathCapacity] = {};
+    if (!Helper::CopyBounded(temp_path, paths.target) || !Helper::AppendBounded(temp_path, kPathCapacity, kTempSuffix))
+        return false;
+
+    // A complete earlier fetch is put in place without a new one; a fresh
+    // fetch takes the real name only once it is complete and verified, so
+    // an interrupted one never leaves a partial file there.
+    WIN32_FIND_DATAW found;
+    DWORD error = 0;
+    const bool reusable = LookUp(temp_path, &found, &error) &&
+                          CompareOtherFile(server, found, temp_path, false, stop_event) == CompareEqual;
+    if (!reusable) {
+        if (!HttpFetch(engine, temp_path, address))
+            return false;
+        if (!LookUp(temp_path, &found, &error) ||
+            CompareOtherFile(server, found, temp_path, false, stop_event) != CompareEqual)
+            return false;
+    }
+
+    DeleteIfPresent(paths.target);
+    if (!Helper::MovePath(temp_path, paths.target))
+        return false;
+    if (!LookUp(paths.target, &local, &error))
+        return false;
+    entry.size = LocalSize(local);
+    if (entry.size != server.size)
+        return false;
+    entry.local_modified = LocalTime(local);
+    StoreAs(engine, paths.target_key, Helper::Synced);
+    return true;
+}
+
+bool CSyncDownload::FetchFolder(CSyncEngine& engine, const Paths& paths)
+{
+    const DWORD created = Helper::CreateDirectoryTree(paths.target);
+    if (created == ERROR_FILENAME_EXCED_RANGE) {
+        StoreAs(engine, paths.target_key, Helper::Error);
+        return true;
+    }
+    if (created != ERROR_SUCCESS)
+        return false;
+    DWORD error = 0;
+    if (!LookUp(paths.target, &local, &error))
+        return false;
+    RefreshEntry(server, local, &entry);
+    StoreAs(engine, paths.target_key, Helper::Synced);
+    if (IsLocalFolder(local))
+        engine.ScanFolder(paths.target);
+    return true;
+}
+
+bool CSyncDownload::HttpFetch(CSyncEngine& engine, const wchar_t* temp_path, const std::wstring& address)
+{
+    if (!engine.IsRunning())
+        return false;
+    CInternetHandle session(InternetOpenW(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    if (!session || !engine.IsRunning())
+        return false;
+    CInternetHandle request(InternetOpenUrlW(session.Get(), address.c_str(), nullptr, 0, kOpenUrlFlags, 0));
+    if (!request || !engine.IsRunning())
+        return false;
+    const HANDLE opened = CreateFileW(temp_path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (opened == INVALID_HANDLE_VALUE)
+        return false;
+    Net::CHandle file(opened);
+
+    DWORD status = 0;
+    DWORD length = sizeof status;
+    if (!HttpQueryInfoW(request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr) ||
+        status < 200 || status > 299)
+        return false;
+    return ReadBody(engine, request.Get(), file.Get());
+}
+
+bool CSyncDownload::ReadBody(CSyncEngine& engine, void* request, HANDLE file)
+{
+    std::vector<uint8_t> buffer(kReadSize);
+    // The fetch always starts at byte 0, and so does its progress.
+    server.upload_offset = 0;
+    while (engine.IsRunning()) {
+        DWORD count = 0;
+        if (!InternetReadFile(request, buffer.data(), kReadSize, &count))
+            return false;
+        server.upload_offset += count;
+        if (count == 0)
+            return true;
+        DWORD written = 0;
+        if (!WriteFile(file, buffer.data(), count, &written, nullptr) || written != count)
+            return false;
+        DownloadMeter().Account(count);
+        speed = meter.Account(count);
+    }
+    return false;
+}
+
+}  // namespace Sync

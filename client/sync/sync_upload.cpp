@@ -1,0 +1,489 @@
+#include "client/sync/sync_upload.h"
+
+#include <shlwapi.h>
+
+#include <cstring>
+#include <vector>
+
+#include "client/net/requests.h"
+#include "client/net/win_handle.h"
+#include "client/sync/file_utils.h"
+#include "client/sync/sync_engine.h"
+#include "client/sync/transfer_support.h"
+#include "common/file_sync_state.h"
+
+namespace Sync {
+
+namespace {
+
+constexpr DWORD kBlockSize = 32768;
+// The accepted offset reaches the record at least this often, so a
+// restart repeats at most this much.
+constexpr uint64_t kSaveInterval = 1048576;
+
+bool TicketIsEmpty(const Net::UploadTicket& ticket)
+{
+    if (ticket.port != 0 || ticket.address != 0)
+        return false;
+    for (char c : ticket.token)
+        if (c != 0)
+            return false;
+    return true;
+}
+
+HANDLE StopHandle(const std::shared_ptr<Net::CHandle>& stop) { return stop ? stop->Get() : nullptr; }
+
+}  // namespace
+
+std::wstring ParentKey(const std::wstring& key)
+{
+    const size_t slash = key.rfind(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : key.substr(0, slash);
+}
+
+std::wstring LastComponent(const std::wstring& key)
+{
+    const size_t slash = key.rfind(L'\\');
+    return slash == std::wstring::npos ? key : key.substr(slash + 1);
+}
+
+bool IsTemporaryName(const std::wstring& name)
+{
+    return name.size() >= kTempSuffixLength && name.compare(name.size() - kTempSuffixLength, kTempSuffixLength,
+                                                            kTempSuffix) == 0;
+}
+
+CSyncUpload::CSyncUpload(SyncDecision&& decision)
+    : ISyncAction(std::move(decision), KindUpload), digest_size_(LocalSize(local)), digest_time_(LocalTime(local))
+{
+}
+
+void CSyncUpload::Store(CSyncEngine& engine, const std::wstring& key)
+{
+    if (std::shared_ptr<CSyncStateTable> table = engine.Table())
+        table->store(&entry, key.c_str());
+}
+
+void CSyncUpload::ClearTicket()
+{
+    memset(entry.upload_token, 0, sizeof entry.upload_token);
+    entry.upload_port = 0;
+    entry.upload_address = 0;
+    entry.upload_offset = 0;
+}
+
+bool CSyncUpload::Execute(CSyncEngine* engine)
+{
+    std::wstring key;
+    if (engine == nullptr || !Key(engine, &key))
+        return false;
+    // A download's temporary file belongs to this client, not the user:
+    // it is never sent and never recorded.
+    if (IsTemporaryName(key)) {
+        if (std::shared_ptr<CSyncStateTable> table = engine->Table())
+            table->remove(key.c_str());
+        return true;
+    }
+
+    DWORD error = 0;
+    bool done = false;
+    if (!LookUp(local_path, &local, &error)) {
+        if (!IsNotFound(error))
+            return false;
+        done = DeleteOnServer(*engine, key);
+    } else {
+        const std::wstring name = LastComponent(key);
+        if (entry.id > 0 && !entry.name.empty() && _wcsicmp(entry.name.c_str(), name.c_str()) != 0)
+            return RenameOnServer(*engine, key, name.c_str());
+        if (IsLocalFolder(local))
+            return CreateFolderOnServer(*engine, key);
+        done = UploadFile(*engine, key);
+    }
+    if (done)
+        Net::AccountInfo();
+    return done;
+}
+
+bool CSyncUpload::DeleteOnServer(CSyncEngine& engine, const std::wstring& key)
+{
+    std::shared_ptr<CSyncStateTable> table = engine.Table();
+    if (!table || !engine.IsRunning())
+        return false;
+    if (!IsAbsent(server)) {
+        const int32_t id = server.id;
+        if (Net::DeleteEntries(1, server.parent_id, &id) != Net::ResDeleted)
+            return false;
+    }
+    table->remove(key.c_str());
+    return true;
+}
+
+bool CSyncUpload::RenameOnServer(CSyncEngine& engine, const std::wstring& key, const wchar_t* name)
+{
+    std::shared_ptr<CSyncStateTable> table = engine.Table();
+    if (!table || !engine.IsRunning())
+        return false;
+    const int renamed = Net::RenameEntry(entry.name.c_str(), entry.id, name);
+    if (renamed != Net::ResRenamedToo && renamed != Net::ResRenamed)
+        return false;
+    const std::wstring parent = ParentKey(key);
+    const std::wstring old_key = parent.empty() ? entry.name : parent + L"\\" + entry.name;
+    table->remove(key.c_str());
+
+    Net::RemoteEntry found;
+    const int32_t update_time = Net::LookupEntry(name, entry.parent_id, &found) == Net::ResEntryFound
+                                    ? found.entry.update_time
+                                    : entry.update_time;
+    table->rename(old_key.c_str(), key.c_str(), update_time);
+    return true;
+}
+
+bool CSyncUpload::CreateFolderOnServer(CSyncEngine& engine, const std::wstring& key)
+{
+    std::shared_ptr<CSyncStateTable> table = engine.Table();
+    if (!table || !engine.IsRunning())
+        return false;
+    SyncEntry record;
+    if (table->find(key.c_str(), &record)) {
+        if (record.state == Helper::Synced)
+            return true;
+        entry = record;
+        if (entry.parent_id < 0) {
+            engine.OnPathChanged(ParentKey(key).c_str(), ChangeAdded, nullptr);
+            return false;
+        }
+    } else {
+        entry = SyncEntry();
+    }
+    entry.is_file = 0;
+    entry.state = Helper::Syncing;
+    Store(engine, key);
+    if (!EnsureFolders(engine, key, &entry, true))
+        return false;
+
+    if (IsAbsent(server)) {
+        // A folder found on the server by the check above has no id in the
+        // record yet; it is taken with the update time.
+        Net::RemoteEntry found;
+        if (table->find(key.c_str(), &record) &&
+            Net::LookupEntry(record.name.c_str(), record.parent_id, &found) == Net::ResEntryFound) {
+            entry.id = found.entry.id;
+            entry.update_time = found.entry.update_time;
+        }
+    } else {
+        entry.update_time = server.update_time;
+    }
+    entry.state = Helper::Synced;
+    Store(engine, key);
+    QueueFolderContents(engine, key);
+    return true;
+}
+
+void CSyncUpload::QueueFolderContents(CSyncEngine& engine, const std::wstring& key)
+{
+    const std::wstring pattern = std::wstring(local_path) + L"\\*";
+    WIN32_FIND_DATAW found;
+    Helper::CFindHandle find(FindFirstFileW(pattern.c_str(), &found));
+    if (!find.Valid())
+        return;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L".." || IsTemporaryName(name))
+            continue;
+        engine.OnPathChanged((key + L"\\" + name).c_str(), ChangeAdded, nullptr);
+    } while (engine.IsRunning() && FindNextFileW(find.Get(), &found));
+}
+
+bool CSyncUpload::EnsureFolders(CSyncEngine& engine, const std::wstring& path, SyncEntry* record, bool check_first)
+{
+    std::shared_ptr<CSyncStateTable> table = engine.Table();
+    if (path.empty())
+        return true;
+    if (!table)
+        return false;
+    if (check_first) {
+        const int looked = Net::LookupEntry(record->name.c_str(), record->parent_id, nullptr);
+        if (looked == Net::ResEntryFound)
+            return true;
+        if (looked <= 0)
+            return false;
+    }
+    const std::wstring parent_key = ParentKey(path);
+    SyncEntry parent;
+    if (!table->find(parent_key.c_str(), &parent))
+        return true;
+    if (!EnsureFolders(engine, parent_key, &parent, true))
+        return false;
+
+    const std::wstring name = LastComponent(path);
+    int32_t new_id = 0;
+    const int created = Net::CreateFolder(parent.id, name.c_str(), &new_id);
+    if (created == Net::ResFolderCreated) {
+        record->id = new_id;
+    } else if (created == Net::ResFolderExists) {
+        // The server keeps its own id for a folder that was there already.
+        Net::RemoteEntry found;
+        if (Net::LookupEntry(name.c_str(), parent.id, &found) == Net::ResEntryFound)
+            record->id = found.entry.id;
+    } else {
+        return false;
+    }
+    record->state = Helper::Synced;
+    if (record->name.empty())
+        record->name = name;
+    table->store(record, path.c_str());
+    return true;
+}
+
+bool CSyncUpload::UploadFile(CSyncEngine& engine, const std::wstring& key)
+{
+    bool done = false;
+    if (!PrepareRecord(engine, key, &done))
+        return false;
+    if (done)
+        return true;
+    Net::UploadTicket ticket;
+    int step = Begin(engine, key, &ticket);
+    if (step != StepGoOn)
+        return step == StepDone;
+    step = Send(engine, key, &ticket);
+    if (step != StepGoOn)
+        return step == StepDone;
+    return Finish(engine, key, ticket);
+}
+
+// Brings the record to the state the transfer starts from; *done when
+// there is nothing to send.
+bool CSyncUpload::PrepareRecord(CSyncEngine& engine, const std::wstring& key, bool* done)
+{
+    std::shared_ptr<CSyncStateTable> table = engine.Table();
+    if (!table || !engine.IsRunning())
+        return false;
+    SyncEntry record;
+    const bool recorded = table->find(key.c_str(), &record);
+    const bool synced = recorded && record.state == Helper::Synced;
+    if (recorded) {
+        if (synced && record.local_modified == LocalTime(local)) {
+            *done = true;
+            return true;
+        }
+        entry = record;
+        if (entry.parent_id < 0) {
+            engine.OnPathChanged(ParentKey(key).c_str(), ChangeAdded, nullptr);
+            return false;
+        }
+    } else {
+        entry = SyncEntry();
+    }
+    if (!FreshDigest(engine))
+        return false;
+    if (synced && memcmp(digest, record.md5, kDigestLength) == 0) {
+        *done = true;
+        return true;
+    }
+
+    if (!entry.name.empty() && entry.state == Helper::Syncing) {
+        const bool unchanged = entry.size == LocalSize(local) && entry.local_modified == LocalTime(local) &&
+                               memcmp(entry.md5, digest, kDigestLength) == 0;
+        if (!unchanged) {
+            entry.upload_offset = 0;
+            entry.upload_address = 0;
+        }
+    }
+    if (entry.name.empty()) {
+        SyncEntry parent;
+        if (!table->find(ParentKey(key).c_str(), &parent))
+            return false;
+        entry.name = LastComponent(key);
+        entry.update_time = 0;
+        entry.parent_id = parent.id;
+    }
+    entry.size = LocalSize(local);
+    entry.local_modified = LocalTime(local);
+    entry.is_file = 1;
+    memcpy(entry.md5, digest, kDigestLength);
+    entry.state = Helper::Syncing;
+    Store(engine, key);
+    return true;
+}
+
+// The digest of the file as it is now: the one the decision took is kept
+// only while the file's size and time are those it was taken from.
+bool CSyncUpload::FreshDigest(CSyncEngine& engine)
+{
+    const uint64_t size = LocalSize(local);
+    const uint64_t time = LocalTime(local);
+    if (digest[0] != '\0' && size == digest_size_ && time == digest_time_)
+        return true;
+    Helper::DigestText text = {};
+    if (!Helper::FileDigestCancellable(local_path, StopHandle(engine.StopEvent()), text))
+        return false;
+    memcpy(digest, text, kDigestLength);
+    digest_size_ = size;
+    digest_time_ = time;
+    return true;
+}
+
+int CSyncUpload::Begin(CSyncEngine& engine, const std::wstring& key, Net::UploadTicket* ticket)
+{
+    if (!engine.Table() || !engine.IsRunning())
+        return StepFailed;
+    if (entry.upload_address != 0) {
+        *ticket = Net::TicketOf(entry);
+        return StepGoOn;
+    }
+    if (entry.upload_offset == entry.size && entry.size != 0)
+        return StepGoOn;
+
+    switch (Net::BeginUpload(entry.md5, entry.name.c_str(), entry.parent_id, entry.size, ticket)) {
+    case Net::ResTicketGranted:
+        Net::StoreTicket(*ticket, &entry);
+        Store(engine, key);
+        return StepGoOn;
+    case Net::ResUploadRefused:
+    case Net::ResUploadRefusedToo:
+        entry.state = Helper::Error;
+        Store(engine, key);
+        return StepDone;
+    case Net::ResContentKnown: {
+        Net::RemoteEntry found;
+        if (engine.IsRunning() &&
+            Net::LookupEntry(entry.name.c_str(), entry.parent_id, &found) == Net::ResEntryFound) {
+            entry.id = found.entry.id;
+            entry.update_time = found.entry.update_time;
+        }
+        ClearTicket();
+        entry.state = Helper::Synced;
+        Store(engine, key);
+        return StepDone;
+    }
+    default:
+        return StepFailed;
+    }
+}
+
+int CSyncUpload::Send(CSyncEngine& engine, const std::wstring& key, Net::UploadTicket* ticket)
+{
+    if (!engine.Table() || !engine.IsRunning())
+        return StepFailed;
+    if (entry.upload_offset == entry.size)
+        return StepGoOn;
+    const HANDLE opened = CreateFileW(local_path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCHIVE, nullptr);
+    if (opened == INVALID_HANDLE_VALUE)
+        return StepFailed;
+    Net::CHandle file(opened);
+    if (entry.upload_offset != 0) {
+        LARGE_INTEGER offset;
+        offset.QuadPart = static_cast<LONGLONG>(entry.upload_offset);
+        if (!SetFilePointerEx(file.Get(), offset, nullptr, FILE_BEGIN))
+            return StepFailed;
+    }
+    return SendBlocks(engine, key, ticket, file.Get());
+}
+
+int CSyncUpload::SendBlocks(CSyncEngine& engine, const std::wstring& key, Net::UploadTicket* ticket, HANDLE file)
+{
+    std::vector<uint8_t> block(kBlockSize);
+    uint64_t unsaved = 0;
+    while (engine.IsRunning() && PathFileExistsW(local_path)) {
+        DWORD count = 0;
+        if (!ReadFile(file, block.data(), kBlockSize, &count, nullptr) || count == 0)
+            break;
+        const int sent = Net::UploadBlock(*ticket, entry.upload_offset, count, block.data());
+        if (sent == Net::ResBlockAccepted) {
+            entry.upload_offset += count;
+            unsaved += count;
+            if (unsaved >= kSaveInterval) {
+                Store(engine, key);
+                unsaved = 0;
+            }
+            if (engine.IsRunning()) {
+                UploadMeter().Account(count);
+                speed = meter.Account(count);
+            }
+            continue;
+        }
+        if (sent == Net::ResTicketInvalid) {
+            entry.upload_address = 0;
+            entry.upload_offset = 0;
+            if (Begin(engine, key, ticket) == StepFailed)
+                return StepFailed;
+        }
+        break;
+    }
+    if (!PathFileExistsW(local_path)) {
+        if (std::shared_ptr<CSyncStateTable> table = engine.Table())
+            table->remove(key.c_str());
+        return StepDone;
+    }
+    Store(engine, key);
+    return entry.upload_offset == entry.size ? StepGoOn : StepFailed;
+}
+
+bool CSyncUpload::Finish(CSyncEngine& engine, const std::wstring& key, const Net::UploadTicket& ticket)
+{
+    if (!engine.Table() || !engine.IsRunning())
+        return false;
+    if (entry.state == Helper::Syncing && !TicketIsEmpty(ticket)) {
+        const int finished = Net::FinishUpload(ticket);
+        if (finished != Net::ResUploadComplete) {
+            if (finished > 0) {
+                // The data server refused the commit: the next attempt
+                // starts over with a new ticket.
+                ClearTicket();
+                entry.state = Helper::Syncing;
+                Store(engine, key);
+            }
+            return false;
+        }
+        int32_t folder_id = 0;
+        if (!ParentFolderId(engine, key, &folder_id))
+            return false;
+        ClearTicket();
+        if (folder_id != entry.parent_id) {
+            entry.state = Helper::Syncing;
+            Store(engine, key);
+            return false;
+        }
+        entry.state = Helper::Synced;
+        Store(engine, key);
+    }
+    Net::RemoteEntry found;
+    if (!engine.IsRunning() ||
+        Net::LookupEntry(entry.name.c_str(), entry.parent_id, &found) != Net::ResEntryFound)
+        return false;
+    entry.id = found.entry.id;
+    entry.update_time = found.entry.update_time;
+    Store(engine, key);
+    return true;
+}
+
+// The server's id of the folder the file went into, -1 when the folder had
+// to be created again. The root is the server's folder 0 and is never
+// looked up by name.
+bool CSyncUpload::ParentFolderId(CSyncEngine& engine, const std::wstring& key, int32_t* folder_id)
+{
+    std::shared_ptr<CSyncStateTable> table = engine.Table();
+    const std::wstring parent_key = ParentKey(key);
+    SyncEntry parent;
+    if (!table || !table->find(parent_key.c_str(), &parent))
+        return false;
+    if (parent_key.empty()) {
+        *folder_id = parent.id;
+        return true;
+    }
+    Net::RemoteEntry found;
+    const int looked = Net::LookupEntry(parent.name.c_str(), parent.parent_id, &found);
+    if (looked == Net::ResEntryFound) {
+        *folder_id = found.entry.id;
+        return true;
+    }
+    if (looked <= 0)
+        return false;
+    EnsureFolders(engine, parent_key, &parent, false);
+    *folder_id = -1;
+    return true;
+}
+
+}  // namespace Sync

@@ -1,0 +1,551 @@
+// The download and upload actions against the reference server on
+// loopback. The client announces 127.0.0.2 at sign-on, so the server sends
+// its data connections and downloads there, where relays pass them on to
+// the server and can watch or cut them.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "client/net/request_manager.h"
+#include "client/net/requests.h"
+#include "client/net/session_values.h"
+#include "client/shell/app_state.h"
+#include "client/sync/reconcile.h"
+#include "client/sync/sync_download.h"
+#include "client/sync/sync_engine.h"
+#include "client/sync/sync_upload.h"
+#include "client/sync/tests/sync_test_support.h"
+#include "client/sync/tests/tcp_relay.h"
+#include "client/sync/transfer_meter.h"
+#include "client/sync/transfer_support.h"
+#include "common/bounded_string.h"
+#include "common/file_sync_state.h"
+#include "common/md5.h"
+
+namespace {
+
+using namespace Sync;
+using SyncTest::Md5Of;
+using SyncTest::WriteBytes;
+
+constexpr DWORD kDeadline = 30000;
+constexpr uint8_t kAnnouncedAddress[4] = {127, 0, 0, 2};
+
+std::string Pattern(size_t size, unsigned seed)
+{
+    std::string bytes(size, '\0');
+    uint32_t x = seed * 2654435761u + 7;
+    for (char& c : bytes) {
+        x = x * 1103515245u + 12345u;
+        c = static_cast<char>(x >> 24);
+    }
+    return bytes;
+}
+
+std::string ReadAll(const std::wstring& path)
+{
+    std::string bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return bytes;
+    char chunk[65536];
+    DWORD count = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &count, nullptr) && count > 0)
+        bytes.append(chunk, count);
+    CloseHandle(file);
+    return bytes;
+}
+
+bool WaitFor(const std::function<bool()>& done, DWORD milliseconds = kDeadline)
+{
+    const DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start > milliseconds)
+            return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+// The block offsets of every upload block the client sent on one data
+// connection, read from the bytes the relay passed on.
+std::vector<uint64_t> BlockOffsets(const std::string& stream)
+{
+    std::vector<uint64_t> offsets;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(stream.data());
+    size_t at = 0;
+    while (at + Net::kRequestHeaderSize <= stream.size()) {
+        const uint32_t total = Net::ReadU32(bytes + at + 8);
+        const uint16_t command = Net::ReadU16(bytes + at + 20);
+        if (total < Net::kRequestHeaderSize)
+            break;
+        size_t next = at + total;
+        if (command == Net::CmdUploadBlock && at + 70 <= stream.size()) {
+            offsets.push_back(Net::ReadU64(bytes + at + 58));
+            next += Net::ReadU32(bytes + at + 66);
+        }
+        at = next;
+    }
+    return offsets;
+}
+
+std::map<std::string, std::string> ReadServerEnv()
+{
+    std::wstring path = L"Z:";
+    for (const char c : std::string(TAVO_TRANSFER_SERVER_DIR "/server.env"))
+        path.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(c));
+    std::map<std::string, std::string> values;
+    std::string text = ReadAll(path);
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string line = text.substr(at, end - at);
+        const size_t equals = line.find('=');
+        if (equals != std::string::npos)
+            values[line.substr(0, equals)] = line.substr(equals + 1);
+        at = end + 1;
+    }
+    return values;
+}
+
+class TransferTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::map<std::string, std::string> env = ReadServerEnv();
+        ASSERT_EQ(env.count("TESSEL_SYNC_PORT"), 1u) << "the server fixture did not run";
+        const auto sync_port = static_cast<uint16_t>(std::stoi(env["TESSEL_SYNC_PORT"]));
+        data_relay_ = std::make_unique<SyncTest::CTcpRelay>("127.0.0.2", "127.0.0.1",
+                                                             static_cast<uint16_t>(std::stoi(env["TESSEL_DATA_PORT"])));
+        http_relay_ = std::make_unique<SyncTest::CTcpRelay>("127.0.0.2", "127.0.0.1",
+                                                             static_cast<uint16_t>(std::stoi(env["TESSEL_HTTP_PORT"])));
+        ASSERT_TRUE(data_relay_->Listening());
+        ASSERT_TRUE(http_relay_->Listening());
+
+        Net::SetServerForTesting("127.0.0.1", {sync_port});
+        ASSERT_TRUE(Net::StartMainConnection());
+        SignOn("demo", "demo123");
+        ClearServerRoot();
+
+        static int counter = 0;
+        wchar_t user[32];
+        Helper::FormatBounded(user, 32, L"xfer%lu-%d", GetCurrentProcessId(), ++counter);
+        Helper::CopyBounded(Helper::App().user_name, user);
+        Helper::CopyBounded(Helper::App().sync_folder, root_.Path().c_str());
+        engine_ = std::make_unique<CSyncEngine>();
+    }
+
+    void TearDown() override
+    {
+        engine_.reset();
+        SetUploadLimit(0);
+        SetDownloadLimit(0);
+        Net::StopConnections();
+        Net::SetServerForTesting({}, {});
+        data_relay_.reset();
+        http_relay_.reset();
+    }
+
+    // Signs on announcing the relays' address as this computer's.
+    void SignOn(const char* user, const char* password)
+    {
+        char digest[Helper::kMd5HexLength + 1] = {};
+        ASSERT_TRUE(Helper::Md5Hex(password, strlen(password), digest));
+        Net::Bytes packet = Net::BuildSignOn(user, digest, kAnnouncedAddress);
+        ASSERT_EQ(Net::MainConnection().SendAndWait(&packet, 0, Net::kSessionTimeout, 0), Net::ResSignedOn);
+        Net::SessionInfo session;
+        ASSERT_TRUE(Net::DecodeSessionInfo(packet, &session));
+        Net::StoreSession(session);
+        ASSERT_EQ(Net::AccountInfo(), Net::ResAccountSpace);
+    }
+
+    void ClearServerRoot()
+    {
+        std::vector<Net::RemoteEntry> entries;
+        ASSERT_EQ(Net::ListFolder(0, &entries), Net::ResFolderListed);
+        std::vector<int32_t> ids;
+        for (const Net::RemoteEntry& remote : entries)
+            ids.push_back(remote.entry.id);
+        if (!ids.empty())
+            ASSERT_EQ(Net::DeleteEntries(static_cast<uint32_t>(ids.size()), 0, ids.data()), Net::ResDeleted);
+    }
+
+    void StartEngine()
+    {
+        EngineTiming timing;
+        timing.retry_delay_ms = 300;
+        timing.step_ms = 10;
+        timing.first_scan_interval_ms = 200;
+        timing.longest_scan_interval_ms = 400;
+        timing.offline_wait_ms = 50;
+        engine_->SetTimingForTesting(timing);
+        engine_->Start(root_.Path().c_str());
+        ASSERT_TRUE(engine_->WaitUntilStarted(10000));
+    }
+
+    // Puts a file on the server the way another client of the account
+    // would, outside the relays' records.
+    int32_t PutServerFile(const wchar_t* name, const std::string& bytes, int32_t folder = 0)
+    {
+        const std::string md5 = Md5Of(bytes);
+        Net::UploadTicket ticket;
+        const int begun = Net::BeginUpload(md5.data(), name, folder, bytes.size(), &ticket);
+        if (begun == Net::ResTicketGranted) {
+            for (size_t at = 0; at < bytes.size(); at += 32768) {
+                const size_t count = std::min<size_t>(32768, bytes.size() - at);
+                EXPECT_EQ(Net::UploadBlock(ticket, at, static_cast<uint32_t>(count), bytes.data() + at),
+                          Net::ResBlockAccepted);
+            }
+            EXPECT_EQ(Net::FinishUpload(ticket), Net::ResUploadComplete);
+        } else {
+            EXPECT_EQ(begun, Net::ResContentKnown);
+        }
+        data_relay_->Forget();
+        Net::RemoteEntry found;
+        EXPECT_EQ(Net::LookupEntry(name, folder, &found), Net::ResEntryFound);
+        return found.entry.id;
+    }
+
+    bool OnServer(const wchar_t* name, Net::RemoteEntry* found = nullptr, int32_t folder = 0)
+    {
+        Net::RemoteEntry entry;
+        if (Net::LookupEntry(name, folder, &entry) != Net::ResEntryFound)
+            return false;
+        if (found != nullptr)
+            *found = entry;
+        return true;
+    }
+
+    bool Recorded(const wchar_t* key, SyncEntry* copy = nullptr)
+    {
+        std::shared_ptr<CSyncStateTable> table = engine_->Table();
+        return table && table->find(key, copy);
+    }
+
+    bool RecordedAs(const wchar_t* key, uint32_t state)
+    {
+        SyncEntry copy;
+        return Recorded(key, &copy) && copy.state == state;
+    }
+
+    // True once the server holds the file with exactly these contents.
+    bool ServerHolds(const wchar_t* name, const std::string& bytes, int32_t folder = 0)
+    {
+        Net::RemoteEntry found;
+        return OnServer(name, &found, folder) && found.entry.is_file == 1 && found.entry.size == bytes.size() &&
+               std::string(found.entry.md5, kDigestLength) == Md5Of(bytes);
+    }
+
+    SyncTest::TempFolder root_;
+    std::unique_ptr<CSyncEngine> engine_;
+    std::unique_ptr<SyncTest::CTcpRelay> data_relay_;
+    std::unique_ptr<SyncTest::CTcpRelay> http_relay_;
+};
+
+TEST_F(TransferTest, NewLocalFileUploadsWithTheSameSizeAndDigest)
+{
+    const std::string bytes = Pattern(300000, 1);
+    WriteBytes(root_ / L"notes.bin", bytes);
+    StartEngine();
+
+    ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"notes.bin", Helper::Synced); }));
+    EXPECT_TRUE(ServerHolds(L"notes.bin", bytes));
+    SyncEntry record;
+    ASSERT_TRUE(Recorded(L"notes.bin", &record));
+    Net::RemoteEntry found;
+    ASSERT_TRUE(OnServer(L"notes.bin", &found));
+    EXPECT_EQ(record.id, found.entry.id);
+    EXPECT_EQ(record.update_time, found.entry.update_time);
+    EXPECT_EQ(record.upload_address, 0u) << "the ticket is given up after the commit";
+    EXPECT_EQ(record.upload_offset, 0u);
+    // Every block went through the data connection, none twice.
+    std::vector<uint64_t> offsets;
+    for (const std::string& stream : data_relay_->Upstream())
+        for (uint64_t offset : BlockOffsets(stream))
+            offsets.push_back(offset);
+    EXPECT_EQ(offsets.size(), (bytes.size() + 32767) / 32768);
+}
+
+TEST_F(TransferTest, ServerFileDownloadsIntoPlace)
+{
+    const std::string bytes = Pattern(200000, 2);
+    const int32_t id = PutServerFile(L"photo.jpg", bytes);
+    StartEngine();
+
+    ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"photo.jpg", Helper::Synced); }));
+    EXPECT_EQ(ReadAll(root_ / L"photo.jpg"), bytes);
+    EXPECT_FALSE(SyncTest::Exists(root_ / L"photo.jpg.tavo"));
+    SyncEntry record;
+    ASSERT_TRUE(Recorded(L"photo.jpg", &record));
+    EXPECT_EQ(record.id, id);
+    EXPECT_EQ(record.size, bytes.size());
+    EXPECT_EQ(record.local_modified, SyncTest::WriteTime(root_ / L"photo.jpg"));
+    EXPECT_GE(http_relay_->Connections(), 1) << "the contents came over HTTP";
+}
+
+TEST_F(TransferTest, RenameAndDeleteOnTheServerReachTheDisk)
+{
+    const std::string first = Pattern(5000, 3);
+    const std::string second = Pattern(6000, 4);
+    const int32_t first_id = PutServerFile(L"a.txt", first);
+    const int32_t second_id = PutServerFile(L"gone.txt", second);
+    StartEngine();
+    ASSERT_TRUE(WaitFor([&] {
+        return RecordedAs(L"a.txt", Helper::Synced) && RecordedAs(L"gone.txt", Helper::Synced);
+    }));
+    const int fetches = http_relay_->Connections();
+
+    ASSERT_EQ(Net::RenameEntry(L"a.txt", first_id, L"b.txt"), Net::ResRenamed);
+    ASSERT_EQ(Net::DeleteEntries(1, 0, &second_id), Net::ResDeleted);
+
+    ASSERT_TRUE(WaitFor([&] {
+        return RecordedAs(L"b.txt", Helper::Synced) && !SyncTest::Exists(root_ / L"gone.txt");
+    }));
+    EXPECT_EQ(ReadAll(root_ / L"b.txt"), first);
+    EXPECT_FALSE(SyncTest::Exists(root_ / L"a.txt"));
+    EXPECT_FALSE(Recorded(L"a.txt"));
+    EXPECT_FALSE(Recorded(L"gone.txt"));
+    EXPECT_EQ(http_relay_->Connections(), fetches) << "a rename fetches nothing";
+}
+
+TEST_F(TransferTest, RenameAndDeleteOnDiskReachTheServer)
+{
+    const std::string bytes = Pattern(7000, 5);
+    const std::string other = Pattern(8000, 6);
+    WriteBytes(root_ / L"draft.txt", bytes);
+    WriteBytes(root_ / L"old.txt", other);
+    StartEngine();
+    ASSERT_TRUE(WaitFor([&] {
+        return RecordedAs(L"draft.txt", Helper::Synced) && RecordedAs(L"old.txt", Helper::Synced);
+    }));
+    Net::RemoteEntry before;
+    ASSERT_TRUE(OnServer(L"draft.txt", &before));
+    const size_t streams = data_relay_->Upstream().size();
+
+    ASSERT_TRUE(MoveFileW((root_ / L"draft.txt").c_str(), (root_ / L"final.txt").c_str()));
+    engine_->OnPathChanged(L"draft.txt", ChangeMoved, L"final.txt");
+    ASSERT_TRUE(DeleteFileW((root_ / L"old.txt").c_str()));
+    engine_->OnPathChanged(L"old.txt", ChangeRemoved, nullptr);
+
+    ASSERT_TRUE(WaitFor([&] { return OnServer(L"final.txt") && !OnServer(L"old.txt"); }));
+    Net::RemoteEntry after;
+    ASSERT_TRUE(OnServer(L"final.txt", &after));
+    EXPECT_EQ(after.entry.id, before.entry.id) << "renamed, not uploaded again";
+    EXPECT_FALSE(OnServer(L"draft.txt"));
+    ASSERT_TRUE(WaitFor([&] { return Recorded(L"final.txt") && !Recorded(L"draft.txt") && !Recorded(L"old.txt"); }));
+    EXPECT_EQ(data_relay_->Upstream().size(), streams) << "no contents were sent";
+}
+
+TEST_F(TransferTest, NewFolderWithThreeFilesIsCreatedAndUploaded)
+{
+    SyncTest::MakeFolder(root_ / L"docs");
+    const std::string files[3] = {Pattern(1000, 7), Pattern(40000, 8), Pattern(70000, 9)};
+    const wchar_t* names[3] = {L"one.txt", L"two.txt", L"three.txt"};
+    for (int i = 0; i < 3; ++i)
+        WriteBytes(root_ / (std::wstring(L"docs\\") + names[i]), files[i]);
+    StartEngine();
+
+    ASSERT_TRUE(WaitFor([&] {
+        for (const wchar_t* name : names)
+            if (!RecordedAs((std::wstring(L"docs\\") + name).c_str(), Helper::Synced))
+                return false;
+        return true;
+    }));
+    Net::RemoteEntry folder;
+    ASSERT_TRUE(OnServer(L"docs", &folder));
+    EXPECT_EQ(folder.entry.is_file, 0u);
+    SyncEntry record;
+    ASSERT_TRUE(Recorded(L"docs", &record));
+    EXPECT_EQ(record.id, folder.entry.id);
+    EXPECT_EQ(record.state, uint32_t(Helper::Synced));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(ServerHolds(names[i], files[i], folder.entry.id)) << i;
+}
+
+TEST_F(TransferTest, FileLargerThanTheFreeSpaceIsAnError)
+{
+    SignOn("small", "small123");
+    ClearServerRoot();
+    ASSERT_EQ(Net::AccountInfo(), Net::ResAccountSpace);
+    WriteBytes(root_ / L"big.bin", Pattern(200 * 1024, 10));
+    StartEngine();
+    ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"big.bin", Helper::Error); }));
+    EXPECT_FALSE(OnServer(L"big.bin"));
+}
+
+TEST_F(TransferTest, RefusedTicketRecordsAnError)
+{
+    SignOn("small", "small123");
+    ClearServerRoot();
+    // Space figures that let the decision through; the server refuses.
+    SyncTest::SetSpace(1ull << 40, 1ull << 39);
+    WriteBytes(root_ / L"huge.bin", Pattern(150 * 1024, 11));
+    StartEngine();
+    ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"huge.bin", Helper::Error); }));
+    EXPECT_FALSE(OnServer(L"huge.bin"));
+    EXPECT_TRUE(data_relay_->Upstream().empty());
+}
+
+TEST_F(TransferTest, UploadResumesAtTheSavedOffsetAfterTheDataConnectionDropped)
+{
+    const std::string bytes = Pattern(3 * 1024 * 1024, 12);
+    WriteBytes(root_ / L"video.bin", bytes);
+    data_relay_->CutUpstreamAfter(1536 * 1024);
+    StartEngine();
+
+    ASSERT_TRUE(WaitFor([&] { return data_relay_->Connections() >= 2; }));
+    data_relay_->CutUpstreamAfter(0);
+    ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"video.bin", Helper::Synced); }));
+    EXPECT_TRUE(ServerHolds(L"video.bin", bytes));
+
+    const std::vector<std::string> streams = data_relay_->Upstream();
+    ASSERT_GE(streams.size(), 2u);
+    const std::vector<uint64_t> first = BlockOffsets(streams[0]);
+    const std::vector<uint64_t> second = BlockOffsets(streams[1]);
+    ASSERT_FALSE(first.empty());
+    ASSERT_FALSE(second.empty());
+    EXPECT_EQ(first.front(), 0u);
+    EXPECT_GT(second.front(), 0u) << "not started again from byte 0";
+    EXPECT_EQ(second.front() % 32768, 0u);
+    EXPECT_LE(second.front(), first.back()) << "nothing the server did not accept is skipped";
+    EXPECT_GE(second.front() + 32768, first.back()) << "resumed right after the last accepted block";
+}
+
+TEST_F(TransferTest, UploadResumesAtTheStoredOffsetAfterARestart)
+{
+    const std::string bytes = Pattern(3 * 1024 * 1024, 13);
+    WriteBytes(root_ / L"archive.bin", bytes);
+    SetUploadLimit(1024);
+    StartEngine();
+    SyncEntry record;
+    ASSERT_TRUE(WaitFor([&] { return Recorded(L"archive.bin", &record) && record.upload_offset >= 1048576; }));
+    engine_->Stop(INFINITE);
+    ASSERT_TRUE(Recorded(L"archive.bin", &record));
+    const uint64_t stored = record.upload_offset;
+    EXPECT_NE(record.upload_address, 0u) << "the ticket is kept for the next run";
+    EXPECT_EQ(record.state, uint32_t(Helper::Syncing));
+    const size_t streams_before = data_relay_->Upstream().size();
+
+    SetUploadLimit(0);
+    StartEngine();
+    ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"archive.bin", Helper::Synced); }));
+    EXPECT_TRUE(ServerHolds(L"archive.bin", bytes));
+    const std::vector<std::string> streams = data_relay_->Upstream();
+    ASSERT_GT(streams.size(), streams_before);
+    const std::vector<uint64_t> resumed = BlockOffsets(streams[streams_before]);
+    ASSERT_FALSE(resumed.empty());
+    EXPECT_EQ(resumed.front(), stored);
+}
+
+TEST_F(TransferTest, InterruptedDownloadNeverLeavesAPartialFileUnderTheRealName)
+{
+    const std::string bytes = Pattern(2 * 1024 * 1024, 14);
+    PutServerFile(L"movie.bin", bytes);
+    http_relay_->CutDownstreamAfter(1024 * 1024);
+    StartEngine();
+
+    // Each attempt takes a connection of its own; a second one means the
+    // first attempt ended.
+    ASSERT_TRUE(WaitFor([&] { return http_relay_->Connections() >= 2; }));
+    EXPECT_FALSE(SyncTest::Exists(root_ / L"movie.bin"));
+    EXPECT_TRUE(RecordedAs(L"movie.bin", Helper::Syncing));
+
+    http_relay_->CutDownstreamAfter(0);
+    ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"movie.bin", Helper::Synced); }));
+    EXPECT_EQ(ReadAll(root_ / L"movie.bin"), bytes);
+    EXPECT_FALSE(SyncTest::Exists(root_ / L"movie.bin.tavo"));
+}
+
+TEST_F(TransferTest, IdenticalContentIsCommittedWithoutSendingABlock)
+{
+    const std::string bytes = Pattern(100000, 15);
+    PutServerFile(L"original.bin", bytes);
+    WriteBytes(root_ / L"copy.bin", bytes);
+    StartEngine();
+
+    ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"copy.bin", Helper::Synced); }));
+    EXPECT_TRUE(ServerHolds(L"copy.bin", bytes));
+    SyncEntry record;
+    ASSERT_TRUE(Recorded(L"copy.bin", &record));
+    Net::RemoteEntry found;
+    ASSERT_TRUE(OnServer(L"copy.bin", &found));
+    EXPECT_EQ(record.id, found.entry.id);
+    for (const std::string& stream : data_relay_->Upstream())
+        EXPECT_TRUE(BlockOffsets(stream).empty());
+}
+
+TEST_F(TransferTest, TemporaryFileIsNeverUploaded)
+{
+    WriteBytes(root_ / L"report.doc.tavo", Pattern(3000, 16));
+    WriteBytes(root_ / L"report.doc", Pattern(4000, 17));
+    StartEngine();
+    ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"report.doc", Helper::Synced); }));
+
+    // Even an upload made for it on purpose sends nothing.
+    auto decision = std::make_unique<SyncDecision>();
+    decision->kind = KindUpload;
+    decision->local = SyncTest::LocalAt(root_ / L"report.doc.tavo");
+    std::unique_ptr<ISyncAction> action = CreateAction(std::move(decision), engine_.get());
+    ASSERT_NE(action, nullptr);
+    EXPECT_TRUE(action->Execute(engine_.get()));
+    EXPECT_FALSE(OnServer(L"report.doc.tavo"));
+    EXPECT_TRUE(SyncTest::Exists(root_ / L"report.doc.tavo"));
+    EXPECT_FALSE(Recorded(L"report.doc.tavo"));
+}
+
+// A server name that would leave the sync folder is refused before any
+// path is formed from it.
+TEST_F(TransferTest, ServerNameThatLeavesTheSyncFolderIsNeverWritten)
+{
+    StartEngine();
+    SyncTest::MakeFolder(root_ / L"inner");
+    const wchar_t* names[] = {L"..", L"..\\escape.txt", L"x:y", L"a/b"};
+    for (const wchar_t* name : names) {
+        auto decision = std::make_unique<SyncDecision>();
+        decision->kind = KindDownload;
+        decision->server.id = 900;
+        decision->server.is_file = 1;
+        decision->server.size = 3;
+        decision->server.update_time = 5;
+        decision->server.name = name;
+        decision->server.url = L"http://127.0.0.2:1/d/900?key=";
+        decision->local = SyncTest::MissingAt(root_ / L"inner\\item.txt");
+        std::unique_ptr<ISyncAction> action = CreateAction(std::move(decision), engine_.get());
+        ASSERT_NE(action, nullptr);
+        EXPECT_TRUE(action->Execute(engine_.get())) << "refused for good";
+        EXPECT_TRUE(RecordedAs(L"inner\\item.txt", Helper::Error));
+    }
+    EXPECT_FALSE(SyncTest::Exists(root_ / L"escape.txt"));
+    EXPECT_FALSE(SyncTest::Exists(root_ / L"inner\\item.txt"));
+}
+
+TEST(TransferPaths, OnlyPlainNamesAndHttpAddressesAreAccepted)
+{
+    EXPECT_TRUE(IsSafeName(L"report.txt"));
+    EXPECT_TRUE(IsSafeName(L"\x4E2D\x6587 name.txt"));
+    for (const wchar_t* bad : {L"", L".", L"..", L"a\\b", L"a/b", L"c:", L"a*", L"a?", L"tab\t", L"<x>"})
+        EXPECT_FALSE(IsSafeName(bad)) << bad;
+    EXPECT_TRUE(IsSafeKey(L"docs\\one.txt"));
+    EXPECT_FALSE(IsSafeKey(L"docs\\..\\..\\one.txt"));
+    EXPECT_FALSE(IsSafeKey(L""));
+
+    const char key[] = "0123456789abcdefABCDEF0123456789";
+    std::wstring address;
+    EXPECT_TRUE(BuildDownloadAddress(L"http://h:1/d/5?key=", key, &address));
+    EXPECT_EQ(address, L"http://h:1/d/5?key=0123456789abcdefABCDEF0123456789");
+    EXPECT_FALSE(BuildDownloadAddress(L"file:///C:/secret?key=", key, &address));
+    EXPECT_FALSE(BuildDownloadAddress(L"http://h/d/5 x?key=", key, &address));
+    const char bad_key[] = "0123456789abcdef#BCDEF0123456789";
+    EXPECT_FALSE(BuildDownloadAddress(L"http://h:1/d/5?key=", bad_key, &address));
+}
+
+}  // namespace

@@ -1,0 +1,80 @@
+#include "client/sync/transfer_support.h"
+
+#include <cstring>
+#include <cwchar>
+
+#include "client/sync/reconcile.h"
+#include "common/bounded_string.h"
+
+namespace Sync {
+
+bool IsSafeName(const wchar_t* name)
+{
+    if (name == nullptr || name[0] == L'\0' || wcscmp(name, L".") == 0 || wcscmp(name, L"..") == 0)
+        return false;
+    const size_t length = wcslen(name);
+    if (length >= static_cast<size_t>(kPathCapacity))
+        return false;
+    for (size_t i = 0; i < length; ++i) {
+        const wchar_t c = name[i];
+        if (c < 0x20 || wcschr(L"<>:\"/\\|?*", c) != nullptr)
+            return false;
+    }
+    return true;
+}
+
+bool IsSafeKey(const std::wstring& key)
+{
+    if (key.empty())
+        return false;
+    size_t start = 0;
+    while (true) {
+        const size_t end = key.find(L'\\', start);
+        const std::wstring part = key.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+        if (!IsSafeName(part.c_str()))
+            return false;
+        if (end == std::wstring::npos)
+            return true;
+        start = end + 1;
+    }
+}
+
+bool LookUp(const wchar_t* path, WIN32_FIND_DATAW* local, DWORD* error)
+{
+    WIN32_FIND_DATAW found{};
+    const HANDLE find = FindFirstFileW(path, &found);
+    if (find == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
+        *local = WIN32_FIND_DATAW{};
+        return false;
+    }
+    FindClose(find);
+    *error = ERROR_SUCCESS;
+    *local = found;
+    return true;
+}
+
+bool IsNotFound(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+int CompareOwnItem(const ServerEntry& server, const WIN32_FIND_DATAW& found, const wchar_t* path,
+                   char (&digest)[kDigestLength], bool names, HANDLE stop_event)
+{
+    WIN32_FIND_DATAW named = found;
+    Helper::CopyBounded(named.cFileName, path);
+    char text[kDigestLength + 1] = {};
+    memcpy(text, digest, kDigestLength);
+    const int result = CompareToServer(&server, named, text, names, stop_event);
+    memcpy(digest, text, kDigestLength);
+    return result;
+}
+
+int CompareOtherFile(const ServerEntry& server, const WIN32_FIND_DATAW& found, const wchar_t* path, bool names,
+                     HANDLE stop_event)
+{
+    WIN32_FIND_DATAW named = found;
+    Helper::CopyBounded(named.cFileName, path);
+    char text[kDigestLength + 1] = {};
+    return CompareToServer(&server, named, text, names, stop_event);
+}
+
+}  // namespace Sync
