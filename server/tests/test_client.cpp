@@ -85,6 +85,12 @@ uint32_t U32At(const Bytes& b, size_t offset)
 
 bool TestClient::ReadReply(ReplyView& reply, int timeout_ms)
 {
+    Bytes packet;
+    return ReadPacket(packet, timeout_ms) && ParseReply(packet.data(), packet.size(), reply);
+}
+
+bool TestClient::ReadPacket(Bytes& packet, int timeout_ms)
+{
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     auto remaining = [&] {
         return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -100,9 +106,9 @@ bool TestClient::ReadReply(ReplyView& reply, int timeout_ms)
     while (pending_.size() < total)
         if (remaining() <= 0 || !ReadMore(fd_, pending_, remaining()))
             return false;
-    const bool ok = ParseReply(pending_.data(), total, reply);
+    packet.assign(pending_.begin(), pending_.begin() + total);
     pending_.erase(pending_.begin(), pending_.begin() + total);
-    return ok;
+    return true;
 }
 
 bool TestClient::WaitClosed(int timeout_ms)

@@ -44,6 +44,8 @@ public:
     bool SendRaw(const void* data, size_t length);
     // Reads one reply; false on timeout, close or a malformed reply.
     bool ReadReply(ReplyView& reply, int timeout_ms = 10000);
+    // Reads the bytes of one reply packet as its header announces them.
+    bool ReadPacket(Bytes& packet, int timeout_ms = 10000);
     // True when the server closes the connection within the time.
     bool WaitClosed(int timeout_ms);
     // Sends a request and reads its reply; the result code, or 0 without one.
