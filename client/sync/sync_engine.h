@@ -64,7 +64,8 @@ public:
 
     // Takes the action; returns it when queued, null when an action of the
     // same kind for the same path was already queued (the new one is
-    // destroyed).
+    // destroyed). The executor may finish a queued action at any moment:
+    // the result only tells whether it was queued.
     ISyncAction* Enqueue(std::unique_ptr<ISyncAction> action);
     // False when no action is running.
     bool GetProgress(SyncProgress* progress);

@@ -53,11 +53,14 @@ TEST_F(FolderScanTest, RecordedIdWinsOverTheName)
     ListFolderAs(0, {FileSpec(20, 0, "report.txt", "v2", 9), FileSpec(17, 0, "report.txt", "v1", 7)});
 
     EXPECT_TRUE(engine_->ScanFolder(nullptr));
+    // The local item is decided first, against entry 17; the other entry of
+    // the same name is left over and decided as a server-only item.
     const std::vector<Queued> queued = Queue();
-    ASSERT_EQ(queued.size(), 1u);
+    ASSERT_EQ(queued.size(), 2u);
     EXPECT_EQ(queued[0].kind, KindVersionInfo);
     EXPECT_EQ(queued[0].path, root_ / L"report.txt");
     EXPECT_EQ(queued[0].server_id, 17);
+    EXPECT_EQ(queued[1].server_id, 20);
 }
 
 TEST_F(FolderScanTest, NameMatchesWithoutRegardToCaseWhenThereIsNoId)
@@ -129,9 +132,12 @@ TEST_F(FolderScanTest, UnchangedFoldersAreEnteredAndNothingIsQueued)
 TEST_F(FolderScanTest, ServerOnlyItemsAreRecordedForDownload)
 {
     ListFolderAs(0, {FolderSpec(60, 0, "New", 3), FileSpec(61, 0, "fresh.txt", "f", 3)});
-    // No download action exists in this build: the records are made and
-    // nothing is queued.
-    EXPECT_FALSE(engine_->ScanFolder(nullptr));
+    EXPECT_TRUE(engine_->ScanFolder(nullptr));
+    const std::vector<Queued> queued = Queue();
+    ASSERT_EQ(queued.size(), 2u);
+    EXPECT_EQ(queued[0].kind, KindDownload);
+    EXPECT_EQ(queued[0].path, root_ / L"New");
+    EXPECT_EQ(queued[1].kind, KindDownload);
     const SyncEntry folder = Recorded(L"New");
     EXPECT_EQ(folder.id, 60);
     EXPECT_EQ(folder.state, uint32_t(Helper::NotSynced));
@@ -210,9 +216,11 @@ TEST_F(FolderScanTest, ResumeLooksUpInterruptedItems)
     EXPECT_TRUE(engine_->ResumeInterrupted());
     EXPECT_EQ(RequestCount(Net::CmdLookupEntry), 1);
     const std::vector<Queued> queued = Queue();
-    ASSERT_EQ(queued.size(), 1u);  // the new file's upload has no action class yet
+    ASSERT_EQ(queued.size(), 2u);
     EXPECT_EQ(queued[0].path, root_ / L"r.txt");
     EXPECT_EQ(queued[0].kind, KindVersionInfo);
+    EXPECT_EQ(queued[1].path, root_ / L"NewDir\\c.txt");
+    EXPECT_EQ(queued[1].kind, KindUpload);
 }
 
 TEST_F(FolderScanTest, StoppedEngineDoesNothing)

@@ -54,8 +54,10 @@ TEST_F(SyncActionTest, NewItemIsRecordedAsNotSynced)
 {
     const std::wstring path = root_ / L"new.txt";
     SyncTest::WriteBytes(path, "fresh");
-    // A transfer has no action class here; the record is made regardless.
-    EXPECT_EQ(CreateAction(MakeDecision(KindUpload, path, true, nullptr, nullptr), engine_.get()), nullptr);
+    std::unique_ptr<ISyncAction> action =
+        CreateAction(MakeDecision(KindUpload, path, true, nullptr, nullptr), engine_.get());
+    ASSERT_NE(action, nullptr);
+    EXPECT_EQ(action->kind, KindUpload);
     const SyncEntry record = Recorded(L"new.txt");
     EXPECT_EQ(record.state, uint32_t(Helper::NotSynced));
     EXPECT_EQ(record.id, -1);

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "client/net/request_manager.h"
@@ -131,6 +132,39 @@ TEST_F(SyncEngineTest, TransfersMoveTheApplicationBetweenSyncedAndSyncing)
     ASSERT_EQ(g_refreshed.size(), 2u);
     EXPECT_EQ(g_refreshed[0], Helper::AppState::Synced);
     EXPECT_EQ(g_refreshed[1], Helper::AppState::Syncing);
+}
+
+TEST_F(SyncEngineTest, IdleEngineReturnsToSyncedWithTheProductTiming)
+{
+    Helper::SetAppState(Helper::AppState::Syncing);
+    StartEngine(true, EngineTiming());
+    const DWORD begin = GetTickCount();
+    ASSERT_TRUE(WaitFor([] { return Helper::GetAppState() == Helper::AppState::Synced; }, 3000));
+    EXPECT_LT(GetTickCount() - begin, 1000u);
+}
+
+TEST_F(SyncEngineTest, RestartsWhileTheWatcherReportsChanges)
+{
+    StartEngine(true);
+    SyncTest::WriteBytes(root_ / L"busy.txt", "b");
+    std::atomic<bool> done{false};
+    std::thread watcher([&] {
+        SyncProgress progress;
+        while (!done) {
+            engine_->OnPathChanged(L"busy.txt", ChangeWritten, nullptr);
+            engine_->GetProgress(&progress);
+        }
+    });
+    for (int i = 0; i < 20; ++i) {
+        engine_->Start(root_.Path().c_str());
+        if (i % 5 == 0)
+            engine_->Stop(0);
+    }
+    engine_->Start(root_.Path().c_str());
+    EXPECT_TRUE(engine_->WaitUntilStarted(20000));
+    done = true;
+    watcher.join();
+    EXPECT_TRUE(engine_->IsRunning());
 }
 
 TEST_F(SyncEngineTest, RecordActionsAndSigningOnLeaveTheStateAlone)

@@ -197,6 +197,10 @@ void EngineTest::SetUp()
                 peer.Answer(request, found->second.first, found->second.second);
             else
                 peer.Answer(request, 316);
+        } else {
+            // Transfers and changes are refused at once, so that an action
+            // the executor runs fails quickly instead of waiting for a timeout.
+            peer.Answer(request, 1);
         }
     });
     ASSERT_TRUE(peer_->Listening());
