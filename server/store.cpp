@@ -155,11 +155,8 @@ bool Store::Sweep()
     auto db = pool_.Acquire();
     if (!db)
         return false;
-    {
-        Statement s(*db, "DELETE FROM tickets WHERE created < ?");
-        if (!s.Bind(1, Now() - options_.ticket_lifetime_seconds).Run())
-            return false;
-    }
+    if (!DropExpiredTickets(*db))
+        return false;
     std::set<std::string> tokens;
     {
         Statement s(*db, "SELECT token FROM tickets");
@@ -536,6 +533,27 @@ void Store::CollectGarbage(SqliteConnection& db, const std::vector<std::string>&
     }
 }
 
+bool Store::DropExpiredTickets(SqliteConnection& db)
+{
+    const int64_t cutoff = Now() - options_.ticket_lifetime_seconds;
+    std::vector<std::string> tokens;
+    {
+        Statement s(db, "SELECT token FROM tickets WHERE created < ?");
+        s.Bind(1, cutoff);
+        while (s.Step())
+            tokens.push_back(s.Text(0));
+        if (s.failed())
+            return false;
+    }
+    Statement s(db, "DELETE FROM tickets WHERE created < ?");
+    if (!s.Bind(1, cutoff).Run())
+        return false;
+    std::error_code ec;
+    for (const std::string& token : tokens)
+        fs::remove(PartPath(token), ec);
+    return true;
+}
+
 bool Store::TicketExpired(const TicketRow& ticket) const
 {
     return ticket.created + options_.ticket_lifetime_seconds < Now();
@@ -626,11 +644,8 @@ StoreStatus Store::BeginUpload(int64_t account, int64_t parent, const std::strin
         return StoreStatus::ContentKnown;
     }
 
-    {
-        Statement s(*db, "DELETE FROM tickets WHERE created < ?");
-        if (!s.Bind(1, Now() - options_.ticket_lifetime_seconds).Run())
-            return StoreStatus::Error;
-    }
+    if (!DropExpiredTickets(*db))
+        return StoreStatus::Error;
     ticket = TicketRow{};
     ticket.token = RandomToken(kTokenSize);
     ticket.account_id = account;

@@ -114,6 +114,8 @@ public:
 private:
     Store(std::string dir, const Options& options);
     bool Sweep();
+    // Called with the writer lock held.
+    bool DropExpiredTickets(SqliteConnection& db);
     bool FolderExists(SqliteConnection& db, int64_t account, int64_t folder);
     bool NextUpdateTime(SqliteConnection& db, int64_t account, uint32_t& stamp);
     bool CountChildren(SqliteConnection& db, int64_t account, int64_t folder, int64_t& count);

@@ -250,6 +250,10 @@ TEST(UploadExpiry, ExpiredTicketsAreRefused)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     EXPECT_EQ(result, ResTicketInvalid);
+    // The next ticket request clears the expired one's part file away.
+    ASSERT_TRUE(std::filesystem::exists(server.app().store().PartPath(ticket.token)));
+    ASSERT_EQ(sync.BeginUpload(0, "y", 3, Md5Hex("def")), ResTicketGranted);
+    EXPECT_FALSE(std::filesystem::exists(server.app().store().PartPath(ticket.token)));
 }
 
 }  // namespace
