@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "common/file_sync_state.h"
@@ -183,6 +184,46 @@ TEST(StateTreeLoad, DeepNestingNeitherRecursesNorLeaks)
         path += u"\\d";
     EXPECT_EQ(state(path + u"\\leaf"), Helper::Syncing);
     EXPECT_EQ(state(u""), Helper::Syncing);
+}
+
+// Damaged documents (as a half-written or corrupted file gives them) must
+// never crash the reader; every node made must carry a valid state and a
+// parent that knows it.
+TEST(StateTreeLoad, DamagedDocumentsAreSafe)
+{
+    std::string valid = Document(Dir("a", 0, File("b", 4) + Dir("c", 3, File("d", 2)) + Dir("e", 1)) + File("f", 5));
+    std::mt19937 random(12345);
+    const char alphabet[] = "<>/=\"' DIRFILEstate\xC3\xA9&;#x0\xEF";
+    for (int round = 0; round < 3000; ++round) {
+        std::string doc = valid;
+        int edits = 1 + static_cast<int>(random() % 4);
+        for (int e = 0; e < edits; ++e) {
+            size_t at = random() % doc.size();
+            switch (random() % 3) {
+            case 0: doc[at] = alphabet[random() % (sizeof(alphabet) - 1)]; break;
+            case 1: doc.erase(at, 1 + random() % 8); break;
+            default: doc.insert(at, doc.substr(random() % doc.size(), random() % 40)); break;
+            }
+            if (doc.empty())
+                doc = "<";
+        }
+        doc.resize(random() % (doc.size() + 1));
+        CStateTree tree;
+        LoadStateTree(doc, &tree);
+        std::vector<const Glint::CStateNode*> pending{&tree.Root()};
+        size_t seen = 0;
+        while (!pending.empty()) {
+            const Glint::CStateNode* node = pending.back();
+            pending.pop_back();
+            ++seen;
+            ASSERT_TRUE(Helper::IsValidFileSyncState(node->state));
+            for (const Glint::CStateNode* child : node->children) {
+                ASSERT_EQ(child->parent, node);
+                pending.push_back(child);
+            }
+        }
+        ASSERT_EQ(seen, tree.NodeCount());
+    }
 }
 
 TEST(PathMatching, FolderTestIsAsciiCaseInsensitiveAndStopsAtComponents)
