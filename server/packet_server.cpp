@@ -222,7 +222,8 @@ private:
 
 PacketServer::PacketServer(asio::io_context& io, std::string name, HandlerFactory factory,
                            std::chrono::seconds idle_timeout)
-    : io_(io), name_(std::move(name)), factory_(std::move(factory)), idle_timeout_(idle_timeout), acceptor_(io)
+    : io_(io), name_(std::move(name)), factory_(std::move(factory)), idle_timeout_(idle_timeout), acceptor_(io),
+      retry_(io)
 {
 }
 
@@ -262,8 +263,15 @@ void PacketServer::Accept()
 {
     acceptor_.async_accept(asio::make_strand(io_), [this](const std::error_code& ec, tcp::socket socket) {
         if (ec) {
-            if (ec != asio::error::operation_aborted && acceptor_.is_open())
-                Accept();
+            if (ec == asio::error::operation_aborted || !acceptor_.is_open())
+                return;
+            // Out of descriptors or memory: accepting again at once would spin.
+            LogLine(name_ + " accept failed: " + ec.message());
+            retry_.expires_after(std::chrono::milliseconds(100));
+            retry_.async_wait([this](const std::error_code& e) {
+                if (!e && acceptor_.is_open())
+                    Accept();
+            });
             return;
         }
         auto connection = std::make_shared<PacketConnection>(std::move(socket), name_, idle_timeout_);
@@ -284,6 +292,7 @@ void PacketServer::Stop()
 {
     std::error_code ec;
     acceptor_.close(ec);
+    retry_.cancel();
     std::lock_guard<std::mutex> lock(mutex_);
     stopped_ = true;
     for (auto& weak : connections_)

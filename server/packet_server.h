@@ -68,6 +68,7 @@ private:
     HandlerFactory factory_;
     std::chrono::seconds idle_timeout_;
     asio::ip::tcp::acceptor acceptor_;
+    asio::steady_timer retry_;
     uint16_t port_ = 0;
     std::mutex mutex_;
     std::set<std::weak_ptr<PacketConnection>, std::owner_less<std::weak_ptr<PacketConnection>>> connections_;

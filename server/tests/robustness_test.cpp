@@ -188,3 +188,44 @@ TEST(Concurrency, ManyClientsAtOnce)
 
 }  // namespace
 }  // namespace Tessel
+
+namespace Tessel {
+namespace {
+
+TEST(Listening, TakesTheFirstFreePortOfTheList)
+{
+    asio::io_context io;
+    asio::ip::tcp::acceptor busy(io, asio::ip::tcp::endpoint(asio::ip::make_address("127.0.0.1"), 0));
+    const uint16_t taken = busy.local_endpoint().port();
+    TestServer first;
+    ASSERT_TRUE(first.ok());
+
+    PacketServer server(io, "sync", [](const PeerInfo&) { return std::unique_ptr<ConnectionHandler>(); },
+                        std::chrono::seconds(5));
+    std::string error;
+    ASSERT_TRUE(server.Listen("127.0.0.1", {taken, first.data_port(), 0}, error));
+    EXPECT_NE(server.port(), taken);
+    EXPECT_NE(server.port(), first.data_port());
+    PacketServer none(io, "sync", [](const PeerInfo&) { return std::unique_ptr<ConnectionHandler>(); },
+                      std::chrono::seconds(5));
+    EXPECT_FALSE(none.Listen("127.0.0.1", {taken}, error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST(Listening, AServerWhosePortsAreTakenDoesNotStart)
+{
+    TestServer first;
+    ASSERT_TRUE(first.ok());
+    ServerConfig config;
+    config.data_dir = first.dir() + "/data";
+    config.sync_ports = {0};
+    config.data_port = first.data_port();
+    config.http_port = 0;
+    ServerApp second;
+    std::string error;
+    EXPECT_FALSE(second.Start(config, error));
+    EXPECT_NE(error.find("data"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace Tessel
