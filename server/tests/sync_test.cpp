@@ -85,6 +85,25 @@ TEST(SignOn, SessionKeysDifferAndSignOffEndsTheSession)
     EXPECT_EQ(b.AccountInfo(sb.user_id, sb.key), ResAccountSpace) << "other sessions stay";
 }
 
+TEST(SignOn, FreezingRefusesNewSignOnsOnly)
+{
+    TestServer server;
+    ASSERT_TRUE(server.ok());
+    TestClient open;
+    ASSERT_TRUE(open.Connect(server.sync_port()));
+    ASSERT_EQ(open.SignOn("demo", "demo123"), ResSignedOn);
+    AccountChange change;
+    change.frozen = true;
+    ASSERT_EQ(server.app().store().UpdateAccount("Demo", change), StoreStatus::Ok);
+    TestClient late;
+    ASSERT_TRUE(late.Connect(server.sync_port()));
+    EXPECT_EQ(late.SignOn("demo", "demo123"), ResAccountFrozen);
+    EXPECT_EQ(open.ListFolder(0), ResFolderListed);
+    change.frozen = false;
+    ASSERT_EQ(server.app().store().UpdateAccount("demo", change), StoreStatus::Ok);
+    EXPECT_EQ(late.SignOn("demo", "demo123"), ResSignedOn);
+}
+
 TEST(SignOn, EntryCommandsWithoutSessionCloseTheConnection)
 {
     TestServer server;
