@@ -109,21 +109,74 @@ TEST_F(RobustnessTest, OversizedBlocksCloseTheDataConnection)
     EXPECT_EQ(again.FinishUpload(ticket.token), ResUploadComplete);
 }
 
-TEST_F(RobustnessTest, RandomPayloadsForEveryCommandLeaveDataIntact)
+// Well-formed payloads of every command with random bytes changed; the
+// checksum is recomputed so that each one reaches its handler.
+TEST_F(RobustnessTest, MutatedRequestsLeaveDataIntact)
 {
+    auto text = [](PayloadWriter& w, const std::string& t) { w.Text(t); };
+    std::vector<std::pair<uint16_t, Bytes>> seeds;
+    {
+        PayloadWriter w;
+        w.U8(5);
+        w.U8(32);
+        w.U32(0);
+        text(w, "small");
+        text(w, Md5Hex("small123"));
+        seeds.emplace_back(CmdSignOn, w.Take());
+    }
+    {
+        PayloadWriter w;
+        w.U32(static_cast<uint32_t>(folder_));
+        w.U16(4);
+        w.U16(4);
+        text(w, "keep");
+        text(w, "gone");
+        seeds.emplace_back(CmdRenameEntry, w.Take());
+    }
+    {
+        PayloadWriter w;
+        w.U32(0);
+        w.U32(1);
+        w.U32(static_cast<uint32_t>(folder_));
+        seeds.emplace_back(CmdDeleteEntries, w.Take());
+    }
+    {
+        PayloadWriter w;
+        w.U32(static_cast<uint32_t>(folder_));
+        w.U16(3);
+        text(w, "new");
+        seeds.emplace_back(CmdCreateFolder, w.Take());
+        seeds.emplace_back(CmdLookupEntry, seeds.back().second);
+    }
+    {
+        PayloadWriter w;
+        w.U16(1);
+        w.U32(0);
+        w.U64(5);
+        text(w, Md5Hex("hello"));
+        text(w, "u");
+        seeds.emplace_back(CmdBeginUpload, w.Take());
+    }
+    {
+        PayloadWriter w;
+        w.U32(static_cast<uint32_t>(folder_));
+        w.U32(0);
+        seeds.emplace_back(CmdListFolder, w.Take());
+    }
+
     std::mt19937 random(12345);
-    const uint16_t commands[] = {CmdSignOn,     CmdSignOff,      CmdAccountInfo, CmdListFolder,
-                                 CmdRenameEntry, CmdDeleteEntries, CmdCreateFolder, CmdLookupEntry,
-                                 CmdBeginUpload, CmdFinishUpload, 0,              65535};
     TestClient fuzz;
     ASSERT_TRUE(fuzz.Connect(server_.sync_port()));
     ASSERT_EQ(fuzz.SignOn("small", "small123"), ResSignedOn);
-    for (int i = 0; i < 400; ++i) {
-        const uint16_t command = commands[random() % (sizeof commands / sizeof commands[0])];
-        Bytes payload(random() % 80);
-        for (uint8_t& b : payload)
-            b = static_cast<uint8_t>(random());
-        const int result = fuzz.Exchange(command, payload);
+    for (int i = 0; i < 600; ++i) {
+        const auto& seed = seeds[random() % seeds.size()];
+        Bytes payload = seed.second;
+        const int flips = 1 + static_cast<int>(random() % 3);
+        for (int f = 0; f < flips && !payload.empty(); ++f)
+            payload[random() % payload.size()] = static_cast<uint8_t>(random());
+        if (random() % 8 == 0)
+            payload.resize(random() % (payload.size() + 8));
+        const int result = fuzz.Exchange(seed.first, payload);
         if (result == 0) {
             // A refusal that closes the link is allowed; start over.
             ASSERT_TRUE(fuzz.Connect(server_.sync_port()));
