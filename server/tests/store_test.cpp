@@ -1,1 +1,130 @@
+// The store on its own: stamps, space accounting and the clean-up at open.
+#include "crypto.h"
+#include "store.h"
+#include "test_client.h"
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace Tessel {
+namespace {
+
+class StoreTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir_ = MakeTempDir("tessel-store");
+        std::string error;
+        ASSERT_TRUE(Store::Initialize(dir_, error)) << error;
+        Reopen();
+        ASSERT_EQ(store_->AddAccount("one", Md5Hex("pw"), 1000, false), StoreStatus::Ok);
+        ASSERT_EQ(store_->AddAccount("two", Md5Hex("pw"), 1000, false), StoreStatus::Ok);
+        AccountRecord a, b;
+        ASSERT_TRUE(store_->FindAccount("ONE", a));
+        ASSERT_TRUE(store_->FindAccount("two", b));
+        one_ = a.id;
+        two_ = b.id;
+    }
+
+    void TearDown() override
+    {
+        store_.reset();
+        RemoveTree(dir_);
+    }
+
+    void Reopen()
+    {
+        store_.reset();
+        std::string error;
+        store_ = Store::Open(dir_, Store::Options{}, error);
+        ASSERT_TRUE(store_) << error;
+    }
+
+    // Uploads content through a ticket and its part file.
+    StoreStatus Upload(int64_t account, int64_t parent, const std::string& name, const std::string& content)
+    {
+        TicketRow ticket;
+        EntryRow entry;
+        const StoreStatus begun =
+            store_->BeginUpload(account, parent, name, content.size(), Md5Hex(content), ticket, entry);
+        if (begun != StoreStatus::Ok)
+            return begun;
+        std::ofstream(store_->PartPath(ticket.token), std::ios::binary) << content;
+        return store_->CommitUpload(ticket, entry);
+    }
+
+    std::string dir_;
+    std::unique_ptr<Store> store_;
+    int64_t one_ = 0;
+    int64_t two_ = 0;
+};
+
+TEST_F(StoreTest, StampsGrowPerAccountAndSurviveReopening)
+{
+    EntryRow a, b, c;
+    ASSERT_EQ(store_->CreateFolder(one_, kRootFolder, "a", a), StoreStatus::Ok);
+    ASSERT_EQ(store_->CreateFolder(two_, kRootFolder, "b", b), StoreStatus::Ok);
+    EXPECT_EQ(a.update_time, 1u);
+    EXPECT_EQ(b.update_time, 1u) << "each account counts on its own";
+    ASSERT_EQ(store_->Delete(one_, kRootFolder, {a.id}), StoreStatus::Ok);
+    Reopen();
+    ASSERT_EQ(store_->CreateFolder(one_, kRootFolder, "a", c), StoreStatus::Ok);
+    EXPECT_GT(c.update_time, a.update_time);
+    EXPECT_GT(c.id, a.id) << "ids are never reused";
+}
+
+TEST_F(StoreTest, UsedSpaceFollowsUploadsReplacementsAndDeletes)
+{
+    EntryRow folder;
+    ASSERT_EQ(store_->CreateFolder(one_, kRootFolder, "f", folder), StoreStatus::Ok);
+    ASSERT_EQ(Upload(one_, folder.id, "x", std::string(300, 'x')), StoreStatus::Ok);
+    ASSERT_EQ(Upload(one_, folder.id, "y", std::string(200, 'y')), StoreStatus::Ok);
+    ASSERT_EQ(Upload(one_, folder.id, "X", std::string(100, 'z')), StoreStatus::Ok);
+    AccountRecord account;
+    ASSERT_TRUE(store_->GetAccount(one_, account));
+    EXPECT_EQ(account.used, 300u);
+    EXPECT_EQ(Upload(one_, kRootFolder, "big", std::string(701, 'b')), StoreStatus::NoSpace);
+    ASSERT_EQ(store_->Delete(one_, kRootFolder, {folder.id}), StoreStatus::Ok);
+    ASSERT_TRUE(store_->GetAccount(one_, account));
+    EXPECT_EQ(account.used, 0u);
+    std::vector<EntryRow> rows;
+    EXPECT_EQ(store_->ListFolder(one_, folder.id, rows), StoreStatus::NoSuchFolder);
+    EXPECT_FALSE(std::filesystem::exists(store_->ObjectPath(Md5Hex(std::string(200, 'y')))));
+}
+
+TEST_F(StoreTest, OpeningClearsWhatAnInterruptedRunLeft)
+{
+    ASSERT_EQ(Upload(one_, kRootFolder, "kept", "kept content"), StoreStatus::Ok);
+    TicketRow ticket;
+    EntryRow entry;
+    ASSERT_EQ(store_->BeginUpload(one_, kRootFolder, "open", 5, Md5Hex("12345"), ticket, entry), StoreStatus::Ok);
+    std::ofstream(store_->PartPath(ticket.token)) << "12";
+    std::ofstream(dir_ + "/uploads/stray.part") << "no ticket";
+    const std::string orphan = store_->ObjectPath(Md5Hex("orphan"));
+    std::filesystem::create_directories(std::filesystem::path(orphan).parent_path());
+    std::ofstream(orphan) << "orphan";
+    Reopen();
+    EXPECT_TRUE(std::filesystem::exists(store_->ObjectPath(Md5Hex("kept content"))));
+    EXPECT_TRUE(std::filesystem::exists(store_->PartPath(ticket.token))) << "a live ticket keeps its part";
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/uploads/stray.part"));
+    EXPECT_FALSE(std::filesystem::exists(orphan));
+    TicketRow found;
+    EXPECT_EQ(store_->FindTicket(ticket.token, found), StoreStatus::Ok);
+    EXPECT_EQ(found.size, 5u);
+}
+
+TEST_F(StoreTest, OpeningRefusesADirectoryThatWasNeverInitialized)
+{
+    const std::string empty = MakeTempDir("tessel-empty");
+    std::string error;
+    EXPECT_FALSE(Store::Open(empty, Store::Options{}, error));
+    EXPECT_FALSE(error.empty());
+    RemoveTree(empty);
+    EXPECT_EQ(store_->AddAccount("One", Md5Hex("x"), 1, false), StoreStatus::NameTaken) << "names ignore case";
+    EXPECT_EQ(store_->UpdateAccount("nobody", AccountChange{}), StoreStatus::NotFound);
+}
+
+}  // namespace
+}  // namespace Tessel
