@@ -22,10 +22,10 @@ constexpr const wchar_t* kRegEnableMaxDownload = L"EnableMaxDownload";
 constexpr const wchar_t* kRegMaxDownload = L"MaxDownload";
 
 // Read capacities in UTF-16 units, terminator included.
-constexpr int kUserCapacity = 32;
-constexpr int kSessionIdCapacity = 64;
-constexpr int kFolderCapacity = 260;
-constexpr int kStateDigestCapacity = 36;
+constexpr int kRegUserCapacity = 32;
+constexpr int kRegSessionIdCapacity = 64;
+constexpr int kRegFolderCapacity = 260;
+constexpr int kRegStateDigestCapacity = 36;
 
 constexpr const wchar_t* kRegRunKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr const wchar_t* kRegRunValue = L"Tessel";

@@ -4,8 +4,12 @@ tavo_win_build=$(mkdir -p "$1" && cd "$1" && pwd)
 export TAVO_WINEPREFIX="$tavo_win_build/wineprefix"
 export WINEPREFIX="$TAVO_WINEPREFIX"
 export WINEDEBUG=-all
+# One persistent server for the whole run, started before any program so
+# that even the creation of the prefix uses it; one that is already up for
+# this prefix serves as well.
+mkdir -p "$TAVO_WINEPREFIX"
+wineserver -p 2>/dev/null || true
 "$(dirname "${BASH_SOURCE[0]}")/wine-run.sh" cmd /c exit 0 >/dev/null 2>&1 || true
-wineserver -p
 if [ -z "${DISPLAY:-}" ]; then
     for n in $(seq 91 130); do
         [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue

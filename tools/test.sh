@@ -6,13 +6,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build="${TAVO_BUILD_DIR:-$root/build}"
 jobs=$(nproc)
 
-"$root/tools/setup.sh"
-
-cmake -S "$root" -B "$build/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build/native" -j "$jobs"
-cmake -S "$root" -B "$build/win" -DCMAKE_BUILD_TYPE=Release \
-      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
-cmake --build "$build/win" -j "$jobs"
+"$root/tools/build.sh"
 
 # One wineserver and one X display stay up for the whole run.
 source "$root/tools/test-env.sh" "$build/win"

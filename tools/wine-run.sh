@@ -6,11 +6,16 @@ export WINEPREFIX="$TAVO_WINEPREFIX"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 WINE=$(command -v wine64 || echo /usr/lib/wine/wine64)
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
+# A persistent wineserver writes the registry files late, so a marker of
+# our own says that the prefix is ready.
+ready="$WINEPREFIX/.tavo-ready"
+if [ ! -f "$ready" ]; then
     mkdir -p "$WINEPREFIX"
     (
         flock 9
-        [ -f "$WINEPREFIX/system.reg" ] || "$WINE" wineboot --init >/dev/null 2>&1
+        if [ ! -f "$ready" ]; then
+            "$WINE" wineboot --init >/dev/null 2>&1 && touch "$ready"
+        fi
     ) 9>"$WINEPREFIX.lock"
 fi
 exec "$WINE" "$@"

@@ -135,11 +135,11 @@ LONG WriteAutoUpdate(DWORD value)
 
 void LoadAccount(wchar_t (&user)[32], wchar_t (&credential)[64], wchar_t (&folder)[260])
 {
-    ReadRegString(HKEY_CURRENT_USER, kRegRoot, kRegUser, user, kUserCapacity);
+    ReadRegString(HKEY_CURRENT_USER, kRegRoot, kRegUser, user, kRegUserCapacity);
     wchar_t path[kRegAccountKeyCapacity];
     AccountKeyPath(user, path);
-    ReadRegString(HKEY_CURRENT_USER, path, kRegSessionId, credential, kSessionIdCapacity);
-    ReadRegString(HKEY_CURRENT_USER, path, kRegFolder, folder, kFolderCapacity);
+    ReadRegString(HKEY_CURRENT_USER, path, kRegSessionId, credential, kRegSessionIdCapacity);
+    ReadRegString(HKEY_CURRENT_USER, path, kRegFolder, folder, kRegFolderCapacity);
 }
 
 void SaveAccount(const wchar_t* user, const wchar_t* credential, const wchar_t* folder)
@@ -155,15 +155,15 @@ bool ReadAccountFolder(const wchar_t* user, wchar_t (&folder)[260])
 {
     wchar_t path[kRegAccountKeyCapacity];
     AccountKeyPath(user, path);
-    return ReadRegString(HKEY_CURRENT_USER, path, kRegFolder, folder, kFolderCapacity);
+    return ReadRegString(HKEY_CURRENT_USER, path, kRegFolder, folder, kRegFolderCapacity);
 }
 
 bool ReadStateDigest(const wchar_t* user, char (&digest)[33])
 {
     wchar_t path[kRegAccountKeyCapacity];
     AccountKeyPath(user, path);
-    wchar_t value[kStateDigestCapacity] = {};
-    if (!ReadRegString(HKEY_CURRENT_USER, path, kRegStateDigest, value, kStateDigestCapacity))
+    wchar_t value[kRegStateDigestCapacity] = {};
+    if (!ReadRegString(HKEY_CURRENT_USER, path, kRegStateDigest, value, kRegStateDigestCapacity))
         return false;
     if (value[0] == L'\0' || value[31] == L'\0' || value[32] != L'\0')
         return false;

@@ -443,14 +443,24 @@ bool CSyncEngine::ExecuteQueue(DWORD self_id, std::unique_lock<std::mutex>& lock
     }
 }
 
+void CSyncEngine::SetFinishedObserver(std::function<void(const ISyncAction&)> observer)
+{
+    std::lock_guard<std::mutex> guard(observer_lock_);
+    finished_observer_ = std::move(observer);
+}
+
 // True when the action is finished and leaves the queue.
 bool CSyncEngine::RunPosition(ISyncAction* action)
 {
     if (action->retry_stamp != 0 && GetTickCount() - action->retry_stamp < action->retry_delay)
         return false;
     ReportSyncingForTransfer(*action);
-    if (action->Execute(this))
+    if (action->Execute(this)) {
+        std::lock_guard<std::mutex> guard(observer_lock_);
+        if (finished_observer_)
+            finished_observer_(*action);
         return true;
+    }
     action->retry_stamp = GetTickCount();
     action->retry_delay = timing_.retry_delay_ms;
     return false;

@@ -87,6 +87,10 @@ public:
     bool ResumeInterrupted();
     bool ScanFolder(const wchar_t* path);
 
+    // Told of every action that finished, on the executor thread, before
+    // the action is destroyed; for tools that report what was done.
+    void SetFinishedObserver(std::function<void(const ISyncAction&)> observer);
+
     void SetTimingForTesting(const EngineTiming& timing);
     const EngineTiming& Timing() const { return timing_; }
     size_t QueueLength();
@@ -123,6 +127,8 @@ private:
     std::atomic<DWORD> executor_id_{0};
     std::shared_ptr<Net::CHandle> stop_event_;
     std::mutex lock_;
+    std::mutex observer_lock_;
+    std::function<void(const ISyncAction&)> finished_observer_;
     std::list<std::unique_ptr<ISyncAction>> queue_;
     ISyncAction* current_ = nullptr;
     wchar_t root_[kPathCapacity] = {};
