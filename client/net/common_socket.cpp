@@ -148,6 +148,11 @@ bool CCommonSocket::Create()
 
 bool CCommonSocket::Connect(const char* host, uint16_t port)
 {
+    return Connect(host, port, INVALID_SOCKET);
+}
+
+bool CCommonSocket::Connect(const char* host, uint16_t port, SOCKET wake)
+{
     Close();
     if (host == nullptr || !Create())
         return false;
@@ -158,12 +163,46 @@ bool CCommonSocket::Connect(const char* host, uint16_t port)
         Close();
         return false;
     }
-    if (connect(handle_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    const bool connected = wake == INVALID_SOCKET ? connect(handle_, reinterpret_cast<const sockaddr*>(&address),
+                                                            sizeof address) == 0
+                                                  : ConnectUnlessWoken(address, wake);
+    if (!connected) {
         Close();
         return false;
     }
     connected_ = 1;
     return true;
+}
+
+// Waits for the connection as a blocking connect would, but gives up as soon
+// as wake becomes readable, so that a stop never waits for an unreachable
+// host's connect timeout.
+bool CCommonSocket::ConnectUnlessWoken(const sockaddr_in& address, SOCKET wake)
+{
+    u_long non_blocking = 1;
+    if (ioctlsocket(handle_, FIONBIO, &non_blocking) != 0)
+        return false;
+    if (connect(handle_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        if (WSAGetLastError() != WSAEWOULDBLOCK)
+            return false;
+        fd_set readable;
+        fd_set writable;
+        fd_set failed;
+        FD_ZERO(&readable);
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        FD_SET(wake, &readable);
+        FD_SET(handle_, &writable);
+        FD_SET(handle_, &failed);
+        if (select(0, &readable, &writable, &failed, nullptr) <= 0 || !FD_ISSET(handle_, &writable))
+            return false;
+        int error = 0;
+        int length = sizeof error;
+        if (getsockopt(handle_, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0 || error != 0)
+            return false;
+    }
+    u_long blocking = 0;
+    return ioctlsocket(handle_, FIONBIO, &blocking) == 0;
 }
 
 int CCommonSocket::WaitFor(DWORD milliseconds, SOCKET wake, bool* woken)

@@ -23,6 +23,7 @@ public:
     bool Started() const { return started_; }
 
 private:
+    bool ConnectUnlessWoken(const sockaddr_in& address, SOCKET wake);
     int ReceiveFrom(char (&buffer)[kReceiveBufferSize], bool readable);
 
     bool started_ = false;
@@ -45,6 +46,8 @@ public:
     void Close();
     bool Create();
     bool Connect(const char* host, uint16_t port);
+    // The same, abandoned as soon as wake becomes readable.
+    bool Connect(const char* host, uint16_t port, SOCKET wake);
     // Positive when readable, 0 when not within the time, negative on error.
     int WaitReadable(DWORD milliseconds);
     // One wait of the given time that also returns when wake (if not
@@ -64,6 +67,7 @@ public:
     bool IsConnected() const { return connected_ != 0; }
 
 private:
+    bool ConnectUnlessWoken(const sockaddr_in& address, SOCKET wake);
     int ReceiveFrom(char (&buffer)[kReceiveBufferSize], bool readable);
 
     SOCKET handle_ = INVALID_SOCKET;

@@ -107,6 +107,13 @@ void CWakeSignal::Drain()
         recv(socket_, sink, sizeof sink, 0);
 }
 
+void CWakeSignal::DrainAll()
+{
+    char sink[64];
+    while (socket_ != INVALID_SOCKET && recv(socket_, sink, sizeof sink, 0) > 0) {
+    }
+}
+
 CLinkChannel::CLinkChannel()
     : data_ready_(MakeEvent(true)),
       state_changed_(MakeEvent(false)),
@@ -247,9 +254,13 @@ unsigned __stdcall CLinkChannel::ThreadMain(void* self)
 
 bool CLinkChannel::ConnectSearch()
 {
+    // Only a stop may interrupt the search: earlier wakes are dropped.
+    wake_.DrainAll();
     for (const std::string& host : hosts_) {
         for (uint16_t port : ports_) {
-            if (socket_.Connect(host.c_str(), port)) {
+            if (generation_.load() == 0)
+                return false;
+            if (socket_.Connect(host.c_str(), port, wake_.Handle())) {
                 tag_.store(++connections_);
                 return true;
             }

@@ -46,6 +46,7 @@ public:
     void Close();
     void Signal();
     void Drain();
+    void DrainAll();
     SOCKET Handle() const { return socket_; }
 
 private:

@@ -270,6 +270,19 @@ TEST_F(RequestManagerTest, StopEventHoldsRequestsOffUntilReset)
     EXPECT_TRUE(peer.WaitForRequests(2, 3000));
 }
 
+TEST_F(RequestManagerTest, StopDoesNotWaitForAConnectInProgress)
+{
+    // An address of a documentation network: its connect either fails at
+    // once or hangs until the system's connect timeout.
+    CLinkChannel channel;
+    ASSERT_TRUE(channel.Configure({"192.0.2.123"}, {80}, false, 0));
+    Sleep(200);
+    const DWORD start = GetTickCount();
+    channel.Stop();
+    EXPECT_LT(GetTickCount() - start, 1000u);
+    EXPECT_TRUE(channel.IsStopped());
+}
+
 TEST_F(RequestManagerTest, LostMainLinkMovesTheApplicationOffline)
 {
     static std::atomic<int> previous{-1};
