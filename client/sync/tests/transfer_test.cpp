@@ -1,7 +1,7 @@
 // The download and upload actions against the reference server on
-// loopback. The client announces 127.0.0.2 at sign-on, so the server sends
-// its data connections and downloads there, where relays pass them on to
-// the server and can watch or cut them.
+// loopback. The server names 127.0.0.2 in its tickets and download
+// addresses; relays there pass everything on to it and can watch or cut
+// the data connections and the downloads.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -14,6 +14,7 @@
 
 #include "client/net/request_manager.h"
 #include "client/net/requests.h"
+#include "client/net/session.h"
 #include "client/net/session_values.h"
 #include "client/shell/app_state.h"
 #include "client/sync/reconcile.h"
@@ -35,7 +36,6 @@ using SyncTest::Md5Of;
 using SyncTest::WriteBytes;
 
 constexpr DWORD kDeadline = 30000;
-constexpr uint8_t kAnnouncedAddress[4] = {127, 0, 0, 2};
 
 std::string Pattern(size_t size, unsigned seed)
 {
@@ -96,6 +96,28 @@ std::vector<uint64_t> BlockOffsets(const std::string& stream)
     return offsets;
 }
 
+std::vector<uint64_t> AllBlockOffsets(const std::vector<std::string>& streams)
+{
+    std::vector<uint64_t> offsets;
+    for (const std::string& stream : streams)
+        for (uint64_t offset : BlockOffsets(stream))
+            offsets.push_back(offset);
+    return offsets;
+}
+
+std::string Describe(const std::vector<std::string>& streams)
+{
+    std::string text;
+    for (const std::string& stream : streams) {
+        const std::vector<uint64_t> offsets = BlockOffsets(stream);
+        text += "[" + std::to_string(stream.size()) + " bytes, " + std::to_string(offsets.size()) + " blocks";
+        if (!offsets.empty())
+            text += " " + std::to_string(offsets.front()) + ".." + std::to_string(offsets.back());
+        text += "] ";
+    }
+    return text;
+}
+
 std::map<std::string, std::string> ReadServerEnv()
 {
     std::wstring path = L"Z:";
@@ -133,7 +155,7 @@ protected:
 
         Net::SetServerForTesting("127.0.0.1", {sync_port});
         ASSERT_TRUE(Net::StartMainConnection());
-        SignOn("demo", "demo123");
+        SignOn(L"demo", L"demo123");
         ClearServerRoot();
 
         static int counter = 0;
@@ -155,16 +177,11 @@ protected:
         http_relay_.reset();
     }
 
-    // Signs on announcing the relays' address as this computer's.
-    void SignOn(const char* user, const char* password)
+    void SignOn(const wchar_t* user, const wchar_t* password)
     {
-        char digest[Helper::kMd5HexLength + 1] = {};
-        ASSERT_TRUE(Helper::Md5Hex(password, strlen(password), digest));
-        Net::Bytes packet = Net::BuildSignOn(user, digest, kAnnouncedAddress);
-        ASSERT_EQ(Net::MainConnection().SendAndWait(&packet, 0, Net::kSessionTimeout, 0), Net::ResSignedOn);
-        Net::SessionInfo session;
-        ASSERT_TRUE(Net::DecodeSessionInfo(packet, &session));
-        Net::StoreSession(session);
+        wchar_t digest[Helper::kMd5HexLength + 1] = {};
+        ASSERT_TRUE(Net::MakePasswordDigest(password, digest, Helper::kMd5HexLength + 1));
+        ASSERT_EQ(Net::SignOn(user, digest), Net::ResSignedOn);
         ASSERT_EQ(Net::AccountInfo(), Net::ResAccountSpace);
     }
 
@@ -175,8 +192,9 @@ protected:
         std::vector<int32_t> ids;
         for (const Net::RemoteEntry& remote : entries)
             ids.push_back(remote.entry.id);
-        if (!ids.empty())
+        if (!ids.empty()) {
             ASSERT_EQ(Net::DeleteEntries(static_cast<uint32_t>(ids.size()), 0, ids.data()), Net::ResDeleted);
+        }
     }
 
     void StartEngine()
@@ -304,7 +322,8 @@ TEST_F(TransferTest, RenameAndDeleteOnTheServerReachTheDisk)
     }));
     const int fetches = http_relay_->Connections();
 
-    ASSERT_EQ(Net::RenameEntry(L"a.txt", first_id, L"b.txt"), Net::ResRenamed);
+    const int renamed = Net::RenameEntry(L"a.txt", first_id, L"b.txt");
+    ASSERT_TRUE(renamed == Net::ResRenamed || renamed == Net::ResRenamedToo) << renamed;
     ASSERT_EQ(Net::DeleteEntries(1, 0, &second_id), Net::ResDeleted);
 
     ASSERT_TRUE(WaitFor([&] {
@@ -373,7 +392,7 @@ TEST_F(TransferTest, NewFolderWithThreeFilesIsCreatedAndUploaded)
 
 TEST_F(TransferTest, FileLargerThanTheFreeSpaceIsAnError)
 {
-    SignOn("small", "small123");
+    SignOn(L"small", L"small123");
     ClearServerRoot();
     ASSERT_EQ(Net::AccountInfo(), Net::ResAccountSpace);
     WriteBytes(root_ / L"big.bin", Pattern(200 * 1024, 10));
@@ -384,7 +403,7 @@ TEST_F(TransferTest, FileLargerThanTheFreeSpaceIsAnError)
 
 TEST_F(TransferTest, RefusedTicketRecordsAnError)
 {
-    SignOn("small", "small123");
+    SignOn(L"small", L"small123");
     ClearServerRoot();
     // Space figures that let the decision through; the server refuses.
     SyncTest::SetSpace(1ull << 40, 1ull << 39);
@@ -410,9 +429,9 @@ TEST_F(TransferTest, UploadResumesAtTheSavedOffsetAfterTheDataConnectionDropped)
     const std::vector<std::string> streams = data_relay_->Upstream();
     ASSERT_GE(streams.size(), 2u);
     const std::vector<uint64_t> first = BlockOffsets(streams[0]);
-    const std::vector<uint64_t> second = BlockOffsets(streams[1]);
-    ASSERT_FALSE(first.empty());
-    ASSERT_FALSE(second.empty());
+    const std::vector<uint64_t> second = AllBlockOffsets({streams.begin() + 1, streams.end()});
+    ASSERT_FALSE(first.empty()) << Describe(streams);
+    ASSERT_FALSE(second.empty()) << Describe(streams);
     EXPECT_EQ(first.front(), 0u);
     EXPECT_GT(second.front(), 0u) << "not started again from byte 0";
     EXPECT_EQ(second.front() % 32768, 0u);
@@ -433,17 +452,15 @@ TEST_F(TransferTest, UploadResumesAtTheStoredOffsetAfterARestart)
     const uint64_t stored = record.upload_offset;
     EXPECT_NE(record.upload_address, 0u) << "the ticket is kept for the next run";
     EXPECT_EQ(record.state, uint32_t(Helper::Syncing));
-    const size_t streams_before = data_relay_->Upstream().size();
+    const size_t blocks_before = AllBlockOffsets(data_relay_->Upstream()).size();
 
     SetUploadLimit(0);
     StartEngine();
     ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"archive.bin", Helper::Synced); }));
     EXPECT_TRUE(ServerHolds(L"archive.bin", bytes));
-    const std::vector<std::string> streams = data_relay_->Upstream();
-    ASSERT_GT(streams.size(), streams_before);
-    const std::vector<uint64_t> resumed = BlockOffsets(streams[streams_before]);
-    ASSERT_FALSE(resumed.empty());
-    EXPECT_EQ(resumed.front(), stored);
+    const std::vector<uint64_t> offsets = AllBlockOffsets(data_relay_->Upstream());
+    ASSERT_GT(offsets.size(), blocks_before) << Describe(data_relay_->Upstream());
+    EXPECT_EQ(offsets[blocks_before], stored) << "the first block after the restart";
 }
 
 TEST_F(TransferTest, InterruptedDownloadNeverLeavesAPartialFileUnderTheRealName)
@@ -486,9 +503,11 @@ TEST_F(TransferTest, IdenticalContentIsCommittedWithoutSendingABlock)
 TEST_F(TransferTest, TemporaryFileIsNeverUploaded)
 {
     WriteBytes(root_ / L"report.doc.tavo", Pattern(3000, 16));
-    WriteBytes(root_ / L"report.doc", Pattern(4000, 17));
+    WriteBytes(root_ / L"letter.doc", Pattern(4000, 17));
     StartEngine();
-    ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"report.doc", Helper::Synced); }));
+    // A full scan passed the temporary file by.
+    ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"letter.doc", Helper::Synced); }));
+    EXPECT_FALSE(Recorded(L"report.doc.tavo"));
 
     // Even an upload made for it on purpose sends nothing.
     auto decision = std::make_unique<SyncDecision>();
@@ -507,7 +526,6 @@ TEST_F(TransferTest, TemporaryFileIsNeverUploaded)
 TEST_F(TransferTest, ServerNameThatLeavesTheSyncFolderIsNeverWritten)
 {
     StartEngine();
-    SyncTest::MakeFolder(root_ / L"inner");
     const wchar_t* names[] = {L"..", L"..\\escape.txt", L"x:y", L"a/b"};
     for (const wchar_t* name : names) {
         auto decision = std::make_unique<SyncDecision>();
@@ -518,14 +536,14 @@ TEST_F(TransferTest, ServerNameThatLeavesTheSyncFolderIsNeverWritten)
         decision->server.update_time = 5;
         decision->server.name = name;
         decision->server.url = L"http://127.0.0.2:1/d/900?key=";
-        decision->local = SyncTest::MissingAt(root_ / L"inner\\item.txt");
+        decision->local = SyncTest::MissingAt(root_ / L"item.txt");
         std::unique_ptr<ISyncAction> action = CreateAction(std::move(decision), engine_.get());
         ASSERT_NE(action, nullptr);
         EXPECT_TRUE(action->Execute(engine_.get())) << "refused for good";
-        EXPECT_TRUE(RecordedAs(L"inner\\item.txt", Helper::Error));
+        EXPECT_TRUE(RecordedAs(L"item.txt", Helper::Error));
     }
-    EXPECT_FALSE(SyncTest::Exists(root_ / L"escape.txt"));
-    EXPECT_FALSE(SyncTest::Exists(root_ / L"inner\\item.txt"));
+    EXPECT_FALSE(SyncTest::Exists(root_ / L"..\\escape.txt"));
+    EXPECT_FALSE(SyncTest::Exists(root_ / L"item.txt"));
 }
 
 TEST(TransferPaths, OnlyPlainNamesAndHttpAddressesAreAccepted)

@@ -15,9 +15,11 @@ target_compile_definitions(tavo_transfer_tests PRIVATE TAVO_TRANSFER_SERVER_DIR=
 
 add_test(NAME tavo_transfer_server_start
     COMMAND ${PROJECT_SOURCE_DIR}/tools/server-fixture.sh start ${TAVO_TRANSFER_SERVER_DIR}
-            --sync-port 0 --data-port 0 --http-port 0 --binary ${TAVO_SERVER_BIN})
+            --sync-port 0 --data-port 0 --http-port 0 --binary ${CMAKE_CURRENT_LIST_DIR}/announcing_server.sh)
 add_test(NAME tavo_transfer_server_stop
     COMMAND ${PROJECT_SOURCE_DIR}/tools/server-fixture.sh stop ${TAVO_TRANSFER_SERVER_DIR})
-set_tests_properties(tavo_transfer_server_start PROPERTIES FIXTURES_SETUP tavo_transfer_server)
+set_tests_properties(tavo_transfer_server_start PROPERTIES
+    FIXTURES_SETUP tavo_transfer_server
+    ENVIRONMENT TAVO_REAL_SERVER=${TAVO_SERVER_BIN})
 set_tests_properties(tavo_transfer_server_stop PROPERTIES FIXTURES_CLEANUP tavo_transfer_server)
 set_tests_properties(tavo_transfer_tests PROPERTIES FIXTURES_REQUIRED tavo_transfer_server)
