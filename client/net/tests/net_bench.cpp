@@ -56,21 +56,29 @@ void BenchUpload()
     ticket.port = data.Port();
     std::vector<uint8_t> block(32768, 0x5A);
     constexpr int kBlocks = 2048;  // 64 MiB
+    std::vector<double> samples;
     LARGE_INTEGER from, to;
     QueryPerformanceCounter(&from);
     for (int i = 0; i < kBlocks; ++i) {
         block[0] = static_cast<uint8_t>(i);
+        LARGE_INTEGER before, after;
+        QueryPerformanceCounter(&before);
         const int result = UploadBlock(ticket, static_cast<uint64_t>(i) * block.size(), 32768, block.data());
+        QueryPerformanceCounter(&after);
         if (result != 324) {
             std::printf("UploadBlock failed with %d at block %d\n", result, i);
             return;
         }
+        samples.push_back(Seconds(before, after) * 1000.0);
     }
     QueryPerformanceCounter(&to);
     const double seconds = Seconds(from, to);
     const double megabytes = kBlocks * 32768.0 / 1e6;
-    std::printf("UploadBlock with 32 KiB blocks: %.1f MB in %.2f s = %.1f MB/s\n", megabytes, seconds,
-                megabytes / seconds);
+    std::sort(samples.begin(), samples.end());
+    std::printf("UploadBlock with 32 KiB blocks: %.1f MB in %.2f s = %.1f MB/s (per block: median %.3f ms, "
+                "p99 %.3f ms)\n",
+                megabytes, seconds, megabytes / seconds, samples[samples.size() / 2],
+                samples[samples.size() * 99 / 100]);
     StopConnections();
 }
 
