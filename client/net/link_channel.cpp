@@ -141,7 +141,10 @@ bool CLinkChannel::Configure(const std::vector<std::string>& hosts, const std::v
         ResetEvent(link_down_.Get());
         ResetEvent(stop_signal_.Get());
         watch_.store(watch);
-        wake_.Open();
+        {
+            std::lock_guard<std::mutex> hold(out_lock_);
+            wake_.Open();
+        }
         unsigned id = 0;
         const uintptr_t thread = _beginthreadex(nullptr, 0, ThreadMain, this, CREATE_SUSPENDED, &id);
         if (thread == 0)
@@ -175,7 +178,10 @@ void CLinkChannel::StopLocked()
     thread_.Reset();
     socket_.Close();
     SetState(LinkDown);
-    wake_.Close();
+    {
+        std::lock_guard<std::mutex> hold(out_lock_);
+        wake_.Close();
+    }
     ClearQueues();
     hosts_.clear();
     ports_.clear();
@@ -201,11 +207,12 @@ void CLinkChannel::Enqueue(Bytes bytes, uint64_t tag)
                                          [&](const LinkItem& item) { return item.bytes == bytes; });
         if (!waiting)
             outgoing_.push_back(LinkItem{std::move(bytes), tag});
+        // A network thread that is busy finds the item on its next pass;
+        // only one that waits on the socket needs the wake. Under the lock,
+        // because a stop closes the wake socket under it.
+        if (idle_.load())
+            wake_.Signal();
     }
-    // A network thread that is busy finds the item on its next pass; only
-    // one that waits on the socket needs the wake.
-    if (idle_.load())
-        wake_.Signal();
 }
 
 bool CLinkChannel::TakeIncoming(LinkItem* chunk)
