@@ -255,6 +255,13 @@ protected:
         return Recorded(key, &copy) && copy.state == state;
     }
 
+    // Synced and committed: the server's id has arrived too.
+    bool SyncedWithId(const wchar_t* key)
+    {
+        SyncEntry copy;
+        return Recorded(key, &copy) && copy.state == Helper::Synced && copy.id > 0;
+    }
+
     // True once the server holds the file with exactly these contents.
     bool ServerHolds(const wchar_t* name, const std::string& bytes, int32_t folder = 0)
     {
@@ -275,7 +282,7 @@ TEST_F(TransferTest, NewLocalFileUploadsWithTheSameSizeAndDigest)
     WriteBytes(root_ / L"notes.bin", bytes);
     StartEngine();
 
-    ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"notes.bin", Helper::Synced); }));
+    ASSERT_TRUE(WaitFor([&] { return SyncedWithId(L"notes.bin"); }));
     EXPECT_TRUE(ServerHolds(L"notes.bin", bytes));
     SyncEntry record;
     ASSERT_TRUE(Recorded(L"notes.bin", &record));
@@ -344,7 +351,7 @@ TEST_F(TransferTest, RenameAndDeleteOnDiskReachTheServer)
     WriteBytes(root_ / L"old.txt", other);
     StartEngine();
     ASSERT_TRUE(WaitFor([&] {
-        return RecordedAs(L"draft.txt", Helper::Synced) && RecordedAs(L"old.txt", Helper::Synced);
+        return SyncedWithId(L"draft.txt") && SyncedWithId(L"old.txt");
     }));
     Net::RemoteEntry before;
     ASSERT_TRUE(OnServer(L"draft.txt", &before));
@@ -461,6 +468,70 @@ TEST_F(TransferTest, UploadResumesAtTheStoredOffsetAfterARestart)
     const std::vector<uint64_t> offsets = AllBlockOffsets(data_relay_->Upstream());
     ASSERT_GT(offsets.size(), blocks_before) << Describe(data_relay_->Upstream());
     EXPECT_EQ(offsets[blocks_before], stored) << "the first block after the restart";
+}
+
+TEST_F(TransferTest, InvalidTicketStartsAgainFromByteZeroWithANewOne)
+{
+    const std::string bytes = Pattern(2 * 1024 * 1024, 18);
+    WriteBytes(root_ / L"backup.bin", bytes);
+    SetUploadLimit(1024);
+    StartEngine();
+    SyncEntry record;
+    ASSERT_TRUE(WaitFor([&] { return Recorded(L"backup.bin", &record) && record.upload_offset >= 1048576; }));
+    engine_->Stop(INFINITE);
+    ASSERT_TRUE(Recorded(L"backup.bin", &record));
+    const uint64_t stored = record.upload_offset;
+    // A ticket the data server does not know, as after its expiry.
+    memset(record.upload_token, 'z', sizeof record.upload_token);
+    ASSERT_TRUE(engine_->Table()->store(&record, L"backup.bin"));
+    const size_t blocks_before = AllBlockOffsets(data_relay_->Upstream()).size();
+
+    SetUploadLimit(0);
+    StartEngine();
+    ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"backup.bin", Helper::Synced); }));
+    EXPECT_TRUE(ServerHolds(L"backup.bin", bytes));
+    const std::vector<uint64_t> offsets = AllBlockOffsets(data_relay_->Upstream());
+    ASSERT_GT(offsets.size(), blocks_before + 1) << Describe(data_relay_->Upstream());
+    EXPECT_EQ(offsets[blocks_before], stored) << "tried once with the old ticket";
+    EXPECT_EQ(offsets[blocks_before + 1], 0u) << "then the whole file with a new one";
+    EXPECT_EQ(offsets.size() - blocks_before - 1, bytes.size() / 32768);
+}
+
+TEST_F(TransferTest, ServerFolderIsCreatedAndItsContentsFetched)
+{
+    int32_t folder = 0;
+    ASSERT_EQ(Net::CreateFolder(0, L"pics", &folder), Net::ResFolderCreated);
+    const std::string bytes = Pattern(50000, 19);
+    PutServerFile(L"cat.png", bytes, folder);
+    StartEngine();
+
+    ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"pics\\cat.png", Helper::Synced); }));
+    EXPECT_EQ(ReadAll(root_ / L"pics\\cat.png"), bytes);
+    SyncEntry record;
+    ASSERT_TRUE(Recorded(L"pics", &record));
+    EXPECT_EQ(record.id, folder);
+    EXPECT_EQ(record.is_file, 0u);
+    EXPECT_EQ(record.state, uint32_t(Helper::Synced));
+}
+
+TEST_F(TransferTest, CompleteTemporaryFileIsPutInPlaceWithoutAFetch)
+{
+    const std::string whole = Pattern(120000, 20);
+    const std::string other = Pattern(90000, 21);
+    PutServerFile(L"done.bin", whole);
+    PutServerFile(L"half.bin", other);
+    WriteBytes(root_ / L"done.bin.tavo", whole);
+    WriteBytes(root_ / L"half.bin.tavo", other.substr(0, other.size() / 2));
+    StartEngine();
+
+    ASSERT_TRUE(WaitFor([&] {
+        return RecordedAs(L"done.bin", Helper::Synced) && RecordedAs(L"half.bin", Helper::Synced);
+    }));
+    EXPECT_EQ(ReadAll(root_ / L"done.bin"), whole);
+    EXPECT_EQ(ReadAll(root_ / L"half.bin"), other);
+    EXPECT_FALSE(SyncTest::Exists(root_ / L"done.bin.tavo"));
+    EXPECT_FALSE(SyncTest::Exists(root_ / L"half.bin.tavo"));
+    EXPECT_EQ(http_relay_->Connections(), 1) << "only the incomplete one is fetched";
 }
 
 TEST_F(TransferTest, InterruptedDownloadNeverLeavesAPartialFileUnderTheRealName)

@@ -1,6 +1,6 @@
 # The transfer actions against the reference server, which a fixture starts
 # on free loopback ports for the whole run of the test executable.
-set(TAVO_SERVER_BIN "${PROJECT_SOURCE_DIR}/build/native/server/tessel-server"
+set(TAVO_SERVER_BIN "${CMAKE_BINARY_DIR}/../native/server/tessel-server"
     CACHE FILEPATH "Native reference server the transfer tests run against")
 set(TAVO_TRANSFER_SERVER_DIR ${CMAKE_CURRENT_BINARY_DIR}/transfer_server)
 
