@@ -17,6 +17,7 @@
 #include "client/net/session.h"
 #include "client/net/session_values.h"
 #include "client/shell/app_state.h"
+#include "client/sync/file_utils.h"
 #include "client/sync/reconcile.h"
 #include "client/sync/sync_download.h"
 #include "client/sync/sync_engine.h"
@@ -341,6 +342,38 @@ TEST_F(TransferTest, RenameAndDeleteOnTheServerReachTheDisk)
     EXPECT_FALSE(Recorded(L"a.txt"));
     EXPECT_FALSE(Recorded(L"gone.txt"));
     EXPECT_EQ(http_relay_->Connections(), fetches) << "a rename fetches nothing";
+}
+
+// The scans take a name that differs only in case for the same; a
+// download that carries the server's form renames the file itself.
+TEST_F(TransferTest, NameThatDiffersOnlyInLetterCaseIsTakenOver)
+{
+    const std::string bytes = Pattern(9000, 22);
+    WriteBytes(root_ / L"Report.TXT", bytes);
+    StartEngine();
+    ASSERT_TRUE(WaitFor([&] { return SyncedWithId(L"Report.TXT"); }));
+    engine_->Stop(INFINITE);
+    SyncEntry record;
+    ASSERT_TRUE(Recorded(L"Report.TXT", &record));
+    StartEngine();
+
+    auto decision = std::make_unique<SyncDecision>();
+    decision->kind = KindDownload;
+    static_cast<SyncEntry&>(decision->server) = record;
+    decision->server.state = 0;
+    decision->server.name = L"report.txt";
+    decision->entry = record;
+    decision->local = SyncTest::LocalAt(root_ / L"Report.TXT");
+    std::unique_ptr<ISyncAction> action = CreateAction(std::move(decision), engine_.get());
+    ASSERT_NE(action, nullptr);
+    EXPECT_TRUE(action->Execute(engine_.get()));
+
+    WIN32_FIND_DATAW found;
+    ASSERT_TRUE(Helper::FindItem(&found, (root_ / L"report.txt").c_str()));
+    EXPECT_STREQ(found.cFileName, L"report.txt");
+    EXPECT_EQ(ReadAll(root_ / L"report.txt"), bytes) << "the file itself, not deleted as another item";
+    EXPECT_TRUE(RecordedAs(L"report.txt", Helper::Synced));
+    EXPECT_EQ(http_relay_->Connections(), 0);
 }
 
 TEST_F(TransferTest, RenameAndDeleteOnDiskReachTheServer)
