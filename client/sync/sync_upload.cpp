@@ -111,11 +111,23 @@ bool CSyncUpload::DeleteOnServer(CSyncEngine& engine, const std::wstring& key)
         return false;
     if (!IsAbsent(server)) {
         const int32_t id = server.id;
-        if (Net::DeleteEntries(1, server.parent_id, &id) != Net::ResDeleted)
+        const int deleted = Net::DeleteEntries(1, server.parent_id, &id);
+        // A refusal for an entry that is already gone is what was wanted;
+        // retrying it would never end.
+        if (deleted != Net::ResDeleted && (deleted <= 0 || !GoneFromServer()))
             return false;
     }
     table->remove(key.c_str());
     return true;
+}
+
+bool CSyncUpload::GoneFromServer()
+{
+    Net::RemoteEntry found;
+    const int looked = Net::LookupEntry(server.name.c_str(), server.parent_id, &found);
+    if (looked <= 0)
+        return false;
+    return looked != Net::ResEntryFound || found.entry.id != server.id;
 }
 
 bool CSyncUpload::RenameOnServer(CSyncEngine& engine, const std::wstring& key, const wchar_t* name)

@@ -28,6 +28,7 @@ private:
     enum Step : int { StepFailed = 0, StepGoOn = 1, StepDone = -1 };
 
     bool DeleteOnServer(CSyncEngine& engine, const std::wstring& key);
+    bool GoneFromServer();
     bool RenameOnServer(CSyncEngine& engine, const std::wstring& key, const wchar_t* name);
     bool CreateFolderOnServer(CSyncEngine& engine, const std::wstring& key);
     bool EnsureFolders(CSyncEngine& engine, const std::wstring& path, SyncEntry* record, bool check_first);

@@ -404,6 +404,30 @@ TEST_F(TransferTest, RenameAndDeleteOnDiskReachTheServer)
     EXPECT_EQ(data_relay_->Upstream().size(), streams) << "no contents were sent";
 }
 
+TEST_F(TransferTest, DeletionOfAnItemGoneFromBothSidesEnds)
+{
+    WriteBytes(root_ / L"twice.txt", Pattern(3000, 23));
+    StartEngine();
+    ASSERT_TRUE(WaitFor([&] { return SyncedWithId(L"twice.txt"); }));
+    engine_->Stop(INFINITE);
+    SyncEntry record;
+    ASSERT_TRUE(Recorded(L"twice.txt", &record));
+    ASSERT_EQ(Net::DeleteEntries(1, 0, &record.id), Net::ResDeleted);
+    ASSERT_TRUE(DeleteFileW((root_ / L"twice.txt").c_str()));
+    StartEngine();
+
+    auto decision = std::make_unique<SyncDecision>();
+    decision->kind = KindUpload;
+    static_cast<SyncEntry&>(decision->server) = record;
+    decision->server.state = 0;
+    decision->entry = record;
+    decision->local = SyncTest::MissingAt(root_ / L"twice.txt");
+    std::unique_ptr<ISyncAction> action = CreateAction(std::move(decision), engine_.get());
+    ASSERT_NE(action, nullptr);
+    EXPECT_TRUE(action->Execute(engine_.get())) << "the server's refusal means the entry is gone";
+    EXPECT_FALSE(Recorded(L"twice.txt"));
+}
+
 TEST_F(TransferTest, NewFolderWithThreeFilesIsCreatedAndUploaded)
 {
     SyncTest::MakeFolder(root_ / L"docs");
