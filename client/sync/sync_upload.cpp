@@ -114,20 +114,20 @@ bool CSyncUpload::DeleteOnServer(CSyncEngine& engine, const std::wstring& key)
         const int deleted = Net::DeleteEntries(1, server.parent_id, &id);
         // A refusal for an entry that is already gone is what was wanted;
         // retrying it would never end.
-        if (deleted != Net::ResDeleted && (deleted <= 0 || !GoneFromServer()))
+        if (deleted != Net::ResDeleted && (deleted <= 0 || !GoneFromServer(server)))
             return false;
     }
     table->remove(key.c_str());
     return true;
 }
 
-bool CSyncUpload::GoneFromServer()
+bool CSyncUpload::GoneFromServer(const SyncEntry& known)
 {
     Net::RemoteEntry found;
-    const int looked = Net::LookupEntry(server.name.c_str(), server.parent_id, &found);
+    const int looked = Net::LookupEntry(known.name.c_str(), known.parent_id, &found);
     if (looked <= 0)
         return false;
-    return looked != Net::ResEntryFound || found.entry.id != server.id;
+    return looked != Net::ResEntryFound || found.entry.id != known.id;
 }
 
 bool CSyncUpload::RenameOnServer(CSyncEngine& engine, const std::wstring& key, const wchar_t* name)
@@ -136,8 +136,14 @@ bool CSyncUpload::RenameOnServer(CSyncEngine& engine, const std::wstring& key, c
     if (!table || !engine.IsRunning())
         return false;
     const int renamed = Net::RenameEntry(entry.name.c_str(), entry.id, name);
-    if (renamed != Net::ResRenamedToo && renamed != Net::ResRenamed)
-        return false;
+    if (renamed != Net::ResRenamedToo && renamed != Net::ResRenamed) {
+        if (renamed <= 0 || !GoneFromServer(entry))
+            return false;
+        // The entry was deleted on the server meanwhile: the item is
+        // forgotten here, and the next scan uploads it as a new one.
+        table->remove(key.c_str());
+        return true;
+    }
     const std::wstring parent = ParentKey(key);
     const std::wstring old_key = parent.empty() ? entry.name : parent + L"\\" + entry.name;
     table->remove(key.c_str());

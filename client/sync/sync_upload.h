@@ -28,7 +28,8 @@ private:
     enum Step : int { StepFailed = 0, StepGoOn = 1, StepDone = -1 };
 
     bool DeleteOnServer(CSyncEngine& engine, const std::wstring& key);
-    bool GoneFromServer();
+    // True when the server no longer has the entry under its name.
+    bool GoneFromServer(const SyncEntry& known);
     bool RenameOnServer(CSyncEngine& engine, const std::wstring& key, const wchar_t* name);
     bool CreateFolderOnServer(CSyncEngine& engine, const std::wstring& key);
     bool EnsureFolders(CSyncEngine& engine, const std::wstring& path, SyncEntry* record, bool check_first);

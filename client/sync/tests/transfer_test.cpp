@@ -198,13 +198,16 @@ protected:
         }
     }
 
-    void StartEngine()
+    // Without workers the test drives every action itself; a long scan
+    // interval keeps the scanner out after its first pass.
+    void StartEngine(bool workers = true, DWORD scan_interval_ms = 200)
     {
         EngineTiming timing;
+        timing.workers = workers;
         timing.retry_delay_ms = 300;
         timing.step_ms = 10;
-        timing.first_scan_interval_ms = 200;
-        timing.longest_scan_interval_ms = 400;
+        timing.first_scan_interval_ms = scan_interval_ms;
+        timing.longest_scan_interval_ms = 2 * scan_interval_ms;
         timing.offline_wait_ms = 50;
         engine_->SetTimingForTesting(timing);
         engine_->Start(root_.Path().c_str());
@@ -355,7 +358,7 @@ TEST_F(TransferTest, NameThatDiffersOnlyInLetterCaseIsTakenOver)
     engine_->Stop(INFINITE);
     SyncEntry record;
     ASSERT_TRUE(Recorded(L"Report.TXT", &record));
-    StartEngine();
+    StartEngine(false);
 
     auto decision = std::make_unique<SyncDecision>();
     decision->kind = KindDownload;
@@ -382,7 +385,8 @@ TEST_F(TransferTest, RenameAndDeleteOnDiskReachTheServer)
     const std::string other = Pattern(8000, 6);
     WriteBytes(root_ / L"draft.txt", bytes);
     WriteBytes(root_ / L"old.txt", other);
-    StartEngine();
+    // Only the changes reported below decide about the two files.
+    StartEngine(true, 120000);
     ASSERT_TRUE(WaitFor([&] {
         return SyncedWithId(L"draft.txt") && SyncedWithId(L"old.txt");
     }));
@@ -404,6 +408,25 @@ TEST_F(TransferTest, RenameAndDeleteOnDiskReachTheServer)
     EXPECT_EQ(data_relay_->Upstream().size(), streams) << "no contents were sent";
 }
 
+TEST_F(TransferTest, FileChangedAfterItsDecisionIsSentWithItsNewDigest)
+{
+    const std::string before = Pattern(20000, 24);
+    const std::string after = Pattern(30000, 25);
+    WriteBytes(root_ / L"live.txt", before);
+    StartEngine(false);
+    auto decision = std::make_unique<SyncDecision>();
+    decision->kind = KindUpload;
+    decision->local = SyncTest::LocalAt(root_ / L"live.txt");
+    memcpy(decision->digest, Md5Of(before).c_str(), kDigestLength + 1);
+    std::unique_ptr<ISyncAction> action = CreateAction(std::move(decision), engine_.get());
+    ASSERT_NE(action, nullptr);
+
+    WriteBytes(root_ / L"live.txt", after);
+    EXPECT_TRUE(action->Execute(engine_.get()));
+    EXPECT_TRUE(ServerHolds(L"live.txt", after));
+    EXPECT_TRUE(SyncedWithId(L"live.txt"));
+}
+
 TEST_F(TransferTest, DeletionOfAnItemGoneFromBothSidesEnds)
 {
     WriteBytes(root_ / L"twice.txt", Pattern(3000, 23));
@@ -414,7 +437,7 @@ TEST_F(TransferTest, DeletionOfAnItemGoneFromBothSidesEnds)
     ASSERT_TRUE(Recorded(L"twice.txt", &record));
     ASSERT_EQ(Net::DeleteEntries(1, 0, &record.id), Net::ResDeleted);
     ASSERT_TRUE(DeleteFileW((root_ / L"twice.txt").c_str()));
-    StartEngine();
+    StartEngine(false);
 
     auto decision = std::make_unique<SyncDecision>();
     decision->kind = KindUpload;
@@ -426,6 +449,31 @@ TEST_F(TransferTest, DeletionOfAnItemGoneFromBothSidesEnds)
     ASSERT_NE(action, nullptr);
     EXPECT_TRUE(action->Execute(engine_.get())) << "the server's refusal means the entry is gone";
     EXPECT_FALSE(Recorded(L"twice.txt"));
+}
+
+TEST_F(TransferTest, RenameOfAnEntryDeletedOnTheServerLeavesItToBeUploadedAnew)
+{
+    WriteBytes(root_ / L"before.txt", Pattern(3000, 26));
+    StartEngine();
+    ASSERT_TRUE(WaitFor([&] { return SyncedWithId(L"before.txt"); }));
+    engine_->Stop(INFINITE);
+    SyncEntry record;
+    ASSERT_TRUE(Recorded(L"before.txt", &record));
+    ASSERT_EQ(Net::DeleteEntries(1, 0, &record.id), Net::ResDeleted);
+    ASSERT_TRUE(MoveFileW((root_ / L"before.txt").c_str(), (root_ / L"after.txt").c_str()));
+    StartEngine(false);
+
+    auto decision = std::make_unique<SyncDecision>();
+    decision->kind = KindUpload;
+    static_cast<SyncEntry&>(decision->server) = record;
+    decision->server.state = 0;
+    decision->entry = record;
+    decision->local = SyncTest::LocalAt(root_ / L"after.txt");
+    std::unique_ptr<ISyncAction> action = CreateAction(std::move(decision), engine_.get());
+    ASSERT_NE(action, nullptr);
+    EXPECT_TRUE(action->Execute(engine_.get())) << "not retried for ever";
+    EXPECT_FALSE(Recorded(L"after.txt")) << "a new item for the next scan";
+    EXPECT_FALSE(OnServer(L"after.txt"));
 }
 
 TEST_F(TransferTest, NewFolderWithThreeFilesIsCreatedAndUploaded)
