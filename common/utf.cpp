@@ -50,6 +50,8 @@ bool DecodeUtf8(std::string_view s, size_t* pos, char32_t* out)
     return true;
 }
 
+}  // namespace
+
 void AppendUtf8(char32_t c, std::string* out)
 {
     if (c < 0x80) {
@@ -68,8 +70,6 @@ void AppendUtf8(char32_t c, std::string* out)
         out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
     }
 }
-
-}  // namespace
 
 std::u16string Utf8ToUtf16(std::string_view utf8)
 {

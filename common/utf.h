@@ -10,6 +10,9 @@ namespace Helper {
 std::u16string Utf8ToUtf16(std::string_view utf8);
 std::string Utf16ToUtf8(std::u16string_view utf16);
 
+// Appends one scalar value as UTF-8.
+void AppendUtf8(char32_t c, std::string* out);
+
 // Strict check: false for any malformed, overlong or surrogate sequence.
 bool IsValidUtf8(std::string_view utf8);
 

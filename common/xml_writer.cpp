@@ -1,5 +1,7 @@
 #include "common/xml_writer.h"
 
+#include "common/utf.h"
+
 namespace Helper {
 
 namespace {
@@ -46,25 +48,6 @@ bool IsValidName(std::u16string_view name)
             return false;
     }
     return true;
-}
-
-void AppendUtf8(char32_t c, std::string* out)
-{
-    if (c < 0x80) {
-        out->push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out->push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out->push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out->push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
 }
 
 // Escapes and encodes text in one pass. False, with out as it was, when

@@ -176,16 +176,16 @@ bool BuildTree(Tree* tree, const wchar_t* user)
             std::memcpy(file->entry.md5, digest, 32);
             Sync::AttachChild(folder_node, std::move(file));
 
-            SyncTest::ServerRecord spec;
-            spec.id = file_id;
-            spec.parent_id = folder_id;
-            spec.kind = 1;
-            spec.update_time = 1;
-            spec.md5 = Hex(digest);
-            spec.size = content.size();
-            spec.address = "http://127.0.0.1/" + std::to_string(file_id);
-            spec.name = name;
-            inside.push_back(spec);
+            SyncTest::ServerRecord record;
+            record.id = file_id;
+            record.parent_id = folder_id;
+            record.kind = 1;
+            record.update_time = 1;
+            record.md5 = Hex(digest);
+            record.size = content.size();
+            record.address = "http://127.0.0.1/" + std::to_string(file_id);
+            record.name = name;
+            inside.push_back(record);
             tree->files.push_back(path);
         }
         tree->listings[folder_id] = SyncTest::ListingBytes(inside);

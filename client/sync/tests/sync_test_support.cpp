@@ -129,16 +129,16 @@ void SetSpace(uint64_t total, uint64_t free)
 ServerRecord FileSpec(int32_t id, int32_t parent_id, const std::string& name, const std::string& bytes,
                                int32_t update_time)
 {
-    ServerRecord spec;
-    spec.id = id;
-    spec.parent_id = parent_id;
-    spec.kind = 1;
-    spec.update_time = update_time;
-    spec.md5 = Md5Of(bytes);
-    spec.size = bytes.size();
-    spec.address = "http://127.0.0.1/f/" + name;
-    spec.name = name;
-    return spec;
+    ServerRecord record;
+    record.id = id;
+    record.parent_id = parent_id;
+    record.kind = 1;
+    record.update_time = update_time;
+    record.md5 = Md5Of(bytes);
+    record.size = bytes.size();
+    record.address = "http://127.0.0.1/f/" + name;
+    record.name = name;
+    return record;
 }
 
 ServerRecord FolderSpec(int32_t id, int32_t parent_id, const std::string& name, int32_t update_time)
