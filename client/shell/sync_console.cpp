@@ -262,6 +262,11 @@ int RunSync(const SyncOptions& options)
     else
         WaitForSingleObject(g_interrupt, INFINITE);
 
+    if (!quiet) {
+        engine.VisitQueue([](const Sync::ISyncAction& action) {
+            Print(L"pending  %-8s %s", KindName(action.kind), action.local_path);
+        });
+    }
     watcher.stop();
     engine.Stop(5000);
     status = Summarize(engine, done);
