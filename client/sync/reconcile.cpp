@@ -212,7 +212,10 @@ private:
             Helper::MovePath(temporary, d_.local.cFileName);
             return KindNone;
         case CompareDifferent:
-            return KindDownload;
+            // A download would put the server's copy in place; without one
+            // it would only delete the local file, so a stray temporary
+            // file beside a new file must not decide against it.
+            return IsAbsent(d_.server) ? KindUpload : KindDownload;
         default:
             return KindNone;
         }

@@ -168,6 +168,13 @@ TEST_F(ReconcileTest, FinishedTemporaryFileIsPutInPlace)
     ASSERT_TRUE(decision);
     EXPECT_EQ(decision->kind, KindDownload);
     EXPECT_TRUE(SyncTest::Exists(temporary));
+
+    // A new local file beside a stray temporary file is uploaded, not
+    // deleted for a server copy that does not exist.
+    decision = Decide(SyncTest::LocalAt(path), ServerEntry(), nullptr, SyncEntry());
+    ASSERT_TRUE(decision);
+    EXPECT_EQ(decision->kind, KindUpload);
+    EXPECT_TRUE(SyncTest::Exists(path));
 }
 
 TEST_F(ReconcileTest, CompareToServerSteps)
