@@ -1,0 +1,378 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the real client against the real reference server.
+
+Two computers, A and B, each a Wine prefix of its own with a sync folder,
+sync one account through a tessel-server on loopback. Every sync is one run
+of TavoTesselSync --once, so every sync is also a client restart.
+
+Scenarios check single behaviours; the randomized part applies random
+creates, edits, renames, moves and deletes on both sides, interleaved with
+syncs and server restarts, then syncs until quiet and checks:
+
+  convergence  every path is equal on both sides, or recorded as conflict or
+               error with each side's content intact;
+  no loss      every content ever present on either side is still present
+               somewhere, unless a deliberate delete or overwrite on a side
+               that held it superseded it.
+
+Contents are unique tokens, so "present" means a file with that token.
+Usage: sync_e2e.py --sync-exe EXE --server-bin BIN --work DIR [--seeds N] [--first-seed S]
+A failing seed is printed; replay it with --first-seed S --seeds 1.
+"""
+import argparse
+import hashlib
+import os
+import random
+import re
+import shutil
+import subprocess
+import sys
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+FIXTURE = os.path.join(ROOT, "tools", "server-fixture.sh")
+WINE_RUN = os.path.join(ROOT, "tools", "wine-run.sh")
+
+
+class Failure(Exception):
+    pass
+
+
+class Server:
+    def __init__(self, work, binary):
+        self.dir = os.path.join(work, "server")
+        self.binary = binary
+        self.port = None
+
+    def start(self):
+        """A fresh server with the test accounts, on free ports."""
+        shutil.rmtree(self.dir, ignore_errors=True)
+        subprocess.run([FIXTURE, "start", self.dir, "--binary", self.binary, "--sync-port", "0",
+                        "--data-port", "0", "--http-port", "0"], check=True, stdout=subprocess.DEVNULL)
+        with open(os.path.join(self.dir, "server.env")) as env:
+            for line in env:
+                key, _, value = line.strip().partition("=")
+                if key == "TESSEL_SYNC_PORT":
+                    self.port = int(value)
+
+    def stop(self):
+        subprocess.run([FIXTURE, "stop", self.dir], check=False)
+
+
+class Computer:
+    def __init__(self, name, work, sync_exe):
+        self.name = name
+        self.prefix = os.path.join(work, "prefix-" + name)
+        self.folder = os.path.join(work, "folder-" + name)
+        self.sync_exe = sync_exe
+        self.env = dict(os.environ, TAVO_WINEPREFIX=self.prefix, WINEPREFIX=self.prefix, WINEDEBUG="-all")
+        os.makedirs(self.prefix, exist_ok=True)
+        subprocess.run(["wineserver", "-p"], env=self.env, check=False, stderr=subprocess.DEVNULL)
+        # Wine's background services start with the first program and keep
+        # whatever output it had open; they must not get our pipes.
+        subprocess.run([WINE_RUN, "cmd", "/c", "exit", "0"], env=self.env, check=False,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+
+    def reset(self):
+        shutil.rmtree(self.folder, ignore_errors=True)
+        os.makedirs(self.folder)
+        state = self.state_file()
+        if state and os.path.exists(state):
+            os.remove(state)
+
+    def state_file(self):
+        users = os.path.join(self.prefix, "drive_c", "users")
+        if not os.path.isdir(users):
+            return None
+        for user in os.listdir(users):
+            path = os.path.join(users, user, "AppData", "Roaming", "Tavo", "Tessel", "demo.user_cfg")
+            if os.path.isdir(os.path.dirname(path)):
+                return path
+        return None
+
+    def run_tool(self, args):
+        """Runs TavoTesselSync; output goes through a file, not a pipe, so
+        that only the program's own end is waited for."""
+        log = os.path.join(os.path.dirname(self.folder), "tool-%s.log" % self.name)
+        with open(log, "w") as out:
+            try:
+                process = subprocess.run([WINE_RUN, self.sync_exe] + args, env=self.env, stdout=out,
+                                         stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, timeout=180)
+            except subprocess.TimeoutExpired:
+                process = None
+        with open(log, errors="replace") as out:
+            output = out.read()
+        if process is None:
+            raise Failure("%s: TavoTesselSync %s did not end:\n%s" % (self.name, args[0], output))
+        return subprocess.CompletedProcess(args, process.returncode, output, "")
+
+    def windows_path(self, path):
+        return "Z:" + path.replace("/", "\\")
+
+    def sync(self, server):
+        result = self.run_tool(["sync", "demo", "demo123", self.windows_path(self.folder), "--once", "--server",
+                                "127.0.0.1:%d" % server.port, "--timeout", "60"])
+        if result.returncode != 0:
+            raise Failure("%s: sync ended with %d:\n%s" % (self.name, result.returncode, result.stdout))
+        match = re.search(r"done: (\d+) uploaded, (\d+) downloaded", result.stdout)
+        return (int(match.group(1)) + int(match.group(2))) if match else 0
+
+    def problems(self):
+        """Paths the state file records as conflict or error."""
+        state = self.state_file()
+        if not state or not os.path.exists(state):
+            return set()
+        result = self.run_tool(["state", self.windows_path(state)])
+        found = set()
+        for line in result.stdout.splitlines():
+            parts = line.split()
+            if parts and parts[0] in ("conflict", "error"):
+                found.add(parts[-1].rstrip("\\").replace("\\", "/"))
+        return found
+
+    def files(self):
+        """Relative path -> content of every file; folders as path/ -> None."""
+        tree = {}
+        for base, dirs, names in os.walk(self.folder):
+            rel = os.path.relpath(base, self.folder)
+            for d in dirs:
+                tree[os.path.normpath(os.path.join(rel, d)) + "/"] = None
+            for n in names:
+                path = os.path.normpath(os.path.join(rel, n))
+                with open(os.path.join(base, n), "rb") as f:
+                    tree[path] = f.read()
+        return tree
+
+
+def tokens_of(tree):
+    return {content for content in tree.values() if content is not None}
+
+
+class World:
+    """Both computers, the server, the random operations and the oracle."""
+
+    def __init__(self, a, b, server, rng, seed):
+        self.sides = [a, b]
+        self.server = server
+        self.rng = rng
+        self.seed = seed
+        self.counter = 0
+        self.superseded = set()
+        self.ever = set()
+
+    def new_content(self, side):
+        self.counter += 1
+        pad = self.rng.choice([0, 10, 5000, 70000])
+        return ("seed%d-%s-%d|" % (self.seed, side.name, self.counter)).encode() + b"x" * pad
+
+    def random_path(self, side, files_only=False, dirs_only=False):
+        tree = side.files()
+        choices = [p for p, c in tree.items()
+                   if (not files_only or c is not None) and (not dirs_only or c is None)]
+        return self.rng.choice(choices) if choices else None
+
+    def deliberately_remove(self, side, rel):
+        """Marks every content below rel on this side as deliberately superseded."""
+        full = os.path.join(side.folder, rel.rstrip("/"))
+        if os.path.isdir(full):
+            for base, _, names in os.walk(full):
+                for n in names:
+                    with open(os.path.join(base, n), "rb") as f:
+                        self.superseded.add(f.read())
+        elif os.path.exists(full):
+            with open(full, "rb") as f:
+                self.superseded.add(f.read())
+
+    def random_operation(self, side):
+        op = self.rng.choice(["create", "create", "edit", "rename", "move", "delete", "mkdir", "rmdir",
+                              "rendir"])
+        folders = [""] + [p.rstrip("/") for p, c in side.files().items() if c is None]
+        if op == "create":
+            rel = os.path.join(self.rng.choice(folders), "f%d.txt" % self.rng.randrange(30))
+            full = os.path.join(side.folder, rel)
+            if os.path.isdir(full):
+                return
+            self.deliberately_remove(side, rel)
+            with open(full, "wb") as f:
+                f.write(self.new_content(side))
+        elif op == "edit":
+            rel = self.random_path(side, files_only=True)
+            if rel:
+                self.deliberately_remove(side, rel)
+                with open(os.path.join(side.folder, rel), "wb") as f:
+                    f.write(self.new_content(side))
+        elif op in ("rename", "move", "rendir"):
+            rel = self.random_path(side, dirs_only=(op == "rendir"), files_only=(op != "rendir"))
+            if not rel:
+                return
+            rel = rel.rstrip("/")
+            target_dir = self.rng.choice(folders) if op == "move" else os.path.dirname(rel)
+            target = os.path.join(target_dir, "r%d%s" % (self.rng.randrange(30), "" if op == "rendir" else ".txt"))
+            src, dst = os.path.join(side.folder, rel), os.path.join(side.folder, target)
+            if os.path.exists(dst) or dst.startswith(src + os.sep):
+                return
+            os.rename(src, dst)
+        elif op == "delete":
+            rel = self.random_path(side, files_only=True)
+            if rel:
+                self.deliberately_remove(side, rel)
+                os.remove(os.path.join(side.folder, rel))
+        elif op == "mkdir":
+            full = os.path.join(side.folder, self.rng.choice(folders), "d%d" % self.rng.randrange(10))
+            if not os.path.exists(full):
+                os.mkdir(full)
+        elif op == "rmdir":
+            rel = self.random_path(side, dirs_only=True)
+            if rel:
+                self.deliberately_remove(side, rel)
+                shutil.rmtree(os.path.join(side.folder, rel))
+        self.note_contents()
+
+    def note_contents(self):
+        for side in self.sides:
+            self.ever |= tokens_of(side.files())
+
+    def sync(self, side):
+        self.note_contents()
+        side.sync(self.server)
+        self.note_contents()
+
+    def quiet(self, rounds=8):
+        for _ in range(rounds):
+            moved = sum(side.sync(self.server) for side in self.sides)
+            self.note_contents()
+            if moved == 0:
+                return
+        raise Failure("no quiet state after %d rounds of syncs" % rounds)
+
+    def check(self):
+        trees = [side.files() for side in self.sides]
+        problems = self.sides[0].problems() | self.sides[1].problems()
+
+        def under_problem(path):
+            path = path.rstrip("/")
+            return any(path == p or path.startswith(p + "/") or p.startswith(path + "/") for p in problems)
+
+        for path in sorted(set(trees[0]) | set(trees[1])):
+            if under_problem(path):
+                continue
+            if path not in trees[0] or path not in trees[1]:
+                raise Failure("%s only on %s" % (path, "A" if path in trees[0] else "B"))
+            if trees[0][path] != trees[1][path]:
+                raise Failure("%s differs between A and B" % path)
+        present = tokens_of(trees[0]) | tokens_of(trees[1])
+        lost = self.ever - self.superseded - present
+        if lost:
+            raise Failure("contents lost without a deliberate delete: %s" %
+                          sorted(t.split(b"|")[0].decode() for t in lost))
+
+
+def run_seed(seed, a, b, server, rounds):
+    rng = random.Random(seed)
+    server.start()
+    for side in (a, b):
+        side.reset()
+    world = World(a, b, server, rng, seed)
+    for _ in range(rounds):
+        for _ in range(rng.randrange(1, 5)):
+            world.random_operation(rng.choice(world.sides))
+        for side in rng.sample(world.sides, rng.choice([1, 2])):
+            world.sync(side)
+    world.quiet()
+    world.check()
+
+
+def scenario_conflict(a, b, server):
+    """Both sides change one file: conflict, and each side keeps its own content."""
+    server.start()
+    for side in (a, b):
+        side.reset()
+    with open(os.path.join(a.folder, "shared.txt"), "wb") as f:
+        f.write(b"original")
+    a.sync(server)
+    b.sync(server)
+    with open(os.path.join(a.folder, "shared.txt"), "wb") as f:
+        f.write(b"changed on A")
+    with open(os.path.join(b.folder, "shared.txt"), "wb") as f:
+        f.write(b"changed on B")
+    a.sync(server)
+    b.sync(server)
+    if "shared.txt" not in b.problems():
+        raise Failure("B does not record shared.txt as a conflict: %s" % b.problems())
+    with open(os.path.join(b.folder, "shared.txt"), "rb") as f:
+        if f.read() != b"changed on B":
+            raise Failure("B's content of the conflicting file was replaced")
+    with open(os.path.join(a.folder, "shared.txt"), "rb") as f:
+        if f.read() != b"changed on A":
+            raise Failure("A's content of the conflicting file was replaced")
+
+
+def scenario_round_trip(a, b, server):
+    """Files, folders, renames and deletes travel from A to B and back."""
+    server.start()
+    for side in (a, b):
+        side.reset()
+    os.makedirs(os.path.join(a.folder, "docs"))
+    for i in range(3):
+        with open(os.path.join(a.folder, "docs", "file%d.txt" % i), "wb") as f:
+            f.write(b"content %d" % i + b"z" * (i * 40000))
+    with open(os.path.join(a.folder, "same1.bin"), "wb") as f:
+        f.write(b"identical")
+    with open(os.path.join(a.folder, "same2.bin"), "wb") as f:
+        f.write(b"identical")
+    with open(os.path.join(a.folder, "download.tavo"), "wb") as f:
+        f.write(b"temporary")
+    a.sync(server)
+    b.sync(server)
+    tree_b = b.files()
+    if "download.tavo" in tree_b:
+        raise Failure("a .tavo file was uploaded")
+    expected = {k: v for k, v in a.files().items() if k != "download.tavo"}
+    if tree_b != expected:
+        raise Failure("B differs from A after the first sync: %s" % sorted(set(tree_b) ^ set(expected)))
+    os.rename(os.path.join(b.folder, "docs", "file0.txt"), os.path.join(b.folder, "docs", "renamed.txt"))
+    os.remove(os.path.join(b.folder, "same1.bin"))
+    b.sync(server)
+    a.sync(server)
+    tree_a = a.files()
+    if "docs/renamed.txt" not in tree_a or "docs/file0.txt" in tree_a or "same1.bin" in tree_a:
+        raise Failure("B's rename and delete did not reach A: %s" % sorted(tree_a))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--sync-exe", required=True)
+    parser.add_argument("--server-bin", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--seeds", type=int, default=int(os.environ.get("TAVO_E2E_SEEDS", "3")))
+    parser.add_argument("--first-seed", type=int, default=1)
+    parser.add_argument("--rounds", type=int, default=6)
+    args = parser.parse_args()
+
+    os.makedirs(args.work, exist_ok=True)
+    server = Server(args.work, args.server_bin)
+    a = Computer("a", args.work, args.sync_exe)
+    b = Computer("b", args.work, args.sync_exe)
+    passed = failed = 0
+    cases = [("round trip", lambda: scenario_round_trip(a, b, server)),
+             ("conflict", lambda: scenario_conflict(a, b, server))]
+    cases += [("seed %d" % s, (lambda s=s: run_seed(s, a, b, server, args.rounds)))
+              for s in range(args.first_seed, args.first_seed + args.seeds)]
+    try:
+        for name, case in cases:
+            try:
+                case()
+                passed += 1
+                print("ok      %s" % name, flush=True)
+            except Failure as failure:
+                failed += 1
+                print("FAILED  %s: %s" % (name, failure), flush=True)
+    finally:
+        server.stop()
+        for side in (a, b):
+            subprocess.run(["wineserver", "-k"], env=side.env, check=False, stderr=subprocess.DEVNULL)
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
