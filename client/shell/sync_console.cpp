@@ -190,9 +190,10 @@ bool WaitUntilQuiet(Sync::CSyncEngine& engine, DWORD deadline)
                 WaitForSingleObject(g_interrupt, 100) == WAIT_OBJECT_0)
                 return false;
         }
-        if (!engine.IsRunning() || !engine.ResumeInterrupted())
+        if (!engine.IsRunning())
             return false;
-        // A scan that finds nothing to change queues nothing.
+        // A scan that finds nothing to change queues nothing. Interrupted
+        // items were resumed by the engine's own first pass.
         engine.ScanFolder(nullptr);
         if (engine.QueueLength() == 0)
             return true;

@@ -45,6 +45,7 @@ class Server:
 
     def start(self):
         """A fresh server with the test accounts, on free ports."""
+        self.stop()
         shutil.rmtree(self.dir, ignore_errors=True)
         subprocess.run([FIXTURE, "start", self.dir, "--binary", self.binary, "--sync-port", "0",
                         "--data-port", "0", "--http-port", "0"], check=True, stdout=subprocess.DEVNULL)
