@@ -65,6 +65,11 @@ std::wstring JoinKey(const std::wstring& folder_key, const std::wstring& name)
 bool DecideAndQueue(CSyncEngine* engine, const WIN32_FIND_DATAW& local, const ServerEntry& server,
                     const SyncEntry& record)
 {
+    // An item whose action is still queued belongs to that action: a second
+    // decision beside it would record over its state and queue a rival, say
+    // a download of what the queued upload is deleting.
+    if (engine->IsQueued(local.cFileName))
+        return false;
     std::unique_ptr<SyncDecision> decision = Decide(local, server, engine, record);
     return engine->Enqueue(CreateAction(std::move(decision), engine)) != nullptr;
 }

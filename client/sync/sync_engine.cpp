@@ -130,6 +130,16 @@ ISyncAction* CSyncEngine::Enqueue(std::unique_ptr<ISyncAction> action)
     return queued;
 }
 
+bool CSyncEngine::IsQueued(const wchar_t* local_path)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    for (const std::unique_ptr<ISyncAction>& waiting : queue_) {
+        if (_wcsicmp(waiting->local_path, local_path) == 0)
+            return true;
+    }
+    return false;
+}
+
 bool CSyncEngine::GetProgress(SyncProgress* progress)
 {
     if (progress == nullptr)

@@ -69,6 +69,8 @@ public:
     ISyncAction* Enqueue(std::unique_ptr<ISyncAction> action);
     // False when no action is running.
     bool GetProgress(SyncProgress* progress);
+    // Whether an action for this full local path waits in the queue or runs.
+    bool IsQueued(const wchar_t* local_path);
 
     bool IsRunning();
     // The event the long operations watch; it stays valid for the holder

@@ -53,14 +53,30 @@ TEST_F(FolderScanTest, RecordedIdWinsOverTheName)
     ListFolderAs(0, {FileSpec(20, 0, "report.txt", "v2", 9), FileSpec(17, 0, "report.txt", "v1", 7)});
 
     EXPECT_TRUE(engine_->ScanFolder(nullptr));
-    // The local item is decided first, against entry 17; the other entry of
-    // the same name is left over and decided as a server-only item.
+    // The local item is decided first, against entry 17. The other entry of
+    // the same name is left over, but its path already has an action in the
+    // queue, so it waits for a later pass instead of recording over it.
     const std::vector<Queued> queued = Queue();
-    ASSERT_EQ(queued.size(), 2u);
+    ASSERT_EQ(queued.size(), 1u);
     EXPECT_EQ(queued[0].kind, KindVersionInfo);
     EXPECT_EQ(queued[0].path, root_ / L"report.txt");
     EXPECT_EQ(queued[0].server_id, 17);
-    EXPECT_EQ(queued[1].server_id, 20);
+    EXPECT_EQ(Recorded(L"report.txt").id, 17);
+}
+
+TEST_F(FolderScanTest, ItemWithAQueuedActionIsNotDecidedAgain)
+{
+    // A local deletion of a synced file: the scan queues the server-side
+    // delete. A second pass while it waits must not add a download of the
+    // entry that is about to go.
+    SyncEntry record = SyncTest::FileRecord(31, L"gone.txt", "v1", 5);
+    Record(record, L"gone.txt");
+    ListFolderAs(0, {FileSpec(31, 0, "gone.txt", "v1", 5)});
+    EXPECT_TRUE(engine_->ScanFolder(nullptr));
+    EXPECT_FALSE(engine_->ScanFolder(nullptr));
+    const std::vector<Queued> queued = Queue();
+    ASSERT_EQ(queued.size(), 1u);
+    EXPECT_EQ(queued[0].kind, KindUpload);
 }
 
 TEST_F(FolderScanTest, NameMatchesWithoutRegardToCaseWhenThereIsNoId)
