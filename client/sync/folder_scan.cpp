@@ -65,9 +65,12 @@ std::wstring JoinKey(const std::wstring& folder_key, const std::wstring& name)
 bool DecideAndQueue(CSyncEngine* engine, const WIN32_FIND_DATAW& local, const ServerEntry& server,
                     const SyncEntry& record)
 {
-    // An item whose action is still queued belongs to that action: a second
+    // The scanner and the watcher decide at the same time. Looking at the
+    // queue, deciding, recording and queuing happen as one step: an item
+    // whose action is still queued belongs to that action, and a second
     // decision beside it would record over its state and queue a rival, say
     // a download of what the queued upload is deleting.
+    std::lock_guard<std::recursive_mutex> guard(engine->DecisionLock());
     if (engine->IsQueued(local.cFileName))
         return false;
     std::unique_ptr<SyncDecision> decision = Decide(local, server, engine, record);

@@ -71,6 +71,9 @@ public:
     bool GetProgress(SyncProgress* progress);
     // Whether an action for this full local path waits in the queue or runs.
     bool IsQueued(const wchar_t* local_path);
+    // Held by whoever decides about an item, from the look at the queue to
+    // the queuing of the action.
+    std::recursive_mutex& DecisionLock() { return decision_lock_; }
 
     bool IsRunning();
     // The event the long operations watch; it stays valid for the holder
@@ -130,6 +133,7 @@ private:
     std::shared_ptr<Net::CHandle> stop_event_;
     std::mutex lock_;
     std::mutex observer_lock_;
+    std::recursive_mutex decision_lock_;
     std::function<void(const ISyncAction&)> finished_observer_;
     std::list<std::unique_ptr<ISyncAction>> queue_;
     ISyncAction* current_ = nullptr;
