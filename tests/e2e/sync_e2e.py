@@ -25,8 +25,11 @@ import os
 import random
 import re
 import shutil
+import signal
+import socket
 import subprocess
 import sys
+import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 FIXTURE = os.path.join(ROOT, "tools", "server-fixture.sh")
@@ -57,6 +60,41 @@ class Server:
 
     def stop(self):
         subprocess.run([FIXTURE, "stop", self.dir], check=False)
+
+    def kill_and_restart(self):
+        """Kills the server as a crash would and starts it again on its data
+        and ports: every connection drops, the sessions are gone, committed
+        files and upload tickets stay."""
+        pid_file = os.path.join(self.dir, "server.pid")
+        with open(pid_file) as f:
+            pid = int(f.read())
+        os.kill(pid, signal.SIGKILL)
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline and os.path.exists("/proc/%d" % pid):
+            time.sleep(0.02)
+        ports = {}
+        with open(os.path.join(self.dir, "server.env")) as env:
+            for line in env:
+                key, _, value = line.strip().partition("=")
+                ports[key] = value
+        with open(os.path.join(self.dir, "server.log"), "a") as log:
+            process = subprocess.Popen([self.binary, "serve", os.path.join(self.dir, "data"), "--static",
+                                        os.path.join(self.dir, "static"), "--sync-port", ports["TESSEL_SYNC_PORT"],
+                                        "--data-port", ports["TESSEL_DATA_PORT"], "--http-port",
+                                        ports["TESSEL_HTTP_PORT"]],
+                                       stdout=subprocess.DEVNULL, stderr=log, stdin=subprocess.DEVNULL,
+                                       env=dict(os.environ, ASAN_OPTIONS="detect_leaks=0"),
+                                       start_new_session=True)
+        with open(pid_file, "w") as f:
+            f.write(str(process.pid))
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline:
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=1).close()
+                return
+            except OSError:
+                time.sleep(0.05)
+        raise Failure("the server did not come back after being killed")
 
 
 class Computer:
@@ -90,14 +128,31 @@ class Computer:
                 return path
         return None
 
-    def run_tool(self, args):
+    def sync_through_crash(self, server, rng):
+        """A sync during which the server is killed and restarted; it may end
+        either way, and nothing it did may lose content."""
+        log = os.path.join(os.path.dirname(self.folder), "tool-%s.log" % self.name)
+        with open(log, "w") as out:
+            process = subprocess.Popen([WINE_RUN, self.sync_exe, "sync", "demo", "demo123",
+                                        self.windows_path(self.folder), "--once", "--server",
+                                        "127.0.0.1:%d" % server.port, "--timeout", "20"],
+                                       env=self.env, stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+            time.sleep(rng.uniform(0.5, 2.5))
+            server.kill_and_restart()
+            try:
+                process.wait(timeout=140)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                raise Failure("%s: a sync through a server crash did not end" % self.name)
+
+    def run_tool(self, args, seconds=180):
         """Runs TavoTesselSync; output goes through a file, not a pipe, so
         that only the program's own end is waited for."""
         log = os.path.join(os.path.dirname(self.folder), "tool-%s.log" % self.name)
         with open(log, "w") as out:
             try:
                 process = subprocess.run([WINE_RUN, self.sync_exe] + args, env=self.env, stdout=out,
-                                         stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, timeout=180)
+                                         stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, timeout=seconds)
             except subprocess.TimeoutExpired:
                 process = None
         with open(log, errors="replace") as out:
@@ -109,9 +164,9 @@ class Computer:
     def windows_path(self, path):
         return "Z:" + path.replace("/", "\\")
 
-    def sync(self, server):
+    def sync(self, server, seconds=60):
         result = self.run_tool(["sync", "demo", "demo123", self.windows_path(self.folder), "--once", "--server",
-                                "127.0.0.1:%d" % server.port, "--timeout", "60"])
+                                "127.0.0.1:%d" % server.port, "--timeout", str(seconds)], seconds + 120)
         if result.returncode != 0:
             raise Failure("%s: sync ended with %d:\n%s" % (self.name, result.returncode, result.stdout))
         match = re.search(r"done: (\d+) uploaded, (\d+) downloaded", result.stdout)
@@ -277,7 +332,12 @@ def run_seed(seed, a, b, server, rounds):
         for _ in range(rng.randrange(1, 5)):
             world.random_operation(rng.choice(world.sides))
         for side in rng.sample(world.sides, rng.choice([1, 2])):
-            world.sync(side)
+            if rng.random() < 0.2:
+                world.note_contents()
+                side.sync_through_crash(server, rng)
+                world.note_contents()
+            else:
+                world.sync(side)
     world.quiet()
     world.check()
 
