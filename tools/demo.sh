@@ -13,7 +13,8 @@ demo="$build/demo"
 "$root/tools/build.sh"
 source "$root/tools/test-env.sh" "$build/win"
 
-"$root/tools/server-fixture.sh" start "$demo/server" --binary "$build/native/server/tessel-server"
+"$root/tools/server-fixture.sh" start "$demo/server" --binary "$build/native/server/tessel-server" \
+    --data-port 0 --http-port 0
 source "$demo/server/server.env"
 cleanup() {
     "$root/tools/server-fixture.sh" stop "$demo/server"
@@ -21,7 +22,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# The server starts with fresh data, so both computers forget what they
+# knew of the old one.
 rm -rf "$demo/pc1" "$demo/pc2"
+rm -f "$TAVO_WINEPREFIX"/drive_c/users/*/AppData/Roaming/Tavo/Tessel/demo.user_cfg \
+      "$demo"/pc2-prefix/drive_c/users/*/AppData/Roaming/Tavo/Tessel/demo.user_cfg
 mkdir -p "$demo/pc1/docs" "$demo/pc2"
 echo "hello from pc1" > "$demo/pc1/hello.txt"
 echo "the plan" > "$demo/pc1/docs/plan.txt"

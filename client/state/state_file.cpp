@@ -95,12 +95,12 @@ void WriteElement(Helper::XmlWriter& w, const SyncNode& node)
     w.EndElement();
 }
 
-bool CreateParentFolders(const wchar_t* path)
+void CreateParentFolders(const wchar_t* path)
 {
     std::wstring folder(path);
     size_t sep = folder.find_last_of(L'\\');
     if (sep == std::wstring::npos)
-        return true;
+        return;
     folder.resize(sep);
     for (size_t i = folder.find(L'\\'); ; i = folder.find(L'\\', i + 1)) {
         std::wstring level = folder.substr(0, i);
@@ -109,7 +109,6 @@ bool CreateParentFolders(const wchar_t* path)
         if (i == std::wstring::npos)
             break;
     }
-    return true;
 }
 
 bool ReadWholeFile(const wchar_t* path, std::string* bytes)
