@@ -1,22 +1,9 @@
 #include "protocol.h"
 
-#include <array>
 #include <cstring>
 
 namespace Tessel {
 namespace {
-
-std::array<uint32_t, 256> MakeCrcTable()
-{
-    std::array<uint32_t, 256> table{};
-    for (uint32_t i = 0; i < 256; ++i) {
-        uint32_t c = i;
-        for (int k = 0; k < 8; ++k)
-            c = (c & 1) ? (0xEDB88320u ^ (c >> 1)) : (c >> 1);
-        table[i] = c;
-    }
-    return table;
-}
 
 void PutU16(uint8_t* p, uint16_t v)
 {
@@ -69,15 +56,6 @@ Bytes BuildPacket(size_t header_size, uint8_t kind, uint32_t sequence, uint16_t 
 }
 
 }  // namespace
-
-uint32_t PacketChecksum(const uint8_t* data, size_t length)
-{
-    static const std::array<uint32_t, 256> table = MakeCrcTable();
-    uint32_t crc = 0;
-    for (size_t i = 0; i < length; ++i)
-        crc = (crc >> 8) ^ table[(crc ^ data[i]) & 0xFF];
-    return crc;
-}
 
 HeaderCheck ParseRequestHeader(const uint8_t* header, RequestHeader& out)
 {

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "client/net/packet_codec.h"
+
 namespace Tessel {
 
 using Bytes = std::vector<uint8_t>;
@@ -84,7 +86,8 @@ enum Result : uint16_t {
     ResServerError = 902,
 };
 
-uint32_t PacketChecksum(const uint8_t* data, size_t length);
+// The packet checksum is the client's own, so the two sides cannot drift.
+using Net::PacketChecksum;
 
 struct RequestHeader {
     uint32_t total_length = 0;
