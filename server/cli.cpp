@@ -4,6 +4,7 @@
 #include "log.h"
 #include "names.h"
 #include "server_app.h"
+#include "store.h"
 
 #include <asio/ip/address_v4.hpp>
 
@@ -20,6 +21,7 @@ const char* const kUsage =
     "  tessel-server init DATA_DIR\n"
     "  tessel-server add-account DATA_DIR USER PASSWORD QUOTA [--frozen]\n"
     "  tessel-server set-account DATA_DIR USER [--password PASSWORD] [--quota QUOTA] [--frozen | --active]\n"
+    "  tessel-server tree DATA_DIR USER\n"
     "  tessel-server serve DATA_DIR [--bind ADDRESS] [--sync-port PORT] [--data-port PORT]\n"
     "                      [--http-port PORT] [--static DIR] [--public-host IPV4]\n"
     "                      [--idle-timeout SECONDS] [--session-timeout SECONDS]\n"
@@ -89,7 +91,9 @@ int Init(const std::vector<std::string>& positional)
 std::unique_ptr<Store> OpenStore(const std::string& dir)
 {
     std::string error;
-    auto store = Store::Open(dir, Store::Options{}, error);
+    Store::Options options;
+    options.clean_up = false;
+    auto store = Store::Open(dir, options, error);
     if (!store)
         std::fprintf(stderr, "tessel-server: %s\n", error.c_str());
     return store;
@@ -146,6 +150,57 @@ int SetAccount(const std::vector<std::string>& positional, const std::map<std::s
     std::fprintf(stderr, "tessel-server: %s\n",
                  status == StoreStatus::NotFound ? "no such account" : "cannot change the account");
     return 1;
+}
+
+// Paths from the account's root, joined with "/"; false when an entry's
+// parents do not lead to the root.
+bool EntryPaths(const std::vector<EntryRow>& rows, std::map<std::string, const EntryRow*>& out)
+{
+    std::map<int64_t, const EntryRow*> by_id;
+    for (const EntryRow& row : rows)
+        by_id[row.id] = &row;
+    for (const EntryRow& row : rows) {
+        std::string path = row.name;
+        int64_t parent = row.parent_id;
+        // More steps than entries means a cycle.
+        for (size_t steps = 0; parent != kRootFolder; ++steps) {
+            const auto found = by_id.find(parent);
+            if (found == by_id.end() || found->second->is_file || steps > rows.size())
+                return false;
+            path = found->second->name + "/" + path;
+            parent = found->second->parent_id;
+        }
+        out[path] = &row;
+    }
+    return true;
+}
+
+int Tree(const std::vector<std::string>& positional)
+{
+    if (positional.size() != 2)
+        return Usage("tree takes DATA_DIR USER");
+    auto store = OpenStore(positional[0]);
+    if (!store)
+        return 1;
+    AccountRecord account;
+    if (!store->FindAccount(positional[1], account)) {
+        std::fprintf(stderr, "tessel-server: no such account\n");
+        return 1;
+    }
+    std::vector<EntryRow> rows;
+    std::map<std::string, const EntryRow*> paths;
+    if (store->ListAccount(account.id, rows) != StoreStatus::Ok || !EntryPaths(rows, paths)) {
+        std::fprintf(stderr, "tessel-server: cannot read the tree of %s\n", positional[1].c_str());
+        return 1;
+    }
+    for (const auto& item : paths) {
+        if (item.second->is_file)
+            std::printf("F\t%s\t%llu\t%s\n", item.first.c_str(), static_cast<unsigned long long>(item.second->size),
+                        item.second->md5.c_str());
+        else
+            std::printf("D\t%s\n", item.first.c_str());
+    }
+    return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 bool ParsePort(const std::map<std::string, std::string>& options, const char* name, uint16_t& port)
@@ -283,6 +338,7 @@ int RunCommandLine(const std::vector<std::string>& args)
         {"init", {}},
         {"add-account", {"--frozen"}},
         {"set-account", {"--password", "--quota", "--frozen", "--active"}},
+        {"tree", {}},
         {"serve", {"--bind", "--sync-port", "--data-port", "--http-port", "--static", "--public-host",
                    "--idle-timeout", "--session-timeout", "--ticket-lifetime", "--threads"}},
     };
@@ -302,6 +358,8 @@ int RunCommandLine(const std::vector<std::string>& args)
         return AddAccount(positional, options);
     if (command == "set-account")
         return SetAccount(positional, options);
+    if (command == "tree")
+        return Tree(positional);
     if (command == "serve")
         return Serve(positional, options);
     return Usage(command == "--help" || command == "help" ? "" : "unknown command " + command);

@@ -1,4 +1,4 @@
-// The command line of tessel-server: init, add-account, set-account, serve.
+// The command line of tessel-server: init, add-account, set-account, tree, serve.
 #pragma once
 
 #include <cstdint>

@@ -142,7 +142,7 @@ std::unique_ptr<Store> Store::Open(const std::string& dir, const Options& option
             return nullptr;
         }
     }
-    if (!store->Sweep()) {
+    if (options.clean_up && !store->Sweep()) {
         error = "cannot clean up " + dir;
         return nullptr;
     }
@@ -356,6 +356,19 @@ StoreStatus Store::ListFolder(int64_t account, int64_t folder, std::vector<Entry
         return StoreStatus::NoSuchFolder;
     Statement s(*db, ENTRY_SELECT "WHERE account_id = ? AND parent_id = ? ORDER BY id");
     s.Bind(1, account).Bind(2, folder);
+    while (s.Step())
+        out.push_back(ReadEntry(s));
+    return s.failed() ? StoreStatus::Error : StoreStatus::Ok;
+}
+
+StoreStatus Store::ListAccount(int64_t account, std::vector<EntryRow>& out)
+{
+    auto db = pool_.Acquire();
+    if (!db)
+        return StoreStatus::Error;
+    out.clear();
+    Statement s(*db, ENTRY_SELECT "WHERE account_id = ?");
+    s.Bind(1, account);
     while (s.Step())
         out.push_back(ReadEntry(s));
     return s.failed() ? StoreStatus::Error : StoreStatus::Ok;

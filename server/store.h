@@ -74,14 +74,18 @@ class Store {
 public:
     struct Options {
         int64_t ticket_lifetime_seconds = 7 * 24 * 3600;
+        // Only the serving process may clean up: beside it, a part file of a
+        // fresh ticket and a content placed just before its commit look
+        // exactly like leftovers.
+        bool clean_up = true;
     };
 
     // Creates the data directory layout and the database; an existing one is
     // left as it is.
     static bool Initialize(const std::string& dir, std::string& error);
-    // Opens an initialized data directory and removes what an interrupted
-    // run left behind (temporary files, unreferenced contents, expired
-    // tickets).
+    // Opens an initialized data directory and, with clean_up, removes what
+    // an interrupted run left behind (temporary files, unreferenced
+    // contents, expired tickets).
     static std::unique_ptr<Store> Open(const std::string& dir, const Options& options, std::string& error);
 
     StoreStatus AddAccount(const std::string& name, const std::string& password_digest, uint64_t quota, bool frozen);
@@ -90,6 +94,8 @@ public:
     bool GetAccount(int64_t id, AccountRecord& out);
 
     StoreStatus ListFolder(int64_t account, int64_t folder, std::vector<EntryRow>& out);
+    // Every entry of the account, read in one snapshot.
+    StoreStatus ListAccount(int64_t account, std::vector<EntryRow>& out);
     StoreStatus GetEntry(int64_t account, int64_t id, EntryRow& out);
     StoreStatus Lookup(int64_t account, int64_t parent, const std::string& name, EntryRow& out);
     StoreStatus CreateFolder(int64_t account, int64_t parent, const std::string& name, EntryRow& out);

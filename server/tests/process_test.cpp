@@ -147,6 +147,8 @@ TEST_F(ProcessTest, CommandLineRefusesBadInput)
     EXPECT_EQ(RunProcess({kBinary, "serve", data_, "--no-such-option", "1"}), 2);
     EXPECT_EQ(RunProcess({kBinary, "serve", dir_ + "/nothing"}), 1);
     EXPECT_EQ(RunProcess({kBinary, "set-account", data_, "nobody", "--quota", "1G"}), 1);
+    EXPECT_EQ(RunProcess({kBinary, "tree", data_}), 2);
+    EXPECT_EQ(RunProcess({kBinary, "tree", data_, "nobody"}), 1);
 }
 
 TEST_F(ProcessTest, StopsCleanlyOnSigterm)
@@ -161,6 +163,7 @@ TEST_F(ProcessTest, StopsCleanlyOnSigterm)
     SpaceReply space;
     ASSERT_EQ(client.AccountInfo(session.user_id, session.key, &space), ResAccountSpace);
     EXPECT_EQ(space.total, 2ull << 30);
+    EXPECT_EQ(RunProcess({kBinary, "tree", data_, "demo"}), 0) << "reads beside the serving process";
     ASSERT_EQ(kill(pid_, SIGTERM), 0);
     EXPECT_EQ(WaitExit(pid_), 0);
     pid_ = -1;

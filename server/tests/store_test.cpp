@@ -1,4 +1,5 @@
 // The store on its own: stamps, space accounting and the clean-up at open.
+#include "cli.h"
 #include "crypto.h"
 #include "store.h"
 #include "test_client.h"
@@ -113,6 +114,46 @@ TEST_F(StoreTest, OpeningClearsWhatAnInterruptedRunLeft)
     TicketRow found;
     EXPECT_EQ(store_->FindTicket(ticket.token, found), StoreStatus::Ok);
     EXPECT_EQ(found.size, 5u);
+}
+
+TEST_F(StoreTest, AdministrativeToolsBesideTheServerLeaveUploadsInFlightAlone)
+{
+    TicketRow ticket;
+    EntryRow entry;
+    ASSERT_EQ(store_->BeginUpload(one_, kRootFolder, "open", 5, Md5Hex("12345"), ticket, entry), StoreStatus::Ok);
+    std::ofstream(store_->PartPath(ticket.token)) << "12";
+    // Placed, its entry not yet committed.
+    const std::string placed = store_->ObjectPath(Md5Hex("placed"));
+    std::filesystem::create_directories(std::filesystem::path(placed).parent_path());
+    std::ofstream(placed) << "placed";
+    ASSERT_EQ(RunCommandLine({"set-account", dir_, "two", "--quota", "2K"}), 0);
+    EXPECT_TRUE(std::filesystem::exists(store_->PartPath(ticket.token)));
+    EXPECT_TRUE(std::filesystem::exists(placed));
+}
+
+TEST_F(StoreTest, TreeListsTheAccountSortedByPathWhileTheStoreIsOpen)
+{
+    EntryRow docs, sub, other;
+    ASSERT_EQ(store_->CreateFolder(one_, kRootFolder, "docs", docs), StoreStatus::Ok);
+    ASSERT_EQ(store_->CreateFolder(one_, docs.id, "Sub", sub), StoreStatus::Ok);
+    ASSERT_EQ(Upload(one_, sub.id, "z.txt", "deep"), StoreStatus::Ok);
+    ASSERT_EQ(Upload(one_, kRootFolder, "a.txt", "top"), StoreStatus::Ok);
+    ASSERT_EQ(Upload(one_, docs.id, "Empty.bin", ""), StoreStatus::Ok);
+    ASSERT_EQ(store_->CreateFolder(two_, kRootFolder, "other account", other), StoreStatus::Ok);
+
+    testing::internal::CaptureStdout();
+    const int code = RunCommandLine({"tree", dir_, "ONE"});
+    const std::string listing = testing::internal::GetCapturedStdout();
+    ASSERT_EQ(code, 0);
+    EXPECT_EQ(listing, "F\ta.txt\t3\t" + Md5Hex("top") + "\n"
+                       "D\tdocs\n"
+                       "F\tdocs/Empty.bin\t0\t" + Md5Hex("") + "\n"
+                       "D\tdocs/Sub\n"
+                       "F\tdocs/Sub/z.txt\t4\t" + Md5Hex("deep") + "\n");
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(RunCommandLine({"tree", dir_, "nobody"}), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
 TEST_F(StoreTest, OpeningRefusesADirectoryThatWasNeverInitialized)
