@@ -4,6 +4,7 @@
 
 #include "client/net/packet_assembler.h"
 #include "client/net/session.h"
+#include "common/time_share.h"
 #include "deployment.h"
 
 namespace Net {
@@ -40,7 +41,7 @@ std::vector<uint16_t> SyncPorts()
 
 }  // namespace
 
-CRequestManager::CRequestManager() : stop_event_(MakeEvent(true, true)) {}
+CRequestManager::CRequestManager() : stop_event_(MakeEvent(true, true)), session_wake_(MakeEvent(false)) {}
 
 void CRequestManager::SetStopEvent()
 {
@@ -62,6 +63,7 @@ CRequestManager::~CRequestManager()
 bool CRequestManager::Start(const std::vector<std::string>& hosts, const std::vector<uint16_t>& ports,
                             bool watch)
 {
+    Helper::CTimeShareScope timing(Helper::TimeShare::NetworkWaits);
     std::lock_guard<std::mutex> hold(control_);
     StopLocked();
     channel_.Configure(hosts, ports, watch, kFirstConnectionWait);
@@ -88,6 +90,9 @@ void CRequestManager::StopLocked()
         return;
     SetStopEvent();
     session_id_.store(0);
+    // Every upload ends with a stop; the session thread must not finish
+    // its idle wait first.
+    SetEvent(session_wake_.Get());
     if (session_thread_)
         WaitForSingleObject(session_thread_.Get(), INFINITE);
     session_thread_.Reset();
@@ -131,6 +136,7 @@ int CRequestManager::SendAndWait(Bytes* packet, uint16_t expected_command, DWORD
 
 int CRequestManager::AwaitReply(const std::shared_ptr<PendingRequest>& record, Bytes* payload, DWORD timeout)
 {
+    Helper::CTimeShareScope timing(Helper::TimeShare::NetworkWaits);
     const HANDLE events[] = {record->event.Get(), channel_.LinkDownEvent(), stop_event_.Get()};
     DWORD wait = timeout;
     for (;;) {
@@ -200,7 +206,8 @@ void CRequestManager::RunSession(DWORD id)
         if (!carried) {
             carried = channel_.TakeIncoming(&chunk);
             if (!carried) {
-                WaitForSingleObject(channel_.DataReadyEvent(), kSessionWait);
+                const HANDLE wake[] = {channel_.DataReadyEvent(), session_wake_.Get()};
+                WaitForMultipleObjects(2, wake, FALSE, kSessionWait);
                 carried = channel_.TakeIncoming(&chunk);
             }
             offset = 0;

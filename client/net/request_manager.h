@@ -84,6 +84,7 @@ private:
     std::list<std::shared_ptr<PendingRequest>> pending_;
     std::vector<CHandle> spare_events_;
     CHandle stop_event_;
+    CHandle session_wake_;  // auto-reset: ends the session thread's idle wait at a stop
     std::atomic<bool> stopping_{true};
     std::atomic<DWORD> last_receipt_{0};
     std::atomic<int> timeout_count_{0};

@@ -26,6 +26,7 @@
 #include "common/bounded_string.h"
 #include "common/file_sync_state.h"
 #include "common/md5.h"
+#include "common/time_share.h"
 
 namespace {
 
@@ -200,7 +201,7 @@ bool WaitUntilQuiet(Sync::CSyncEngine& engine, DWORD deadline)
     }
 }
 
-int Summarize(Sync::CSyncEngine& engine, const std::map<int32_t, int>& done)
+int Summarize(Sync::CSyncEngine& engine, const std::map<int32_t, int>& done, double elapsed_seconds)
 {
     std::vector<Sync::SyncEntry> problems;
     std::shared_ptr<Sync::CSyncStateTable> table = engine.Table();
@@ -221,11 +222,15 @@ int Summarize(Sync::CSyncEngine& engine, const std::map<int32_t, int>& done)
           static_cast<int>(std::count_if(problems.begin(), problems.end(), [](const Sync::SyncEntry& e) {
               return e.state == Helper::Conflict;
           })));
+    Print(L"time: %.1f s in all; %.1f s digests, %.1f s state saves, %.1f s network waits", elapsed_seconds,
+          Helper::TimeShareSeconds(Helper::TimeShare::Digests), Helper::TimeShareSeconds(Helper::TimeShare::StateSaves),
+          Helper::TimeShareSeconds(Helper::TimeShare::NetworkWaits));
     return ExitOk;
 }
 
 int RunSync(const SyncOptions& options)
 {
+    const DWORD started = GetTickCount();
     if (!options.host.empty())
         Net::SetServerForTesting(options.host, {options.port});
     Net::StartMainConnection();
@@ -270,7 +275,7 @@ int RunSync(const SyncOptions& options)
     }
     watcher.stop();
     engine.Stop(5000);
-    status = Summarize(engine, done);
+    status = Summarize(engine, done, (GetTickCount() - started) / 1000.0);
     engine.SetFinishedObserver(nullptr);
     DeleteCriticalSection(&done_lock);
     Net::SignOff();

@@ -9,6 +9,7 @@
 #include "client/shell/settings_store.h"
 #include "client/state/state_file.h"
 #include "common/bounded_string.h"
+#include "common/time_share.h"
 
 namespace Sync {
 
@@ -356,6 +357,7 @@ size_t CSyncStateTable::size()
 
 void CSyncStateTable::Save()
 {
+    Helper::CTimeShareScope timing(Helper::TimeShare::StateSaves);
     if (!WriteStateFile(&root_, state_file_path_, &save_buffer_))
         return;
     char digest[33];

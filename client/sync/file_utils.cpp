@@ -10,6 +10,7 @@
 #include "client/shell/app_state.h"
 #include "common/bounded_string.h"
 #include "common/md5.h"
+#include "common/time_share.h"
 
 namespace Helper {
 
@@ -46,6 +47,7 @@ bool Digest(const wchar_t* path, HANDLE stop_event, DigestText& out)
 {
     if (!Md5Available() || path == nullptr || Stopped(stop_event))
         return false;
+    CTimeShareScope timing(TimeShare::Digests);
     CFileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCHIVE, nullptr));
     if (!file.Valid() || Stopped(stop_event))

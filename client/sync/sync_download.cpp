@@ -14,6 +14,7 @@
 #include "client/sync/transfer_support.h"
 #include "common/bounded_string.h"
 #include "common/file_sync_state.h"
+#include "common/time_share.h"
 
 namespace Sync {
 
@@ -40,6 +41,12 @@ public:
 private:
     HINTERNET handle_;
 };
+
+HINTERNET OpenUrl(HINTERNET session, const std::wstring& address)
+{
+    Helper::CTimeShareScope timing(Helper::TimeShare::NetworkWaits);
+    return InternetOpenUrlW(session, address.c_str(), nullptr, 0, kOpenUrlFlags, 0);
+}
 
 bool IsUnreservedUrlCharacter(char c)
 {
@@ -306,7 +313,7 @@ bool CSyncDownload::HttpFetch(CSyncEngine& engine, const wchar_t* temp_path, con
     CInternetHandle session(InternetOpenW(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
     if (!session || !engine.IsRunning())
         return false;
-    CInternetHandle request(InternetOpenUrlW(session.Get(), address.c_str(), nullptr, 0, kOpenUrlFlags, 0));
+    CInternetHandle request(OpenUrl(session.Get(), address));
     if (!request || !engine.IsRunning())
         return false;
     const HANDLE opened = CreateFileW(temp_path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -330,7 +337,12 @@ bool CSyncDownload::ReadBody(CSyncEngine& engine, void* request, HANDLE file)
     server.upload_offset = 0;
     while (engine.IsRunning()) {
         DWORD count = 0;
-        if (!InternetReadFile(request, buffer.data(), kReadSize, &count))
+        bool read = false;
+        {
+            Helper::CTimeShareScope timing(Helper::TimeShare::NetworkWaits);
+            read = InternetReadFile(request, buffer.data(), kReadSize, &count);
+        }
+        if (!read)
             return false;
         server.upload_offset += count;
         if (count == 0)

@@ -15,10 +15,15 @@ import time
 from sync_e2e import Computer, Server
 
 
-def timed_sync(side, server):
+def timed_sync(side, server, what):
     start = time.monotonic()
     side.sync(server, seconds=3600)
-    return time.monotonic() - start
+    spent = time.monotonic() - start
+    # The program's own account of where its time went.
+    with open(os.path.join(os.path.dirname(side.folder), "tool-%s.log" % side.name), errors="replace") as log:
+        shares = [line.strip() for line in log if line.startswith("time:")]
+    print("  %s: %s" % (what, shares[-1] if shares else "no time shares printed"), flush=True)
+    return spent
 
 
 def tree_bytes(folder):
@@ -45,8 +50,8 @@ def main():
             for _ in range(args.big_mib):
                 f.write(os.urandom(1 << 20))
         size = args.big_mib
-        up = timed_sync(a, server)
-        down = timed_sync(b, server)
+        up = timed_sync(a, server, "upload")
+        down = timed_sync(b, server, "download")
         print("one %d MiB file: upload %.1f s (%.1f MB/s), download %.1f s (%.1f MB/s)"
               % (size, up, size * 1.048576 / up, down, size * 1.048576 / down), flush=True)
 
@@ -60,9 +65,9 @@ def main():
             with open(os.path.join(folder, "file%04d.bin" % i), "wb") as f:
                 f.write(os.urandom(rng.randint(4096, 1 << 20)))
         total = tree_bytes(a.folder) / 1e6
-        up = timed_sync(a, server)
-        down = timed_sync(b, server)
-        rescan = timed_sync(a, server)
+        up = timed_sync(a, server, "upload")
+        down = timed_sync(b, server, "download")
+        rescan = timed_sync(a, server, "rescan")
         print("%d files, %.0f MB: upload %.1f s (%.0f files/s, %.1f MB/s), download %.1f s (%.0f files/s, "
               "%.1f MB/s), no-change rescan %.1f s"
               % (args.files, total, up, args.files / up, total / up, down, args.files / down, total / down,
