@@ -296,6 +296,11 @@ bool CLinkChannel::SendNext()
         item = std::move(outgoing_.front());
         outgoing_.pop_front();
     }
+    // What was queued for an earlier connection is not sent on this one:
+    // its reply could not be delivered, and a block sent ahead of a lost
+    // connection would arrive out of place.
+    if (item.tag != 0 && item.tag != tag_.load())
+        return true;
     const int sent = socket_.Send(item.bytes.data(), item.bytes.size());
     SetState(sent > 0 ? LinkSent : LinkDown);
     return true;

@@ -103,38 +103,65 @@ void CRequestManager::StopLocked()
 
 int CRequestManager::SendAndWait(Bytes* packet, uint16_t expected_command, DWORD timeout, uint32_t sequence)
 {
+    if (timeout != 0) {
+        std::shared_ptr<PendingRequest> record;
+        const int posted = Post(packet, expected_command, sequence, channel_.CurrentTag(), &record);
+        return posted == 1 ? Await(record, packet, timeout) : posted;
+    }
+    const int refused = Refusal(packet);
+    if (refused != 1)
+        return refused;
+    if (sequence == 0)
+        sequence = PacketSequence(*packet);
+    channel_.Enqueue(std::move(*packet), channel_.CurrentTag());
+    packet->clear();
+    return static_cast<int>(sequence);
+}
+
+int CRequestManager::Refusal(const Bytes* packet) const
+{
     if (channel_.IsStopped())
         return -1;
     if (stopping_.load() || packet == nullptr || packet->empty())
         return 0;
-    if (expected_command == 0)
-        expected_command = PacketCommand(*packet);
-    if (sequence == 0)
-        sequence = PacketSequence(*packet);
-    const uint64_t tag = channel_.CurrentTag();
-    if (timeout == 0) {
-        channel_.Enqueue(std::move(*packet), tag);
-        packet->clear();
-        return static_cast<int>(sequence);
-    }
+    return 1;
+}
 
+int CRequestManager::Post(Bytes* packet, uint16_t expected_command, uint32_t sequence, uint64_t tag,
+                          std::shared_ptr<PendingRequest>* record)
+{
+    const int refused = Refusal(packet);
+    if (refused != 1)
+        return refused;
     // The record is in the list before the packet leaves, so that even an
     // immediate reply finds it.
-    auto record = std::make_shared<PendingRequest>();
-    record->command = expected_command;
-    record->sequence = sequence;
-    record->tag = tag;
+    auto waiting = std::make_shared<PendingRequest>();
+    waiting->command = expected_command != 0 ? expected_command : PacketCommand(*packet);
+    waiting->sequence = sequence != 0 ? sequence : PacketSequence(*packet);
+    waiting->tag = tag;
     {
         std::lock_guard<std::mutex> hold(pending_lock_);
-        record->event = TakeEventLocked();
-        pending_.push_back(record);
+        waiting->event = TakeEventLocked();
+        pending_.push_back(waiting);
     }
     channel_.Enqueue(std::move(*packet), tag);
     packet->clear();
-    return AwaitReply(record, packet, timeout);
+    *record = std::move(waiting);
+    return 1;
 }
 
-int CRequestManager::AwaitReply(const std::shared_ptr<PendingRequest>& record, Bytes* payload, DWORD timeout)
+void CRequestManager::Abandon(const std::shared_ptr<PendingRequest>& record)
+{
+    std::lock_guard<std::mutex> hold(pending_lock_);
+    if (record->abandoned || !record->event)
+        return;
+    record->abandoned = true;
+    // A reply that already came left its signal on the event.
+    WaitForSingleObject(record->event.Get(), 0);
+    spare_events_.push_back(std::move(record->event));
+}
+
+int CRequestManager::Await(const std::shared_ptr<PendingRequest>& record, Bytes* payload, DWORD timeout)
 {
     Helper::CTimeShareScope timing(Helper::TimeShare::NetworkWaits);
     const HANDLE events[] = {record->event.Get(), channel_.LinkDownEvent(), stop_event_.Get()};

@@ -58,6 +58,17 @@ public:
     // packet's sequence is returned at once.
     int SendAndWait(Bytes* packet, uint16_t expected_command, DWORD timeout, uint32_t sequence);
 
+    // SendAndWait in two halves, so that several requests can be on their
+    // way at once. Post gives 1 and the record to wait on, or the result
+    // SendAndWait would give when nothing could be sent; the packet is sent
+    // only over the connection of the given link tag. Await gives what
+    // SendAndWait gives, and puts the reply payload into *payload. A record
+    // that will not be waited for is abandoned.
+    int Post(Bytes* packet, uint16_t expected_command, uint32_t sequence, uint64_t tag,
+             std::shared_ptr<PendingRequest>* record);
+    int Await(const std::shared_ptr<PendingRequest>& record, Bytes* payload, DWORD timeout);
+    void Abandon(const std::shared_ptr<PendingRequest>& record);
+
     // The sync engine holds waiting requests off while it restarts its
     // workers.
     void SetStopEvent();
@@ -69,7 +80,7 @@ public:
 private:
     static unsigned __stdcall SessionMain(void* self);
     void RunSession(DWORD id);
-    int AwaitReply(const std::shared_ptr<PendingRequest>& record, Bytes* payload, DWORD timeout);
+    int Refusal(const Bytes* packet) const;
     CHandle TakeEventLocked();
     void Dispatch(Reply reply, uint64_t tag);
     void DropAbandoned();

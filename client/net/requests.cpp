@@ -132,25 +132,59 @@ int BeginUpload(const char md5[kDigestSize], const wchar_t* name, int32_t parent
 
 int UploadBlock(const UploadTicket& ticket, uint64_t offset, uint32_t length, const void* bytes)
 {
-    CCommandLock lock(g_upload_block_flag);
+    CUploadPipeline pipeline(ticket);
+    const int posted = pipeline.Post(offset, length, bytes);
+    return posted == 1 ? pipeline.Await() : posted;
+}
+
+CUploadPipeline::CUploadPipeline(const UploadTicket& ticket) : ticket_(ticket), lock_(g_upload_block_flag) {}
+
+CUploadPipeline::~CUploadPipeline() { AbandonAll(); }
+
+int CUploadPipeline::Post(uint64_t offset, uint32_t length, const void* bytes)
+{
     if (bytes == nullptr || length == 0)
         return 0;
-    if (!EnsureDataConnection(ticket))
+    if (!EnsureDataConnection(ticket_))
         return -1;
-    CRequestManager& data = DataConnection();
-    Bytes header = BuildUploadBlock(ticket.token, offset, length);
-    const uint32_t sequence = PacketSequence(header);
-    // The block is ready before its header is handed over, so that the two
-    // leave back to back.
+    // Header and bytes go as one item: they leave back to back, and two
+    // blocks of equal bytes on their way at once are never taken for one
+    // packet queued twice.
+    Bytes packet = BuildUploadBlock(ticket_.token, offset, length);
+    const uint32_t sequence = PacketSequence(packet);
     const auto* first = static_cast<const uint8_t*>(bytes);
-    Bytes block(first, first + length);
-    const int handed = data.SendAndWait(&header, 0, 0, 0);
-    int result = handed < 0 ? -1 : 0;
-    if (handed > 0)
-        result = data.SendAndWait(&block, CmdUploadBlock, kEntryTimeout, sequence);
-    if (result != ResBlockAccepted)
-        data.Stop();
+    packet.insert(packet.end(), first, first + length);
+    // Blocks behind others go over the connection that carries those; if it
+    // was lost they are not sent ahead on its successor.
+    CRequestManager& data = DataConnection();
+    const uint64_t tag = in_flight_.empty() ? data.Channel().CurrentTag() : in_flight_.back()->tag;
+    std::shared_ptr<PendingRequest> record;
+    const int posted = data.Post(&packet, CmdUploadBlock, sequence, tag, &record);
+    if (posted == 1)
+        in_flight_.push_back(std::move(record));
+    return posted;
+}
+
+int CUploadPipeline::Await()
+{
+    if (in_flight_.empty())
+        return 0;
+    std::shared_ptr<PendingRequest> record = std::move(in_flight_.front());
+    in_flight_.pop_front();
+    Bytes payload;
+    const int result = DataConnection().Await(record, &payload, kEntryTimeout);
+    if (result != ResBlockAccepted) {
+        AbandonAll();
+        DataConnection().Stop();
+    }
     return result;
+}
+
+void CUploadPipeline::AbandonAll()
+{
+    for (const auto& record : in_flight_)
+        DataConnection().Abandon(record);
+    in_flight_.clear();
 }
 
 int FinishUpload(const UploadTicket& ticket)

@@ -6,10 +6,14 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "client/net/command_lock.h"
 #include "client/net/packet_codec.h"
+#include "client/net/request_manager.h"
 #include "client/state/sync_entry.h"
 
 namespace Net {
@@ -47,6 +51,32 @@ int BeginUpload(const char md5[kDigestSize], const wchar_t* name, int32_t parent
 // Data connection, to the ticket's address. 324: accepted; 326: ticket
 // invalid. Any result other than 324 stops the data connection.
 int UploadBlock(const UploadTicket& ticket, uint64_t offset, uint32_t length, const void* bytes);
+
+// The blocks of one upload with several on their way at once, so that the
+// link does not stand idle for a round trip after every block. Replies are
+// taken in the order the blocks were posted; each means what UploadBlock's
+// result means, and the first one other than 324 stops the data connection
+// and abandons the blocks behind it. One pipeline at a time.
+class CUploadPipeline {
+public:
+    explicit CUploadPipeline(const UploadTicket& ticket);
+    ~CUploadPipeline();
+    CUploadPipeline(const CUploadPipeline&) = delete;
+    CUploadPipeline& operator=(const CUploadPipeline&) = delete;
+
+    // 1 when the block is on its way; otherwise what UploadBlock would give.
+    int Post(uint64_t offset, uint32_t length, const void* bytes);
+    // The reply to the oldest block on its way; 0 when none is.
+    int Await();
+    size_t InFlight() const { return in_flight_.size(); }
+
+private:
+    void AbandonAll();
+
+    UploadTicket ticket_;
+    CCommandLock lock_;
+    std::deque<std::shared_ptr<PendingRequest>> in_flight_;
+};
 // 327: complete. The data connection is stopped afterwards.
 int FinishUpload(const UploadTicket& ticket);
 

@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include <cstring>
+#include <deque>
 #include <vector>
 
 #include "client/net/requests.h"
@@ -404,11 +405,28 @@ int CSyncUpload::SendBlocks(CSyncEngine& engine, const std::wstring& key, Net::U
 {
     std::vector<uint8_t> block(kBlockSize);
     uint64_t unsaved = 0;
-    while (engine.IsRunning() && PathFileExistsW(local_path)) {
-        DWORD count = 0;
-        if (!ReadFile(file, block.data(), kBlockSize, &count, nullptr) || count == 0)
+    Net::CUploadPipeline pipeline(*ticket);
+    // Sizes of the blocks on their way, oldest first; the offset moves on
+    // only as their acceptances come back.
+    std::deque<DWORD> posted;
+    uint64_t posted_bytes = 0;
+    bool reading = true;
+    for (;;) {
+        while (reading && posted.size() < kBlocksInFlight && engine.IsRunning() && PathFileExistsW(local_path)) {
+            DWORD count = 0;
+            reading = ReadFile(file, block.data(), kBlockSize, &count, nullptr) && count > 0 &&
+                      pipeline.Post(entry.upload_offset + posted_bytes, count, block.data()) == 1;
+            if (reading) {
+                posted.push_back(count);
+                posted_bytes += count;
+            }
+        }
+        if (posted.empty())
             break;
-        const int sent = Net::UploadBlock(*ticket, entry.upload_offset, count, block.data());
+        const int sent = pipeline.Await();
+        const DWORD count = posted.front();
+        posted.pop_front();
+        posted_bytes -= count;
         if (sent == Net::ResBlockAccepted) {
             entry.upload_offset += count;
             unsaved += count;
@@ -416,10 +434,10 @@ int CSyncUpload::SendBlocks(CSyncEngine& engine, const std::wstring& key, Net::U
                 Store(engine, key);
                 unsaved = 0;
             }
-            if (engine.IsRunning()) {
-                UploadMeter().Account(count);
-                speed = meter.Account(count);
-            }
+            if (!engine.IsRunning())
+                break;
+            UploadMeter().Account(count);
+            speed = meter.Account(count);
             continue;
         }
         if (sent == Net::ResTicketInvalid) {

@@ -15,6 +15,10 @@ namespace Sync {
 
 class CSyncStateTable;
 
+// Blocks of an upload on their way at once. They keep the link busy, and
+// they are the most a lost connection makes the next attempt send again.
+constexpr size_t kBlocksInFlight = 8;
+
 class CSyncUpload : public ISyncAction {
 public:
     explicit CSyncUpload(SyncDecision&& decision);
