@@ -13,7 +13,12 @@ syncs and server restarts, then syncs until quiet and checks:
                error with each side's content intact;
   no loss      every content ever present on either side is still present
                somewhere, unless a deliberate delete or overwrite on a side
-               that held it superseded it.
+               that held it superseded it;
+  server       each side's tree equals the server's (names, sizes, MD5s),
+               except paths that side records as conflict or error and its
+               .tavo download files.
+
+Every scenario ends with the server comparison too.
 
 Contents are unique tokens, so "present" means a file with that token.
 Usage: sync_e2e.py --sync-exe EXE --server-bin BIN --work DIR [--seeds N] [--first-seed S]
@@ -60,6 +65,25 @@ class Server:
 
     def stop(self):
         subprocess.run([FIXTURE, "stop", self.dir], check=False)
+
+    def tree(self):
+        """The demo account on the server: path -> ("dir",) or (size, md5)."""
+        result = subprocess.run([self.binary, "tree", os.path.join(self.dir, "data"), "demo"],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, stdin=subprocess.DEVNULL,
+                                env=dict(os.environ, ASAN_OPTIONS="detect_leaks=0"))
+        if result.returncode != 0:
+            raise Failure("tessel-server tree ended with %d: %s" %
+                          (result.returncode, result.stderr.decode(errors="replace")))
+        tree = {}
+        for line in result.stdout.decode().splitlines():
+            fields = line.split("\t")
+            if fields[0] == "D" and len(fields) == 2:
+                tree[fields[1]] = ("dir",)
+            elif fields[0] == "F" and len(fields) == 4:
+                tree[fields[1]] = (int(fields[2]), fields[3])
+            else:
+                raise Failure("tessel-server tree printed %r" % line)
+        return tree
 
     def kill_and_restart(self):
         """Kills the server as a crash would and starts it again on its data
@@ -203,6 +227,47 @@ def tokens_of(tree):
     return {content for content in tree.values() if content is not None}
 
 
+def under_problem(path, problems):
+    """True for a path at, below or above a path recorded as conflict or error."""
+    path = path.rstrip("/")
+    return any(path == p or path.startswith(p + "/") or p.startswith(path + "/") for p in problems)
+
+
+def as_server_sees(tree):
+    """A side's files() in the server's tree form; .tavo download files
+    never reach the server."""
+    result = {}
+    for path, content in tree.items():
+        if any(part.lower().endswith(".tavo") for part in path.rstrip("/").split("/")):
+            continue
+        if content is None:
+            result[path.rstrip("/")] = ("dir",)
+        else:
+            result[path] = (len(content), hashlib.md5(content).hexdigest())
+    return result
+
+
+def check_server(server, sides):
+    """Each side's tree equals the server's outside its own conflicts and errors."""
+    remote = server.tree()
+    for side in sides:
+        local = as_server_sees(side.files())
+        problems = side.problems()
+        only_local, only_server, different = [], [], []
+        for path in sorted(set(local) | set(remote)):
+            if under_problem(path, problems):
+                continue
+            if path not in remote:
+                only_local.append(path)
+            elif path not in local:
+                only_server.append(path)
+            elif local[path] != remote[path]:
+                different.append("%s (%s here, %s on the server)" % (path, local[path], remote[path]))
+        if only_local or only_server or different:
+            raise Failure("%s differs from the server: only on %s: %s; only on the server: %s; different: %s" %
+                          (side.name.upper(), side.name.upper(), only_local, only_server, different))
+
+
 class World:
     """Both computers, the server, the random operations and the oracle."""
 
@@ -303,13 +368,8 @@ class World:
     def check(self):
         trees = [side.files() for side in self.sides]
         problems = self.sides[0].problems() | self.sides[1].problems()
-
-        def under_problem(path):
-            path = path.rstrip("/")
-            return any(path == p or path.startswith(p + "/") or p.startswith(path + "/") for p in problems)
-
         for path in sorted(set(trees[0]) | set(trees[1])):
-            if under_problem(path):
+            if under_problem(path, problems):
                 continue
             if path not in trees[0] or path not in trees[1]:
                 raise Failure("%s only on %s" % (path, "A" if path in trees[0] else "B"))
@@ -340,6 +400,7 @@ def run_seed(seed, a, b, server, rounds):
                 world.sync(side)
     world.quiet()
     world.check()
+    check_server(server, world.sides)
 
 
 def scenario_conflict(a, b, server):
@@ -365,6 +426,7 @@ def scenario_conflict(a, b, server):
     with open(os.path.join(a.folder, "shared.txt"), "rb") as f:
         if f.read() != b"changed on A":
             raise Failure("A's content of the conflicting file was replaced")
+    check_server(server, (a, b))
 
 
 def scenario_round_trip(a, b, server):
@@ -397,6 +459,7 @@ def scenario_round_trip(a, b, server):
     tree_a = a.files()
     if "docs/renamed.txt" not in tree_a or "docs/file0.txt" in tree_a or "same1.bin" in tree_a:
         raise Failure("B's rename and delete did not reach A: %s" % sorted(tree_a))
+    check_server(server, (a, b))
 
 
 def main():
