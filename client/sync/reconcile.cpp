@@ -20,19 +20,6 @@ const wchar_t* LastComponent(const wchar_t* path)
     return slash ? slash + 1 : nullptr;
 }
 
-bool FillDigest(const WIN32_FIND_DATAW& local, char* digest, HANDLE stop_event)
-{
-    if (digest[0] != '\0')
-        return true;
-    Helper::DigestText text;
-    const bool done = stop_event ? Helper::FileDigestCancellable(local.cFileName, stop_event, text)
-                                 : Helper::FileDigest(local.cFileName, text);
-    if (!done)
-        return false;
-    memcpy(digest, text, sizeof(text));
-    return true;
-}
-
 // The steps both comparisons share; check_time adds the recorded time
 // between the size and the contents.
 int Compare(const SyncEntry* view, const WIN32_FIND_DATAW& local, char* digest, bool names, bool check_time,
@@ -232,7 +219,28 @@ private:
         case CompareEqual:
             return KindVersionInfo;
         case CompareDifferent:
-            return d_.entry.id > 0 ? KindDownload : KindUpload;
+            return d_.entry.id > 0 ? PendingOnServer() : KindUpload;
+        default:
+            return KindNone;
+        }
+    }
+
+    // An item the server has, whose download or upload did not finish. A
+    // download records the server's contents with the local size and time;
+    // an upload records the local contents. So a record that describes the
+    // local file tells an upload, and an upload must not be finished by
+    // fetching the server's older copy over the edit.
+    int32_t PendingOnServer()
+    {
+        if (Missing() || IsLocalFolder(d_.local))
+            return KindDownload;
+        switch (ToEntry()) {
+        case CompareEqual:
+            return KindUpload;
+        case CompareDifferent:
+            // Written since the download was decided: both sides changed.
+            return d_.entry.local_modified != 0 && d_.entry.local_modified != LocalTime(d_.local) ? KindConflict
+                                                                                                    : KindDownload;
         default:
             return KindNone;
         }
@@ -270,6 +278,19 @@ private:
 };
 
 }  // namespace
+
+bool FillDigest(const WIN32_FIND_DATAW& local, char* digest, HANDLE stop_event)
+{
+    if (digest[0] != '\0')
+        return true;
+    Helper::DigestText text;
+    const bool done = stop_event ? Helper::FileDigestCancellable(local.cFileName, stop_event, text)
+                                 : Helper::FileDigest(local.cFileName, text);
+    if (!done)
+        return false;
+    memcpy(digest, text, sizeof(text));
+    return true;
+}
 
 int CompareToServer(const ServerEntry* server, const WIN32_FIND_DATAW& local, char* digest, bool names,
                     HANDLE stop_event)

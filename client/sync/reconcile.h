@@ -26,6 +26,9 @@ int CompareToServer(const ServerEntry* server, const WIN32_FIND_DATAW& local, ch
 int CompareToEntry(const SyncEntry* entry, const WIN32_FIND_DATAW& local, char* digest,
                    HANDLE stop_event = nullptr);
 
+// Fills digest with the local file's digest unless it is filled already.
+bool FillDigest(const WIN32_FIND_DATAW& local, char* digest, HANDLE stop_event);
+
 // Chooses the kind of work for one item by the recorded state. local holds
 // the full path in cFileName; server and entry may be absent. Null for a
 // recorded state that is not a sync state.

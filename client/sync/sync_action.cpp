@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "client/sync/reconcile.h"
 #include "client/sync/record_actions.h"
 #include "client/sync/sync_download.h"
 #include "client/sync/sync_engine.h"
@@ -45,6 +46,19 @@ uint32_t RecordedState(int32_t kind, bool entry_absent)
     }
 }
 
+// An upload of an item the server has records the contents going up, not
+// the server's: were the client to stop before the upload ends, the record
+// tells the next start that the local file is the newer one.
+void RecordUploadedContents(SyncDecision& decision, CSyncEngine& engine)
+{
+    if (decision.kind != KindUpload || decision.entry.id <= 0 || IsMissing(decision.local) ||
+        IsLocalFolder(decision.local))
+        return;
+    const std::shared_ptr<Net::CHandle> stop = engine.StopEvent();
+    if (FillDigest(decision.local, decision.digest, stop ? stop->Get() : nullptr))
+        memcpy(decision.entry.md5, decision.digest, kDigestLength);
+}
+
 // Writes the decision's outcome into the table before any action runs, so
 // that the overlay shows it at once. May turn the decision into KindNone.
 void RecordOutcome(SyncDecision& decision, CSyncEngine& engine)
@@ -64,6 +78,7 @@ void RecordOutcome(SyncDecision& decision, CSyncEngine& engine)
         entry.local_modified = LocalTime(decision.local);
     }
     entry.state = RecordedState(decision.kind, entry_absent);
+    RecordUploadedContents(decision, engine);
 
     std::wstring key;
     std::shared_ptr<CSyncStateTable> table = engine.Table();

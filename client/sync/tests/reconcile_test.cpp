@@ -39,6 +39,7 @@ struct Row {
     uint64_t total = kBig;
     uint64_t free = kBig;
     int32_t record_id = 10;
+    bool written_since_recorded = false;
 };
 
 int32_t DecideRow(const TempFolder& folder, const Row& row)
@@ -57,7 +58,7 @@ int32_t DecideRow(const TempFolder& folder, const Row& row)
     if (row.record != nullptr) {
         record = SyncTest::FileRecord(row.record_id, L"doc.txt", row.record, row.record_time, row.state);
         if (row.local != nullptr)
-            record.local_modified = LocalTime(local);
+            record.local_modified = LocalTime(local) - (row.written_since_recorded ? 10000000 : 0);
     } else {
         record.state = row.state;
     }
@@ -103,7 +104,12 @@ TEST_F(ReconcileTest, PendingRules)
             {"no space figures yet", "v1", "v2", 6, "v1", 5, state, KindNone, 0, 0},
             {"does not fit", "v1", "v2", 6, "v1", 5, state, KindError, kBig, 1},
             {"agrees", "v2", "v2", 6, "v1", 5, state, KindVersionInfo},
-            {"differs, known to the server", "v1", "v2", 6, "v1", 5, state, KindDownload},
+            {"download under way: the record holds the server's contents", "v1", "v2", 6, "v2", 6, state,
+             KindDownload},
+            {"upload under way: the record holds the local contents", "v3", "v2", 6, "v3", 6, state, KindUpload},
+            {"download under way, local written since", "v3", "v2", 6, "v2", 6, state, KindConflict, kBig, kBig,
+             10, true},
+            {"download of a deletion under way", nullptr, "v2", 6, "v2", 6, state, KindDownload},
             {"differs, never uploaded", "v1", nullptr, 0, "v1", 0, state, KindUpload, kBig, kBig, -1},
         });
     }

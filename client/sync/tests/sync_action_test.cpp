@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "client/sync/reconcile.h"
 #include "client/sync/record_actions.h"
 #include "client/sync/tests/sync_test_support.h"
 #include "common/file_sync_state.h"
@@ -89,6 +90,25 @@ TEST_F(SyncActionTest, ExistingRecordTakesTheServerViewAndTheOutcome)
     EXPECT_EQ(Recorded(L"doc.txt").state, uint32_t(Helper::Error));
     CreateAction(MakeDecision(KindDownload, path, true, &server, &old_record), engine_.get());
     EXPECT_EQ(Recorded(L"doc.txt").state, uint32_t(Helper::Syncing));
+}
+
+TEST_F(SyncActionTest, UploadOfAnEditRecordsTheLocalContentsSoARestartSendsThemOn)
+{
+    const std::wstring path = root_ / L"doc.txt";
+    SyncTest::WriteBytes(path, "the edit, longer than the server's copy");
+    const SyncEntry old_record = SyncTest::FileRecord(7, L"doc.txt", "old", 3);
+    ASSERT_TRUE(Table().add(&old_record, L"doc.txt"));
+
+    ASSERT_NE(CreateAction(MakeDecision(KindUpload, path, true, &old_record, &old_record), engine_.get()), nullptr);
+    SyncEntry record = Recorded(L"doc.txt");
+    EXPECT_EQ(std::string(record.md5, kDigestLength), SyncTest::Md5Of("the edit, longer than the server's copy"));
+
+    // The client stops before the upload ran; the next start finds the
+    // record Syncing and the server unchanged.
+    std::unique_ptr<SyncDecision> again =
+        Decide(SyncTest::LocalAt(path), SyncTest::ServerOf(old_record), engine_.get(), record);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->kind, KindUpload) << "the edit is sent, not overwritten by the server's copy";
 }
 
 TEST_F(SyncActionTest, ItemGoneOnBothSidesLosesItsRecord)
