@@ -51,12 +51,25 @@ uint32_t RecordedState(int32_t kind, bool entry_absent)
 // tells the next start that the local file is the newer one.
 void RecordUploadedContents(SyncDecision& decision, CSyncEngine& engine)
 {
-    if (decision.kind != KindUpload || decision.entry.id <= 0 || IsMissing(decision.local) ||
-        IsLocalFolder(decision.local))
+    if (decision.entry.id <= 0 || IsMissing(decision.local) || IsLocalFolder(decision.local))
         return;
     const std::shared_ptr<Net::CHandle> stop = engine.StopEvent();
     if (FillDigest(decision.local, decision.digest, stop ? stop->Get() : nullptr))
         memcpy(decision.entry.md5, decision.digest, kDigestLength);
+}
+
+// The ticket an interrupted upload held stays with the record while the
+// contents it was taken for are still those on disk, so that a restart
+// resumes at the accepted offset instead of sending everything again.
+void KeepTicket(const SyncEntry& before, SyncEntry* entry)
+{
+    if (before.upload_address == 0 || before.size != entry->size ||
+        before.local_modified != entry->local_modified || memcmp(before.md5, entry->md5, kDigestLength) != 0)
+        return;
+    memcpy(entry->upload_token, before.upload_token, sizeof entry->upload_token);
+    entry->upload_port = before.upload_port;
+    entry->upload_address = before.upload_address;
+    entry->upload_offset = before.upload_offset;
 }
 
 // Writes the decision's outcome into the table before any action runs, so
@@ -70,6 +83,7 @@ void RecordOutcome(SyncDecision& decision, CSyncEngine& engine)
     SyncEntry& entry = decision.entry;
     if (entry_absent)
         entry.id = -1;
+    const SyncEntry before = entry;
     if (!server_absent)
         CopyServerFields(decision.server, &entry);
     if (!local_missing) {
@@ -78,7 +92,10 @@ void RecordOutcome(SyncDecision& decision, CSyncEngine& engine)
         entry.local_modified = LocalTime(decision.local);
     }
     entry.state = RecordedState(decision.kind, entry_absent);
-    RecordUploadedContents(decision, engine);
+    if (decision.kind == KindUpload) {
+        RecordUploadedContents(decision, engine);
+        KeepTicket(before, &entry);
+    }
 
     std::wstring key;
     std::shared_ptr<CSyncStateTable> table = engine.Table();

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "client/sync/reconcile.h"
 #include "client/sync/record_actions.h"
 #include "client/sync/tests/sync_test_support.h"
@@ -109,6 +111,33 @@ TEST_F(SyncActionTest, UploadOfAnEditRecordsTheLocalContentsSoARestartSendsThemO
         Decide(SyncTest::LocalAt(path), SyncTest::ServerOf(old_record), engine_.get(), record);
     ASSERT_NE(again, nullptr);
     EXPECT_EQ(again->kind, KindUpload) << "the edit is sent, not overwritten by the server's copy";
+}
+
+TEST_F(SyncActionTest, UploadDecidedAgainKeepsItsTicketOnlyForTheSameContents)
+{
+    const std::wstring path = root_ / L"video.bin";
+    SyncTest::WriteBytes(path, "the contents the ticket was taken for");
+    const SyncEntry server = SyncTest::FileRecord(7, L"video.bin", "old", 3);
+    SyncEntry interrupted = SyncTest::FileRecord(7, L"video.bin", "the contents the ticket was taken for", 3,
+                                                 Helper::Syncing);
+    interrupted.local_modified = SyncTest::WriteTime(path);
+    interrupted.upload_address = 0x7f000001;
+    interrupted.upload_port = 7700;
+    interrupted.upload_offset = 32768;
+    memset(interrupted.upload_token, 'k', sizeof interrupted.upload_token);
+    ASSERT_TRUE(Table().add(&interrupted, L"video.bin"));
+
+    CreateAction(MakeDecision(KindUpload, path, true, &server, &interrupted), engine_.get());
+    SyncEntry record = Recorded(L"video.bin");
+    EXPECT_EQ(record.upload_address, 0x7f000001u);
+    EXPECT_EQ(record.upload_port, 7700);
+    EXPECT_EQ(record.upload_offset, 32768u);
+
+    SyncTest::WriteBytes(path, "other contents of another length");
+    CreateAction(MakeDecision(KindUpload, path, true, &server, &interrupted), engine_.get());
+    record = Recorded(L"video.bin");
+    EXPECT_EQ(record.upload_address, 0u) << "a ticket for other contents is given up";
+    EXPECT_EQ(record.upload_offset, 0u);
 }
 
 TEST_F(SyncActionTest, ItemGoneOnBothSidesLosesItsRecord)
