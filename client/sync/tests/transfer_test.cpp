@@ -589,6 +589,31 @@ TEST_F(TransferTest, UploadResumesAtTheStoredOffsetAfterARestart)
     EXPECT_EQ(offsets[blocks_before], stored) << "the first block after the restart";
 }
 
+TEST_F(TransferTest, EditInterruptedByARestartIsSentOnNotOverwritten)
+{
+    PutServerFile(L"report.doc", Pattern(100000, 30));
+    StartEngine();
+    ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"report.doc", Helper::Synced); }));
+    const std::string edit = Pattern(3 * 1024 * 1024, 31);
+    SetUploadLimit(1024);
+    WriteBytes(root_ / L"report.doc", edit);
+    SyncEntry record;
+    ASSERT_TRUE(WaitFor([&] { return Recorded(L"report.doc", &record) && record.upload_offset >= 1048576; }));
+    engine_->Stop(INFINITE);
+    ASSERT_TRUE(Recorded(L"report.doc", &record));
+    const uint64_t stored = record.upload_offset;
+    const size_t blocks_before = AllBlockOffsets(data_relay_->Upstream()).size();
+
+    SetUploadLimit(0);
+    StartEngine();
+    ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"report.doc", Helper::Synced); }));
+    EXPECT_EQ(Md5Of(ReadAll(root_ / L"report.doc")), Md5Of(edit)) << "the edit is still on disk";
+    EXPECT_TRUE(ServerHolds(L"report.doc", edit));
+    const std::vector<uint64_t> offsets = AllBlockOffsets(data_relay_->Upstream());
+    ASSERT_GT(offsets.size(), blocks_before) << Describe(data_relay_->Upstream());
+    EXPECT_EQ(offsets[blocks_before], stored) << "resumed with the ticket it held";
+}
+
 TEST_F(TransferTest, InvalidTicketStartsAgainFromByteZeroWithANewOne)
 {
     const std::string bytes = Pattern(2 * 1024 * 1024, 18);
