@@ -2,6 +2,7 @@
 
 #include <wininet.h>
 
+#include <cstring>
 #include <cwchar>
 #include <vector>
 
@@ -266,13 +267,8 @@ bool CSyncDownload::FetchFile(CSyncEngine& engine, const Paths& paths, HANDLE st
     DWORD error = 0;
     const bool reusable = LookUp(temp_path, &found, &error) &&
                           CompareOtherFile(server, found, temp_path, false, stop_event) == CompareEqual;
-    if (!reusable) {
-        if (!HttpFetch(engine, temp_path, address))
-            return false;
-        if (!LookUp(temp_path, &found, &error) ||
-            CompareOtherFile(server, found, temp_path, false, stop_event) != CompareEqual)
-            return false;
-    }
+    if (!reusable && !HttpFetch(engine, temp_path, address))
+        return false;
 
     DeleteIfPresent(paths.target);
     if (!Helper::MovePath(temp_path, paths.target))
@@ -327,10 +323,19 @@ bool CSyncDownload::HttpFetch(CSyncEngine& engine, const wchar_t* temp_path, con
     if (!HttpQueryInfoW(request.Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length, nullptr) ||
         status < 200 || status > 299)
         return false;
-    return ReadBody(engine, request.Get(), file.Get());
+    Helper::Md5Context md5{};
+    Helper::Md5Init(&md5);
+    if (!ReadBody(engine, request.Get(), file.Get(), &md5))
+        return false;
+    // The fetched bytes are checked as they pass, so the temporary file
+    // need not be read again before it takes the real name.
+    Helper::Md5Final(&md5);
+    Helper::DigestText fetched;
+    Helper::FormatDigestHex(md5.digest, fetched);
+    return server.upload_offset == server.size && memcmp(fetched, server.md5, kDigestLength) == 0;
 }
 
-bool CSyncDownload::ReadBody(CSyncEngine& engine, void* request, HANDLE file)
+bool CSyncDownload::ReadBody(CSyncEngine& engine, void* request, HANDLE file, Helper::Md5Context* md5)
 {
     std::vector<uint8_t> buffer(kReadSize);
     // The fetch always starts at byte 0, and so does its progress.
@@ -350,6 +355,7 @@ bool CSyncDownload::ReadBody(CSyncEngine& engine, void* request, HANDLE file)
         DWORD written = 0;
         if (!WriteFile(file, buffer.data(), count, &written, nullptr) || written != count)
             return false;
+        Helper::Md5Update(md5, buffer.data(), count);
         DownloadMeter().Account(count);
         speed = meter.Account(count);
     }

@@ -7,6 +7,7 @@
 
 #include "client/sync/sync_action.h"
 #include "client/sync/transfer_meter.h"
+#include "common/md5.h"
 
 namespace Sync {
 
@@ -33,7 +34,7 @@ private:
     bool FetchFile(CSyncEngine& engine, const Paths& paths, HANDLE stop_event);
     bool FetchFolder(CSyncEngine& engine, const Paths& paths);
     bool HttpFetch(CSyncEngine& engine, const wchar_t* temp_path, const std::wstring& address);
-    bool ReadBody(CSyncEngine& engine, void* request, HANDLE file);
+    bool ReadBody(CSyncEngine& engine, void* request, HANDLE file, Helper::Md5Context* md5);
     void StoreAs(CSyncEngine& engine, const std::wstring& key, uint32_t state);
 };
 

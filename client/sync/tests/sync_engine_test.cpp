@@ -127,7 +127,7 @@ TEST_F(SyncEngineTest, TransfersMoveTheApplicationBetweenSyncedAndSyncing)
     }));
     ASSERT_TRUE(WaitFor([&] { return engine_->QueueLength() == 0; }));
     EXPECT_EQ(during.load(), Helper::AppState::Syncing);
-    ASSERT_TRUE(WaitFor([] { return Helper::GetAppState() == Helper::AppState::Synced; }, 2000));
+    ASSERT_TRUE(WaitFor([] { return Helper::GetAppState() == Helper::AppState::Synced; }));
     std::lock_guard<std::mutex> hold(g_refresh_lock);
     ASSERT_EQ(g_refreshed.size(), 2u);
     EXPECT_EQ(g_refreshed[0], Helper::AppState::Synced);
