@@ -399,8 +399,15 @@ def run_seed(seed, a, b, server, rounds):
             else:
                 world.sync(side)
     world.quiet()
-    world.check()
-    check_server(server, world.sides)
+    # Both checks run, so that a loss also shows how the server differs.
+    failures = []
+    for check in (world.check, lambda: check_server(server, world.sides)):
+        try:
+            check()
+        except Failure as failure:
+            failures.append(str(failure))
+    if failures:
+        raise Failure("; ".join(failures))
 
 
 def scenario_conflict(a, b, server):
