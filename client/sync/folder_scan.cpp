@@ -77,6 +77,25 @@ bool DecideAndQueue(CSyncEngine* engine, const WIN32_FIND_DATAW& local, const Se
     return engine->Enqueue(CreateAction(std::move(decision), engine)) != nullptr;
 }
 
+// An item the server lists but the local listing lacked. A download that
+// finished after the listing may have put it on disk since, and a decision
+// on the old listing would take it for deleted locally; so the disk and the
+// record are looked at again, and an item found on disk is left to the next
+// pass. 1: queued, 0: nothing to do, -1: left for later.
+int DecideListedOnly(CSyncEngine* engine, CSyncStateTable& table, const std::wstring& key,
+                     const std::wstring& full_path, const ServerEntry& server)
+{
+    std::lock_guard<std::recursive_mutex> guard(engine->DecisionLock());
+    WIN32_FIND_DATAW local;
+    if (!LookUpLocal(full_path, &local))
+        return 0;
+    if (!IsMissing(local))
+        return -1;
+    SyncEntry record;
+    table.find(key.c_str(), &record);
+    return DecideAndQueue(engine, local, server, record) ? 1 : 0;
+}
+
 }  // namespace
 
 void CSyncEngine::OnPathChanged(const wchar_t* path, int change, const wchar_t* other_path)
@@ -229,14 +248,7 @@ bool CSyncEngine::ScanFolder(const wchar_t* path)
         if (listing[i].parent_id != folder.id)
             return changed;
         const std::wstring key = JoinKey(folder_key, listing[i].name);
-        SyncEntry record;
-        table->find(key.c_str(), &record);
-        WIN32_FIND_DATAW local{};
-        const std::wstring full = folder_path + L"\\" + listing[i].name;
-        if (full.size() >= kPathCapacity)
-            continue;
-        Helper::CopyBounded(local.cFileName, full.c_str());
-        if (DecideAndQueue(this, local, listing[i], record))
+        if (DecideListedOnly(this, *table, key, folder_path + L"\\" + listing[i].name, listing[i]) != 0)
             changed = true;
     }
 
