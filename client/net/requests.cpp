@@ -134,7 +134,10 @@ int UploadBlock(const UploadTicket& ticket, uint64_t offset, uint32_t length, co
 {
     CUploadPipeline pipeline(ticket);
     const int posted = pipeline.Post(offset, length, bytes);
-    return posted == 1 ? pipeline.Await() : posted;
+    if (posted == 1)
+        return pipeline.Await();
+    DataConnection().Stop();
+    return posted;
 }
 
 CUploadPipeline::CUploadPipeline(const UploadTicket& ticket) : ticket_(ticket), lock_(g_upload_block_flag) {}
