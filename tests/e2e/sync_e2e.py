@@ -224,7 +224,10 @@ class Computer:
 
 
 def tokens_of(tree):
-    return {content for content in tree.values() if content is not None}
+    """Contents of the user's files; a download temporary file that a killed
+    sync left behind holds only part of a content that lives elsewhere."""
+    return {content for path, content in tree.items()
+            if content is not None and not path.lower().endswith(".tavo")}
 
 
 def under_problem(path, problems):
