@@ -117,28 +117,29 @@ private:
         return ServerGone();
     }
 
-    int32_t ServerNewer()
+    // The kind for each outcome of a comparison. An undecidable one never
+    // acts, and the kind for a difference is only worked out when needed.
+    template <typename WhenDifferent>
+    static int32_t ByOutcome(int compared, int32_t when_equal, WhenDifferent when_different)
     {
-        switch (ToServer()) {
+        switch (compared) {
         case CompareEqual:
-            return KindVersionInfo;
+            return when_equal;
         case CompareDifferent:
-            return LocalChangedOrNot();
+            return when_different();
         default:
             return KindNone;
         }
     }
 
+    int32_t ServerNewer()
+    {
+        return ByOutcome(ToServer(), KindVersionInfo, [&] { return LocalChangedOrNot(); });
+    }
+
     int32_t LocalChangedOrNot()
     {
-        switch (ToEntry()) {
-        case CompareEqual:
-            return KindDownload;
-        case CompareDifferent:
-            return Missing() ? KindDownload : KindConflict;
-        default:
-            return KindNone;
-        }
+        return ByOutcome(ToEntry(), KindDownload, [&]() -> int32_t { return Missing() ? KindDownload : KindConflict; });
     }
 
     int32_t ServerUnchanged()
@@ -161,21 +162,9 @@ private:
 
     int32_t ServerGone()
     {
-        switch (ToServer()) {
-        case CompareEqual:
-            return KindVersionInfo;
-        case CompareDifferent:
-            switch (ToEntry()) {
-            case CompareEqual:
-                return KindDownload;
-            case CompareDifferent:
-                return KindUpload;
-            default:
-                return KindNone;
-            }
-        default:
-            return KindNone;
-        }
+        return ByOutcome(ToServer(), KindVersionInfo, [&] {
+            return ByOutcome(ToEntry(), KindDownload, []() -> int32_t { return KindUpload; });
+        });
     }
 
     // A finished download that was never put in place is put there now
@@ -215,14 +204,8 @@ private:
             return KindNone;
         if (space == 1)
             return KindError;
-        switch (ToServer()) {
-        case CompareEqual:
-            return KindVersionInfo;
-        case CompareDifferent:
-            return d_.entry.id > 0 ? PendingOnServer() : KindUpload;
-        default:
-            return KindNone;
-        }
+        return ByOutcome(ToServer(), KindVersionInfo,
+                         [&]() -> int32_t { return d_.entry.id > 0 ? PendingOnServer() : KindUpload; });
     }
 
     // An item the server has, whose download or upload did not finish. A
@@ -234,16 +217,11 @@ private:
     {
         if (Missing() || IsLocalFolder(d_.local))
             return KindDownload;
-        switch (ToEntry()) {
-        case CompareEqual:
-            return KindUpload;
-        case CompareDifferent:
+        return ByOutcome(ToEntry(), KindUpload, [&]() -> int32_t {
             // Written since the download was decided: both sides changed.
-            return d_.entry.local_modified != 0 && d_.entry.local_modified != LocalTime(d_.local) ? KindConflict
-                                                                                                    : KindDownload;
-        default:
-            return KindNone;
-        }
+            const uint64_t recorded = d_.entry.local_modified;
+            return recorded != 0 && recorded != LocalTime(d_.local) ? KindConflict : KindDownload;
+        });
     }
 
     int32_t ConflictRules()
@@ -263,14 +241,7 @@ private:
             return KindNone;
         if (IsAbsent(d_.server))
             return KindUpload;
-        switch (ToServer()) {
-        case CompareEqual:
-            return KindVersionInfo;
-        case CompareDifferent:
-            return LocalChangedOrNot();
-        default:
-            return KindNone;
-        }
+        return ByOutcome(ToServer(), KindVersionInfo, [&] { return LocalChangedOrNot(); });
     }
 
     SyncDecision& d_;
