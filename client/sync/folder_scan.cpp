@@ -15,12 +15,6 @@ namespace Sync {
 
 namespace {
 
-bool EndsWithTempSuffix(const wchar_t* name)
-{
-    const size_t length = wcslen(name);
-    return length >= kTempSuffixLength && wcscmp(name + length - kTempSuffixLength, kTempSuffix) == 0;
-}
-
 bool NotFound(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
 ServerEntry ToServerEntry(const Net::RemoteEntry& remote)

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cwchar>
 #include <memory>
 #include <string>
 
@@ -20,6 +21,13 @@ class CSyncEngine;
 // are never synchronised themselves.
 constexpr wchar_t kTempSuffix[] = L".tavo";
 constexpr size_t kTempSuffixLength = 5;
+
+// Whether the name is that of a download's temporary file (exact case).
+inline bool EndsWithTempSuffix(const wchar_t* name)
+{
+    const size_t length = wcslen(name);
+    return length >= kTempSuffixLength && wcscmp(name + length - kTempSuffixLength, kTempSuffix) == 0;
+}
 
 enum SyncActionKind : int32_t {
     KindNone = 0,

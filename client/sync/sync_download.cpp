@@ -66,6 +66,60 @@ void DeleteIfPresent(const wchar_t* path)
         Helper::DeletePath(path);
 }
 
+bool PruneItem(CSyncStateTable& table, const std::wstring& key, const std::wstring& path, WIN32_FIND_DATAW* found,
+               HANDLE stop_event, bool* gone);
+
+// Deletes what lies in a folder the server deleted, as far as this computer
+// synced it and has not changed it since. Anything else is kept: a new or
+// edited file, and the folders holding one. *kept tells whether anything
+// is; false when the disk could not be read or an item could not go.
+bool PruneSynced(CSyncStateTable& table, const std::wstring& key, const std::wstring& path, HANDLE stop_event,
+                 bool* kept)
+{
+    WIN32_FIND_DATAW found;
+    Helper::CFindHandle find(FindFirstFileW((path + L"\\*").c_str(), &found));
+    if (!find.Valid())
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0)
+            continue;
+        const std::wstring child_key = key + L"\\" + found.cFileName;
+        const std::wstring child_path = path + L"\\" + found.cFileName;
+        bool gone = false;
+        if (!PruneItem(table, child_key, child_path, &found, stop_event, &gone))
+            return false;
+        if (!gone)
+            *kept = true;
+    } while (FindNextFileW(find.Get(), &found));
+    return GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+bool PruneItem(CSyncStateTable& table, const std::wstring& key, const std::wstring& path, WIN32_FIND_DATAW* found,
+               HANDLE stop_event, bool* gone)
+{
+    SyncEntry record;
+    const bool synced = table.find(key.c_str(), &record) && record.state == Helper::Synced;
+    if (IsLocalFolder(*found)) {
+        bool kept = false;
+        if (!PruneSynced(table, key, path, stop_event, &kept))
+            return false;
+        *gone = synced && !kept;
+    } else {
+        // A download's leftover temporary file holds nothing of the user's.
+        *gone = EndsWithTempSuffix(path.c_str());
+        if (!*gone && synced && Helper::CopyBounded(found->cFileName, path.c_str())) {
+            char digest[kDigestLength + 1] = {};
+            *gone = CompareToEntry(&record, *found, digest, stop_event) == CompareEqual;
+        }
+    }
+    if (!*gone)
+        return true;
+    if (!Helper::DeletePath(path.c_str()))
+        return false;
+    table.remove(key.c_str());
+    return true;
+}
+
 }  // namespace
 
 bool BuildDownloadAddress(const std::wstring& url, const char* session_key, std::wstring* address)
@@ -158,9 +212,27 @@ bool CSyncDownload::DeleteLocally(CSyncEngine& engine, const Paths& paths)
     entry.state = Helper::Syncing;
     if (table->find(paths.target_key.c_str()))
         table->store(&entry, paths.target_key.c_str());
+    if (IsLocalFolder(local))
+        return DeleteFolderLocally(engine, *table, paths.target_key);
     if (!Helper::DeletePath(local_path))
         return false;
     table->remove(paths.target_key.c_str());
+    return true;
+}
+
+// The server deleted a folder. What this computer synced into it goes with
+// it; what was added or changed here since stays, and the folder loses its
+// record, so that the next scan finds a new folder and sends it and what it
+// holds to the server again instead of the changes being lost.
+bool CSyncDownload::DeleteFolderLocally(CSyncEngine& engine, CSyncStateTable& table, const std::wstring& key)
+{
+    const std::shared_ptr<Net::CHandle> stop = engine.StopEvent();
+    bool kept = false;
+    if (!PruneSynced(table, key, local_path, StopHandle(stop), &kept))
+        return false;
+    if (!kept && !Helper::DeletePath(local_path))
+        return false;
+    table.remove(key.c_str());
     return true;
 }
 

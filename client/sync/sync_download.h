@@ -11,6 +11,8 @@
 
 namespace Sync {
 
+class CSyncStateTable;
+
 class CSyncDownload : public ISyncAction {
 public:
     explicit CSyncDownload(SyncDecision&& decision) : ISyncAction(std::move(decision), KindDownload) {}
@@ -29,6 +31,7 @@ private:
     bool BuildPaths(CSyncEngine& engine, Paths* paths) const;
     bool RefuseUnsafeTarget(CSyncEngine& engine);
     bool DeleteLocally(CSyncEngine& engine, const Paths& paths);
+    bool DeleteFolderLocally(CSyncEngine& engine, CSyncStateTable& table, const std::wstring& key);
     bool RenameToServerName(CSyncEngine& engine, const Paths& paths);
     bool FetchIntoPlace(CSyncEngine& engine, const Paths& paths);
     bool FetchFile(CSyncEngine& engine, const Paths& paths, HANDLE stop_event);

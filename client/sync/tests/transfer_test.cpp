@@ -360,6 +360,40 @@ TEST_F(TransferTest, RenameAndDeleteOnTheServerReachTheDisk)
     EXPECT_EQ(http_relay_->Connections(), fetches) << "a rename fetches nothing";
 }
 
+TEST_F(TransferTest, FolderDeletedOnTheServerKeepsWhatChangedHere)
+{
+    int32_t folder = 0;
+    ASSERT_EQ(Net::CreateFolder(0, L"docs", &folder), Net::ResFolderCreated);
+    PutServerFile(L"same.txt", Pattern(3000, 40), folder);
+    PutServerFile(L"edited.txt", Pattern(3000, 41), folder);
+    int32_t inner = 0;
+    ASSERT_EQ(Net::CreateFolder(folder, L"old", &inner), Net::ResFolderCreated);
+    PutServerFile(L"deep.txt", Pattern(3000, 42), inner);
+    StartEngine();
+    ASSERT_TRUE(WaitFor([&] {
+        return RecordedAs(L"docs\\same.txt", Helper::Synced) && RecordedAs(L"docs\\edited.txt", Helper::Synced) &&
+               RecordedAs(L"docs\\old\\deep.txt", Helper::Synced);
+    }));
+    engine_->Stop(INFINITE);
+
+    const std::string edit = Pattern(4000, 43);
+    const std::string fresh = Pattern(2000, 44);
+    WriteBytes(root_ / L"docs\\edited.txt", edit);
+    WriteBytes(root_ / L"docs\\new.txt", fresh);
+    ASSERT_EQ(Net::DeleteEntries(1, 0, &folder), Net::ResDeleted);
+    StartEngine();
+
+    Net::RemoteEntry docs;
+    ASSERT_TRUE(WaitFor([&] {
+        return OnServer(L"docs", &docs) && ServerHolds(L"edited.txt", edit, docs.entry.id) &&
+               ServerHolds(L"new.txt", fresh, docs.entry.id);
+    })) << "what changed here went to the server again";
+    EXPECT_EQ(Md5Of(ReadAll(root_ / L"docs\\edited.txt")), Md5Of(edit));
+    EXPECT_FALSE(SyncTest::Exists(root_ / L"docs\\same.txt")) << "synced and unchanged: deleted with the folder";
+    EXPECT_FALSE(SyncTest::Exists(root_ / L"docs\\old"));
+    EXPECT_FALSE(OnServer(L"same.txt", nullptr, docs.entry.id));
+}
+
 // The scans take a name that differs only in case for the same; a
 // download that carries the server's form renames the file itself.
 TEST_F(TransferTest, NameThatDiffersOnlyInLetterCaseIsTakenOver)
