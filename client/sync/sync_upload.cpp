@@ -110,16 +110,64 @@ bool CSyncUpload::DeleteOnServer(CSyncEngine& engine, const std::wstring& key)
     std::shared_ptr<CSyncStateTable> table = engine.Table();
     if (!table || !engine.IsRunning())
         return false;
-    if (!IsAbsent(server)) {
-        const int32_t id = server.id;
-        const int deleted = Net::DeleteEntries(1, server.parent_id, &id);
-        // A refusal for an entry that is already gone is what was wanted;
-        // retrying it would never end.
-        if (deleted != Net::ResDeleted && (deleted <= 0 || !GoneFromServer(server)))
-            return false;
-    }
+    if (!IsAbsent(server) && !DeleteServerEntry(*table, key))
+        return false;
     table->remove(key.c_str());
     return true;
+}
+
+// True when the server no longer holds what this computer knew of the
+// item. A folder keeps what another computer put into it unseen by this
+// one; the item's records go all the same, so the next scan takes the
+// folder for new on the server and fetches what is left in it.
+bool CSyncUpload::DeleteServerEntry(CSyncStateTable& table, const std::wstring& key)
+{
+    if (server.is_file == 0) {
+        bool emptied = false;
+        if (!DeleteKnownContents(table, key, server.id, &emptied))
+            return GoneFromServer(server);
+        if (!emptied)
+            return true;
+    }
+    const int32_t id = server.id;
+    const int deleted = Net::DeleteEntries(1, server.parent_id, &id);
+    // A refusal for an entry that is already gone is what was wanted;
+    // retrying it would never end.
+    return deleted == Net::ResDeleted || (deleted > 0 && GoneFromServer(server));
+}
+
+// Deletes on the server what this computer knew in the folder, and only
+// as it knew it: an entry changed on the server since then is news to be
+// kept. *emptied tells whether nothing else was found anywhere below.
+bool CSyncUpload::DeleteKnownContents(CSyncStateTable& table, const std::wstring& folder_key, int32_t folder_id,
+                                      bool* emptied)
+{
+    std::vector<Net::RemoteEntry> listed;
+    if (Net::ListFolder(folder_id, &listed) != Net::ResFolderListed)
+        return false;
+    *emptied = true;
+    std::vector<int32_t> known;
+    for (const Net::RemoteEntry& remote : listed) {
+        const SyncEntry& item = remote.entry;
+        const std::wstring key = folder_key + L"\\" + item.name;
+        bool deletable = KnownAsListed(table, key, item);
+        if (deletable && item.is_file == 0 && !DeleteKnownContents(table, key, item.id, &deletable))
+            return false;
+        if (deletable)
+            known.push_back(item.id);
+        else
+            *emptied = false;
+    }
+    if (known.empty())
+        return true;
+    return Net::DeleteEntries(static_cast<uint32_t>(known.size()), folder_id, known.data()) == Net::ResDeleted;
+}
+
+bool CSyncUpload::KnownAsListed(CSyncStateTable& table, const std::wstring& key, const SyncEntry& listed)
+{
+    SyncEntry record;
+    return IsSafeName(listed.name.c_str()) && table.find(key.c_str(), &record) && record.id == listed.id &&
+           record.update_time >= listed.update_time;
 }
 
 bool CSyncUpload::GoneFromServer(const SyncEntry& known)

@@ -32,6 +32,12 @@ private:
     enum Step : int { StepFailed = 0, StepGoOn = 1, StepDone = -1 };
 
     bool DeleteOnServer(CSyncEngine& engine, const std::wstring& key);
+    bool DeleteServerEntry(CSyncStateTable& table, const std::wstring& key);
+    bool DeleteKnownContents(CSyncStateTable& table, const std::wstring& folder_key, int32_t folder_id,
+                             bool* emptied);
+    // The record under the key is this very entry, not changed on the
+    // server since this computer last saw it.
+    static bool KnownAsListed(CSyncStateTable& table, const std::wstring& key, const SyncEntry& listed);
     // True when the server no longer has the entry under its name.
     bool GoneFromServer(const SyncEntry& known);
     bool RenameOnServer(CSyncEngine& engine, const std::wstring& key, const wchar_t* name);

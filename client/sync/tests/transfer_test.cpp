@@ -799,6 +799,94 @@ TEST_F(TransferTest, ServerNameThatLeavesTheSyncFolderIsNeverWritten)
     EXPECT_FALSE(SyncTest::Exists(root_ / L"item.txt"));
 }
 
+// Another computer adds to a folder while this one, stopped, has it
+// deleted: what this computer knew goes, what it never saw stays on the
+// server together with the folders that hold it, and comes back to disk.
+// keep.txt keeps the sync folder from being empty, which would make the
+// next start begin afresh from the server.
+TEST_F(TransferTest, FolderDeletedLocallyKeepsWhatAnotherComputerPutInIt)
+{
+    int32_t folder = 0;
+    int32_t sub = 0;
+    ASSERT_EQ(Net::CreateFolder(0, L"r1", &folder), Net::ResFolderCreated);
+    PutServerFile(L"keep.txt", Pattern(100, 37));
+    ASSERT_EQ(Net::CreateFolder(folder, L"sub", &sub), Net::ResFolderCreated);
+    PutServerFile(L"known.txt", Pattern(4000, 30), folder);
+    PutServerFile(L"old.txt", Pattern(5000, 31), sub);
+    StartEngine();
+    ASSERT_TRUE(WaitFor([&] {
+        return RecordedAs(L"keep.txt", Helper::Synced) && RecordedAs(L"r1\\known.txt", Helper::Synced) &&
+               RecordedAs(L"r1\\sub\\old.txt", Helper::Synced);
+    }));
+    engine_->Stop(INFINITE);
+
+    const std::string unseen = Pattern(6000, 32);
+    PutServerFile(L"new.txt", unseen, sub);
+    ASSERT_TRUE(Helper::DeletePath((root_ / L"r1").c_str()));
+    StartEngine();
+
+    ASSERT_TRUE(WaitFor([&] { return !OnServer(L"known.txt", nullptr, folder); }));
+    EXPECT_FALSE(OnServer(L"old.txt", nullptr, sub));
+    EXPECT_TRUE(ServerHolds(L"new.txt", unseen, sub));
+    Net::RemoteEntry kept;
+    ASSERT_TRUE(OnServer(L"r1", &kept));
+    EXPECT_EQ(kept.entry.id, folder);
+    ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"r1\\sub\\new.txt", Helper::Synced); }));
+    EXPECT_EQ(ReadAll(root_ / L"r1\\sub\\new.txt"), unseen);
+    EXPECT_FALSE(SyncTest::Exists(root_ / L"r1\\known.txt"));
+    EXPECT_FALSE(SyncTest::Exists(root_ / L"r1\\sub\\old.txt"));
+}
+
+// A file another computer replaced after this one last saw it is news too.
+TEST_F(TransferTest, FolderDeletedLocallyKeepsAFileChangedOnTheServer)
+{
+    int32_t folder = 0;
+    ASSERT_EQ(Net::CreateFolder(0, L"r3", &folder), Net::ResFolderCreated);
+    PutServerFile(L"keep.txt", Pattern(100, 37));
+    PutServerFile(L"doc.txt", Pattern(3000, 33), folder);
+    StartEngine();
+    ASSERT_TRUE(WaitFor([&] {
+        return RecordedAs(L"keep.txt", Helper::Synced) && RecordedAs(L"r3\\doc.txt", Helper::Synced);
+    }));
+    engine_->Stop(INFINITE);
+
+    const std::string edited = Pattern(3500, 34);
+    PutServerFile(L"doc.txt", edited, folder);
+    ASSERT_TRUE(Helper::DeletePath((root_ / L"r3").c_str()));
+    StartEngine();
+
+    ASSERT_TRUE(WaitFor([&] { return ReadAll(root_ / L"r3\\doc.txt") == edited; }));
+    EXPECT_TRUE(WaitFor([&] { return RecordedAs(L"r3\\doc.txt", Helper::Synced); }));
+    EXPECT_TRUE(ServerHolds(L"doc.txt", edited, folder));
+}
+
+TEST_F(TransferTest, FolderWhoseContentsWereAllKnownIsDeletedWhole)
+{
+    int32_t folder = 0;
+    int32_t sub = 0;
+    ASSERT_EQ(Net::CreateFolder(0, L"r2", &folder), Net::ResFolderCreated);
+    PutServerFile(L"keep.txt", Pattern(100, 37));
+    ASSERT_EQ(Net::CreateFolder(folder, L"sub", &sub), Net::ResFolderCreated);
+    PutServerFile(L"a.txt", Pattern(2000, 35), folder);
+    PutServerFile(L"b.txt", Pattern(2500, 36), sub);
+    StartEngine();
+    ASSERT_TRUE(WaitFor([&] {
+        return RecordedAs(L"keep.txt", Helper::Synced) && RecordedAs(L"r2\\sub\\b.txt", Helper::Synced);
+    }));
+    engine_->Stop(INFINITE);
+
+    ASSERT_TRUE(Helper::DeletePath((root_ / L"r2").c_str()));
+    StartEngine();
+
+    ASSERT_TRUE(WaitFor([&] { return !OnServer(L"r2") && !Recorded(L"r2"); }));
+    std::vector<Net::RemoteEntry> listed;
+    ASSERT_EQ(Net::ListFolder(0, &listed), Net::ResFolderListed);
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].entry.name, L"keep.txt");
+    EXPECT_FALSE(OnServer(L"a.txt", nullptr, folder));
+    EXPECT_FALSE(SyncTest::Exists(root_ / L"r2"));
+}
+
 TEST(TransferPaths, OnlyPlainNamesAndHttpAddressesAreAccepted)
 {
     EXPECT_TRUE(IsSafeName(L"report.txt"));
