@@ -275,6 +275,33 @@ protected:
                std::string(found.entry.md5, kDigestLength) == Md5Of(bytes);
     }
 
+    // Writes a file, lets a running engine sync it, stops the engine and
+    // hands out the file's record.
+    void SyncThenStop(const wchar_t* name, const std::string& bytes, SyncEntry* record)
+    {
+        WriteBytes(root_ / name, bytes);
+        StartEngine();
+        ASSERT_TRUE(WaitFor([&] { return SyncedWithId(name); }));
+        engine_->Stop(INFINITE);
+        ASSERT_TRUE(Recorded(name, record));
+    }
+
+    // An action decided with the record standing for the server's view too,
+    // under the server's own name when one is given.
+    std::unique_ptr<ISyncAction> ActionOnRecord(int32_t kind, const SyncEntry& record, const WIN32_FIND_DATAW& local,
+                                                const wchar_t* server_name = nullptr)
+    {
+        auto decision = std::make_unique<SyncDecision>();
+        decision->kind = kind;
+        static_cast<SyncEntry&>(decision->server) = record;
+        decision->server.state = 0;
+        if (server_name != nullptr)
+            decision->server.name = server_name;
+        decision->entry = record;
+        decision->local = local;
+        return CreateAction(std::move(decision), engine_.get());
+    }
+
     SyncTest::TempFolder root_;
     std::unique_ptr<CSyncEngine> engine_;
     std::unique_ptr<SyncTest::CTcpRelay> data_relay_;
@@ -399,22 +426,12 @@ TEST_F(TransferTest, FolderDeletedOnTheServerKeepsWhatChangedHere)
 TEST_F(TransferTest, NameThatDiffersOnlyInLetterCaseIsTakenOver)
 {
     const std::string bytes = Pattern(9000, 22);
-    WriteBytes(root_ / L"Report.TXT", bytes);
-    StartEngine();
-    ASSERT_TRUE(WaitFor([&] { return SyncedWithId(L"Report.TXT"); }));
-    engine_->Stop(INFINITE);
     SyncEntry record;
-    ASSERT_TRUE(Recorded(L"Report.TXT", &record));
+    ASSERT_NO_FATAL_FAILURE(SyncThenStop(L"Report.TXT", bytes, &record));
     StartEngine(false);
 
-    auto decision = std::make_unique<SyncDecision>();
-    decision->kind = KindDownload;
-    static_cast<SyncEntry&>(decision->server) = record;
-    decision->server.state = 0;
-    decision->server.name = L"report.txt";
-    decision->entry = record;
-    decision->local = SyncTest::LocalAt(root_ / L"Report.TXT");
-    std::unique_ptr<ISyncAction> action = CreateAction(std::move(decision), engine_.get());
+    std::unique_ptr<ISyncAction> action =
+        ActionOnRecord(KindDownload, record, SyncTest::LocalAt(root_ / L"Report.TXT"), L"report.txt");
     ASSERT_NE(action, nullptr);
     EXPECT_TRUE(action->Execute(engine_.get()));
 
@@ -476,23 +493,13 @@ TEST_F(TransferTest, FileChangedAfterItsDecisionIsSentWithItsNewDigest)
 
 TEST_F(TransferTest, DeletionOfAnItemGoneFromBothSidesEnds)
 {
-    WriteBytes(root_ / L"twice.txt", Pattern(3000, 23));
-    StartEngine();
-    ASSERT_TRUE(WaitFor([&] { return SyncedWithId(L"twice.txt"); }));
-    engine_->Stop(INFINITE);
     SyncEntry record;
-    ASSERT_TRUE(Recorded(L"twice.txt", &record));
+    ASSERT_NO_FATAL_FAILURE(SyncThenStop(L"twice.txt", Pattern(3000, 23), &record));
     ASSERT_EQ(Net::DeleteEntries(1, 0, &record.id), Net::ResDeleted);
     ASSERT_TRUE(DeleteFileW((root_ / L"twice.txt").c_str()));
     StartEngine(false);
 
-    auto decision = std::make_unique<SyncDecision>();
-    decision->kind = KindUpload;
-    static_cast<SyncEntry&>(decision->server) = record;
-    decision->server.state = 0;
-    decision->entry = record;
-    decision->local = SyncTest::MissingAt(root_ / L"twice.txt");
-    std::unique_ptr<ISyncAction> action = CreateAction(std::move(decision), engine_.get());
+    std::unique_ptr<ISyncAction> action = ActionOnRecord(KindUpload, record, SyncTest::MissingAt(root_ / L"twice.txt"));
     ASSERT_NE(action, nullptr);
     EXPECT_TRUE(action->Execute(engine_.get())) << "the server's refusal means the entry is gone";
     EXPECT_FALSE(Recorded(L"twice.txt"));
@@ -500,23 +507,13 @@ TEST_F(TransferTest, DeletionOfAnItemGoneFromBothSidesEnds)
 
 TEST_F(TransferTest, RenameOfAnEntryDeletedOnTheServerLeavesItToBeUploadedAnew)
 {
-    WriteBytes(root_ / L"before.txt", Pattern(3000, 26));
-    StartEngine();
-    ASSERT_TRUE(WaitFor([&] { return SyncedWithId(L"before.txt"); }));
-    engine_->Stop(INFINITE);
     SyncEntry record;
-    ASSERT_TRUE(Recorded(L"before.txt", &record));
+    ASSERT_NO_FATAL_FAILURE(SyncThenStop(L"before.txt", Pattern(3000, 26), &record));
     ASSERT_EQ(Net::DeleteEntries(1, 0, &record.id), Net::ResDeleted);
     ASSERT_TRUE(MoveFileW((root_ / L"before.txt").c_str(), (root_ / L"after.txt").c_str()));
     StartEngine(false);
 
-    auto decision = std::make_unique<SyncDecision>();
-    decision->kind = KindUpload;
-    static_cast<SyncEntry&>(decision->server) = record;
-    decision->server.state = 0;
-    decision->entry = record;
-    decision->local = SyncTest::LocalAt(root_ / L"after.txt");
-    std::unique_ptr<ISyncAction> action = CreateAction(std::move(decision), engine_.get());
+    std::unique_ptr<ISyncAction> action = ActionOnRecord(KindUpload, record, SyncTest::LocalAt(root_ / L"after.txt"));
     ASSERT_NE(action, nullptr);
     EXPECT_TRUE(action->Execute(engine_.get())) << "not retried for ever";
     EXPECT_FALSE(Recorded(L"after.txt")) << "a new item for the next scan";
