@@ -36,6 +36,17 @@ import subprocess
 import sys
 import time
 
+
+def write_file(folder, rel, data):
+    with open(os.path.join(folder, rel), "wb") as f:
+        f.write(data)
+
+
+def read_file(folder, rel):
+    with open(os.path.join(folder, rel), "rb") as f:
+        return f.read()
+
+
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 FIXTURE = os.path.join(ROOT, "tools", "server-fixture.sh")
 WINE_RUN = os.path.join(ROOT, "tools", "wine-run.sh")
@@ -57,11 +68,16 @@ class Server:
         shutil.rmtree(self.dir, ignore_errors=True)
         subprocess.run([FIXTURE, "start", self.dir, "--binary", self.binary, "--sync-port", "0",
                         "--data-port", "0", "--http-port", "0"], check=True, stdout=subprocess.DEVNULL)
+        self.port = int(self.ports()["TESSEL_SYNC_PORT"])
+
+    def ports(self):
+        """The ports the fixture chose, as it wrote them to server.env."""
+        ports = {}
         with open(os.path.join(self.dir, "server.env")) as env:
             for line in env:
                 key, _, value = line.strip().partition("=")
-                if key == "TESSEL_SYNC_PORT":
-                    self.port = int(value)
+                ports[key] = value
+        return ports
 
     def stop(self):
         subprocess.run([FIXTURE, "stop", self.dir], check=False)
@@ -96,11 +112,7 @@ class Server:
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline and os.path.exists("/proc/%d" % pid):
             time.sleep(0.02)
-        ports = {}
-        with open(os.path.join(self.dir, "server.env")) as env:
-            for line in env:
-                key, _, value = line.strip().partition("=")
-                ports[key] = value
+        ports = self.ports()
         with open(os.path.join(self.dir, "server.log"), "a") as log:
             process = subprocess.Popen([self.binary, "serve", os.path.join(self.dir, "data"), "--static",
                                         os.path.join(self.dir, "static"), "--sync-port", ports["TESSEL_SYNC_PORT"],
@@ -217,9 +229,7 @@ class Computer:
             for d in dirs:
                 tree[os.path.normpath(os.path.join(rel, d)) + "/"] = None
             for n in names:
-                path = os.path.normpath(os.path.join(rel, n))
-                with open(os.path.join(base, n), "rb") as f:
-                    tree[path] = f.read()
+                tree[os.path.normpath(os.path.join(rel, n))] = read_file(base, n)
         return tree
 
 
@@ -300,11 +310,9 @@ class World:
         if os.path.isdir(full):
             for base, _, names in os.walk(full):
                 for n in names:
-                    with open(os.path.join(base, n), "rb") as f:
-                        self.superseded.add(f.read())
+                    self.superseded.add(read_file(base, n))
         elif os.path.exists(full):
-            with open(full, "rb") as f:
-                self.superseded.add(f.read())
+            self.superseded.add(read_file(side.folder, rel.rstrip("/")))
 
     def random_operation(self, side):
         op = self.rng.choice(["create", "create", "edit", "rename", "move", "delete", "mkdir", "rmdir",
@@ -316,14 +324,12 @@ class World:
             if os.path.isdir(full):
                 return
             self.deliberately_remove(side, rel)
-            with open(full, "wb") as f:
-                f.write(self.new_content(side))
+            write_file(side.folder, rel, self.new_content(side))
         elif op == "edit":
             rel = self.random_path(side, files_only=True)
             if rel:
                 self.deliberately_remove(side, rel)
-                with open(os.path.join(side.folder, rel), "wb") as f:
-                    f.write(self.new_content(side))
+                write_file(side.folder, rel, self.new_content(side))
         elif op in ("rename", "move", "rendir"):
             rel = self.random_path(side, dirs_only=(op == "rendir"), files_only=(op != "rendir"))
             if not rel:
@@ -418,24 +424,19 @@ def scenario_conflict(a, b, server):
     server.start()
     for side in (a, b):
         side.reset()
-    with open(os.path.join(a.folder, "shared.txt"), "wb") as f:
-        f.write(b"original")
+    write_file(a.folder, "shared.txt", b"original")
     a.sync(server)
     b.sync(server)
-    with open(os.path.join(a.folder, "shared.txt"), "wb") as f:
-        f.write(b"changed on A")
-    with open(os.path.join(b.folder, "shared.txt"), "wb") as f:
-        f.write(b"changed on B")
+    write_file(a.folder, "shared.txt", b"changed on A")
+    write_file(b.folder, "shared.txt", b"changed on B")
     a.sync(server)
     b.sync(server)
     if "shared.txt" not in b.problems():
         raise Failure("B does not record shared.txt as a conflict: %s" % b.problems())
-    with open(os.path.join(b.folder, "shared.txt"), "rb") as f:
-        if f.read() != b"changed on B":
-            raise Failure("B's content of the conflicting file was replaced")
-    with open(os.path.join(a.folder, "shared.txt"), "rb") as f:
-        if f.read() != b"changed on A":
-            raise Failure("A's content of the conflicting file was replaced")
+    if read_file(b.folder, "shared.txt") != b"changed on B":
+        raise Failure("B's content of the conflicting file was replaced")
+    if read_file(a.folder, "shared.txt") != b"changed on A":
+        raise Failure("A's content of the conflicting file was replaced")
     check_server(server, (a, b))
 
 
@@ -446,14 +447,10 @@ def scenario_round_trip(a, b, server):
         side.reset()
     os.makedirs(os.path.join(a.folder, "docs"))
     for i in range(3):
-        with open(os.path.join(a.folder, "docs", "file%d.txt" % i), "wb") as f:
-            f.write(b"content %d" % i + b"z" * (i * 40000))
-    with open(os.path.join(a.folder, "same1.bin"), "wb") as f:
-        f.write(b"identical")
-    with open(os.path.join(a.folder, "same2.bin"), "wb") as f:
-        f.write(b"identical")
-    with open(os.path.join(a.folder, "download.tavo"), "wb") as f:
-        f.write(b"temporary")
+        write_file(a.folder, os.path.join("docs", "file%d.txt" % i), b"content %d" % i + b"z" * (i * 40000))
+    write_file(a.folder, "same1.bin", b"identical")
+    write_file(a.folder, "same2.bin", b"identical")
+    write_file(a.folder, "download.tavo", b"temporary")
     a.sync(server)
     b.sync(server)
     tree_b = b.files()
