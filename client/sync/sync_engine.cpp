@@ -305,13 +305,18 @@ void CSyncEngine::RunStarter()
             }
         }
 
-        std::lock_guard<std::mutex> guard(starter_lock_);
-        started_.store(request);
-        // A Start that came meanwhile stopped what was just started.
-        if (starts_.load() == request) {
-            starter_thread_.Reset();
-            return;
+        {
+            std::lock_guard<std::mutex> guard(starter_lock_);
+            started_.store(request);
+            if (starts_.load() == request) {
+                starter_thread_.Reset();
+                return;
+            }
         }
+        // A Start came meanwhile. It may have found nothing running to stop
+        // before these workers existed, and the next round waits for them
+        // to end: they are stopped here, or that wait would never return.
+        Stop(0);
     }
 }
 
