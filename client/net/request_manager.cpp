@@ -4,6 +4,7 @@
 
 #include "client/net/packet_assembler.h"
 #include "client/net/session.h"
+#include "client/net/wire_text.h"
 #include "common/time_share.h"
 #include "deployment.h"
 
@@ -19,17 +20,7 @@ std::mutex g_server_lock;
 std::string g_test_host;
 std::vector<uint16_t> g_test_ports;
 
-std::string SyncHost()
-{
-    const wchar_t* wide = TAVO_SYNC_HOST_W;
-    const int length = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-    if (length <= 1)
-        return {};
-    std::string host(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide, -1, &host[0], length, nullptr, nullptr);
-    host.resize(static_cast<size_t>(length - 1));
-    return host;
-}
+std::string SyncHost() { return ToWireText(TAVO_SYNC_HOST_W); }
 
 std::vector<uint16_t> SyncPorts()
 {

@@ -27,6 +27,7 @@
 #include "common/file_sync_state.h"
 #include "common/md5.h"
 #include "common/time_share.h"
+#include "common/utf.h"
 
 namespace {
 
@@ -54,9 +55,7 @@ void Print(const wchar_t* format, ...)
     va_start(args, format);
     Helper::FormatBoundedV(line, 1024, format, args);
     va_end(args);
-    std::string utf8(WideCharToMultiByte(CP_UTF8, 0, line, -1, nullptr, 0, nullptr, nullptr), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, line, -1, &utf8[0], static_cast<int>(utf8.size()), nullptr, nullptr);
-    std::fputs(utf8.c_str(), stdout);
+    std::fputs(Helper::Utf16ToUtf8(Helper::AsU16(line)).c_str(), stdout);
     std::fputs("\n", stdout);
     std::fflush(stdout);
 }
