@@ -83,7 +83,8 @@ void RecordOutcome(SyncDecision& decision, CSyncEngine& engine)
     SyncEntry& entry = decision.entry;
     if (entry_absent)
         entry.id = -1;
-    const SyncEntry before = entry;
+    // Only an upload looks back at the ticket the record held.
+    const SyncEntry before = decision.kind == KindUpload ? entry : SyncEntry();
     if (!server_absent)
         CopyServerFields(decision.server, &entry);
     if (!local_missing) {
