@@ -9,6 +9,10 @@
 
 namespace Helper {
 
+// Paths inside the programs live in buffers of this many UTF-16 units,
+// terminator included.
+constexpr size_t kPathCapacity = 260;
+
 // Returns false when the source was cut (or the buffer has no room at all).
 bool CopyBounded(wchar_t* dst, size_t capacity, const wchar_t* src);
 bool CopyBounded(wchar_t* dst, size_t capacity, const wchar_t* src, size_t length);

@@ -1,13 +1,18 @@
-// The record of one file or folder of the sync folder.
+// The record of one file or folder of the sync folder: what a server
+// listing decodes into, what the state table keeps and the state file
+// stores, and what the sync actions carry. Needs no platform headers.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "common/bounded_string.h"
+#include "common/hex.h"
+
 namespace Sync {
 
-constexpr int kPathCapacity = 260;
-constexpr int kDigestLength = 32;
+using Helper::kPathCapacity;
+constexpr size_t kDigestLength = Helper::kMd5HexLength;
 
 struct SyncEntry {
     int32_t id = -1;
