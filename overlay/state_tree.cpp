@@ -3,18 +3,14 @@
 #include <utility>
 
 #include "common/file_sync_state.h"
+#include "common/state_file_grammar.h"
+#include "common/temp_file.h"
 #include "common/xml_reader.h"
 
 namespace Glint {
 
 namespace {
 
-constexpr size_t kMaxIdLength = 16;
-constexpr size_t kMaxNameLength = 260;
-constexpr size_t kMaxStateLength = 2;
-constexpr size_t kMinAttributes = 3;
-constexpr std::u16string_view kDirElement = u"DIR";
-constexpr std::u16string_view kTempExtension = u".tavo";
 
 // Optional minus sign and at least one digit, nothing else; saturates
 // instead of overflowing (the length limits keep values small anyway).
@@ -44,20 +40,19 @@ int32_t ParseId(std::u16string_view text)
     return static_cast<int32_t>(value);
 }
 
-const std::u16string* BoundedAttribute(const Helper::XmlReader& reader, std::u16string_view name,
-                                       size_t max_length)
+const std::u16string* BoundedAttribute(const Helper::XmlReader& reader, const Helper::StateAttribute& attribute)
 {
-    const std::u16string* value = reader.Attribute(name);
-    return value && value->size() <= max_length ? value : nullptr;
+    const std::u16string* value = reader.Attribute(attribute.name);
+    return value && Helper::FitsStateAttribute(*value, attribute) ? value : nullptr;
 }
 
 CStateNode* MakeNode(const Helper::XmlReader& reader, CStateTree* tree, CStateNode* parent)
 {
-    if (reader.AttributeCount() < kMinAttributes)
+    if (reader.AttributeCount() < Helper::kStateBadgeAttributeCount)
         return nullptr;
-    const std::u16string* id = BoundedAttribute(reader, u"id", kMaxIdLength);
-    const std::u16string* name = BoundedAttribute(reader, u"name", kMaxNameLength);
-    const std::u16string* state_text = BoundedAttribute(reader, u"state", kMaxStateLength);
+    const std::u16string* id = BoundedAttribute(reader, Helper::kStateId);
+    const std::u16string* name = BoundedAttribute(reader, Helper::kStateName);
+    const std::u16string* state_text = BoundedAttribute(reader, Helper::kStateState);
     int64_t state = 0;
     if (!id || !name || !state_text || !ParseDecimal(*state_text, &state) ||
         !Helper::IsValidFileSyncState(static_cast<long>(state)))
@@ -125,7 +120,7 @@ void LoadStateTree(std::string_view document, CStateTree* tree)
     bool stray_end = false;
     while (!stray_end && reader.Read() == Helper::XmlReadResult::Node) {
         if (reader.NodeType() == Helper::XmlNodeType::Element) {
-            bool opens_level = reader.LocalName() == kDirElement && !reader.IsEmptyElement();
+            bool opens_level = reader.LocalName() == Helper::kStateFolderElement && !reader.IsEmptyElement();
             if (skip_depth > 0) {
                 skip_depth += opens_level ? 1 : 0;
                 continue;
@@ -138,7 +133,7 @@ void LoadStateTree(std::string_view document, CStateTree* tree)
             else
                 PassStateUp(*node);
         } else if (reader.NodeType() == Helper::XmlNodeType::EndElement &&
-                   reader.LocalName() == kDirElement) {
+                   reader.LocalName() == Helper::kStateFolderElement) {
             if (skip_depth > 0) {
                 --skip_depth;
             } else if (!level->parent) {
@@ -184,8 +179,8 @@ void CopyLowered(const char16_t* path, char16_t* out, size_t capacity)
 bool StripTempExtension(char16_t* path)
 {
     std::u16string_view text(path);
-    size_t at = text.find(kTempExtension);
-    if (at == std::u16string_view::npos || at + kTempExtension.size() != text.size())
+    size_t at = text.find(Helper::kTempFileSuffixU16);
+    if (at == std::u16string_view::npos || at + Helper::kTempFileSuffixU16.size() != text.size())
         return false;
     path[at] = u'\0';
     return true;

@@ -13,7 +13,8 @@ namespace Net {
 constexpr int kReceiveBufferSize = 8192;
 constexpr size_t kErrorTextSize = 256;
 
-// Starts Windows Sockets 2.0 for the process while it lives.
+// Starts Windows Sockets 2.0 for the process while it lives: a program
+// holds one from its start to its end.
 class CSocketsStartup {
 public:
     CSocketsStartup();
@@ -23,9 +24,6 @@ public:
     bool Started() const { return started_; }
 
 private:
-    bool ConnectUnlessWoken(const sockaddr_in& address, SOCKET wake);
-    int ReceiveFrom(char (&buffer)[kReceiveBufferSize], bool readable);
-
     bool started_ = false;
 };
 

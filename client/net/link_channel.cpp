@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "client/shell/app_state.h"
+#include "client/net/app_host.h"
 
 namespace Net {
 
@@ -19,28 +19,20 @@ constexpr int kWatchSteps = 10;
 
 std::atomic<bool> g_watcher_running{false};
 
-bool LeavesStateAlone(Helper::AppState state)
-{
-    using Helper::AppState;
-    return state == AppState::Starting || state == AppState::NotBound || state == AppState::Offline ||
-           state == AppState::FolderMissing || state == AppState::AccountFrozen;
-}
-
-// Waits up to ten seconds while the main link is down, then moves a
-// signed-on application to Offline, from where the controller's retry signs
-// on again over the new connection.
+// Waits up to ten seconds while the main link is down, then asks the
+// application to go Offline, from where the controller's retry signs on
+// again over the new connection.
 unsigned __stdcall WatchLink(void* channel_pointer)
 {
     const auto* channel = static_cast<const CLinkChannel*>(channel_pointer);
     for (int step = 0; step < kWatchSteps && channel->State() == LinkDown; ++step)
         Sleep(kWatchStep);
-    Helper::AppState previous = Helper::GetAppState();
-    bool moved = false;
-    while (!LeavesStateAlone(previous) && !moved)
-        moved = Helper::App().state.compare_exchange_weak(previous, Helper::AppState::Offline);
+    Helper::IAppHost* host = Helper::AppHost();
+    Helper::AppState previous = Helper::AppState::Starting;
+    const bool moved = host != nullptr && host->TrySetOffline(&previous);
     g_watcher_running.store(false);
     if (moved)
-        Helper::NotifyStateRefresh(previous);
+        host->RefreshForState(previous);
     return 0;
 }
 
@@ -66,59 +58,53 @@ bool NetworkAlive()
 
 bool CWakeSignal::Open()
 {
-    Close();
-    socket_ = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    if (socket_ == INVALID_SOCKET)
+    socket_.Reset(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    if (!socket_)
         return false;
     sockaddr_in self{};
     self.sin_family = AF_INET;
     self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     int length = sizeof self;
     u_long non_blocking = 1;
-    if (bind(socket_, reinterpret_cast<const sockaddr*>(&self), sizeof self) != 0 ||
-        getsockname(socket_, reinterpret_cast<sockaddr*>(&self), &length) != 0 ||
-        connect(socket_, reinterpret_cast<const sockaddr*>(&self), sizeof self) != 0 ||
-        ioctlsocket(socket_, FIONBIO, &non_blocking) != 0) {
+    if (bind(socket_.Get(), reinterpret_cast<const sockaddr*>(&self), sizeof self) != 0 ||
+        getsockname(socket_.Get(), reinterpret_cast<sockaddr*>(&self), &length) != 0 ||
+        connect(socket_.Get(), reinterpret_cast<const sockaddr*>(&self), sizeof self) != 0 ||
+        ioctlsocket(socket_.Get(), FIONBIO, &non_blocking) != 0) {
         Close();
         return false;
     }
     return true;
 }
 
-void CWakeSignal::Close()
-{
-    if (socket_ != INVALID_SOCKET)
-        closesocket(socket_);
-    socket_ = INVALID_SOCKET;
-}
+void CWakeSignal::Close() { socket_.Reset(); }
 
 void CWakeSignal::Signal()
 {
     const char one = 1;
-    if (socket_ != INVALID_SOCKET)
-        send(socket_, &one, 1, 0);
+    if (socket_)
+        send(socket_.Get(), &one, 1, 0);
 }
 
 // One datagram per wake; a left-over one only causes one more pass.
 void CWakeSignal::Drain()
 {
     char sink[64];
-    if (socket_ != INVALID_SOCKET)
-        recv(socket_, sink, sizeof sink, 0);
+    if (socket_)
+        recv(socket_.Get(), sink, sizeof sink, 0);
 }
 
 void CWakeSignal::DrainAll()
 {
     char sink[64];
-    while (socket_ != INVALID_SOCKET && recv(socket_, sink, sizeof sink, 0) > 0) {
+    while (socket_ && recv(socket_.Get(), sink, sizeof sink, 0) > 0) {
     }
 }
 
 CLinkChannel::CLinkChannel()
-    : data_ready_(MakeEvent(true)),
-      state_changed_(MakeEvent(false)),
-      link_down_(MakeEvent(false)),
-      stop_signal_(MakeEvent(true))
+    : data_ready_(Helper::MakeEvent(true)),
+      state_changed_(Helper::MakeEvent(false)),
+      link_down_(Helper::MakeEvent(false)),
+      stop_signal_(Helper::MakeEvent(true))
 {
 }
 

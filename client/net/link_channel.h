@@ -14,7 +14,7 @@
 
 #include "client/net/common_socket.h"
 #include "client/net/packet_codec.h"
-#include "client/net/win_handle.h"
+#include "common/win_handle.h"
 
 namespace Net {
 
@@ -38,7 +38,6 @@ struct LinkItem {
 class CWakeSignal {
 public:
     CWakeSignal() = default;
-    ~CWakeSignal() { Close(); }
     CWakeSignal(const CWakeSignal&) = delete;
     CWakeSignal& operator=(const CWakeSignal&) = delete;
 
@@ -47,10 +46,10 @@ public:
     void Signal();
     void Drain();
     void DrainAll();
-    SOCKET Handle() const { return socket_; }
+    SOCKET Handle() const { return socket_.Get(); }
 
 private:
-    SOCKET socket_ = INVALID_SOCKET;
+    Helper::CSocketHandle socket_;
 };
 
 class CLinkChannel {
@@ -78,7 +77,6 @@ public:
     uint64_t CurrentTag() const { return tag_.load(); }
     // Set while received chunks wait to be taken.
     HANDLE DataReadyEvent() const { return data_ready_.Get(); }
-    HANDLE StateChangedEvent() const { return state_changed_.Get(); }
     HANDLE LinkDownEvent() const { return link_down_.Get(); }
 
 private:
@@ -107,13 +105,13 @@ private:
     std::atomic<bool> idle_{false};  // the network thread waits on the socket
 
     std::atomic<long> state_{LinkDown};
-    CHandle data_ready_;
-    CHandle state_changed_;
-    CHandle link_down_;
-    CHandle stop_signal_;
+    Helper::CHandle data_ready_;
+    Helper::CHandle state_changed_;
+    Helper::CHandle link_down_;
+    Helper::CHandle stop_signal_;
     std::atomic<bool> stopped_{true};
     std::atomic<bool> watch_{false};
-    CHandle thread_;
+    Helper::CHandle thread_;
     std::atomic<DWORD> generation_{0};
     std::atomic<uint64_t> tag_{0};
     uint64_t connections_ = 0;

@@ -32,7 +32,10 @@ std::vector<uint16_t> SyncPorts()
 
 }  // namespace
 
-CRequestManager::CRequestManager() : stop_event_(MakeEvent(true, true)), session_wake_(MakeEvent(false)) {}
+CRequestManager::CRequestManager()
+    : stop_event_(Helper::MakeEvent(true, true)), session_wake_(Helper::MakeEvent(false))
+{
+}
 
 void CRequestManager::SetStopEvent()
 {
@@ -188,11 +191,11 @@ int CRequestManager::Await(const std::shared_ptr<PendingRequest>& record, Bytes*
     return GiveUpAfterTimeout();
 }
 
-CHandle CRequestManager::TakeEventLocked()
+Helper::CHandle CRequestManager::TakeEventLocked()
 {
     if (spare_events_.empty())
-        return MakeEvent(false);
-    CHandle event = std::move(spare_events_.back());
+        return Helper::MakeEvent(false);
+    Helper::CHandle event = std::move(spare_events_.back());
     spare_events_.pop_back();
     return event;
 }

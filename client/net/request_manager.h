@@ -17,7 +17,7 @@
 
 #include "client/net/link_channel.h"
 #include "client/net/packet_codec.h"
-#include "client/net/win_handle.h"
+#include "common/win_handle.h"
 
 namespace Net {
 
@@ -30,7 +30,7 @@ struct PendingRequest {
     uint16_t result = 0;
     Bytes payload;
     uint64_t tag = 0;
-    CHandle event;  // auto-reset; taken from and given back to the manager's spares
+    Helper::CHandle event;  // auto-reset; taken from and given back to the manager's spares
     bool answered = false;
     bool abandoned = false;
 };
@@ -81,7 +81,7 @@ private:
     static unsigned __stdcall SessionMain(void* self);
     void RunSession(DWORD id);
     int Refusal(const Bytes* packet) const;
-    CHandle TakeEventLocked();
+    Helper::CHandle TakeEventLocked();
     void Dispatch(Reply reply, uint64_t tag);
     void DropAbandoned();
     int GiveUpAfterTimeout();
@@ -89,13 +89,13 @@ private:
 
     std::mutex control_;
     CLinkChannel channel_;
-    CHandle session_thread_;
+    Helper::CHandle session_thread_;
     std::atomic<DWORD> session_id_{0};
     std::mutex pending_lock_;
     std::list<std::shared_ptr<PendingRequest>> pending_;
-    std::vector<CHandle> spare_events_;
-    CHandle stop_event_;
-    CHandle session_wake_;  // auto-reset: ends the session thread's idle wait at a stop
+    std::vector<Helper::CHandle> spare_events_;
+    Helper::CHandle stop_event_;
+    Helper::CHandle session_wake_;  // auto-reset: ends the session thread's idle wait at a stop
     std::atomic<bool> stopping_{true};
     std::atomic<DWORD> last_receipt_{0};
     std::atomic<int> timeout_count_{0};

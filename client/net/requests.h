@@ -14,7 +14,7 @@
 #include "client/net/command_lock.h"
 #include "client/net/packet_codec.h"
 #include "client/net/request_manager.h"
-#include "client/state/sync_entry.h"
+#include "common/sync_entry.h"
 
 namespace Net {
 

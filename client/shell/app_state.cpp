@@ -6,49 +6,37 @@ namespace Helper {
 
 namespace {
 
-std::atomic<StateRefreshHandler> g_refresh_handler{nullptr};
-
-bool MaySyncedFollow(AppState from)
+constexpr uint32_t Bit(AppState state)
 {
-    switch (from) {
-    case AppState::NotBound:
-    case AppState::Syncing:
-    case AppState::Offline:
-    case AppState::SigningOn:
-    case AppState::CredentialsRejected:
-    case AppState::FolderMissing:
-    case AppState::AccountInfoFailed:
-        return true;
-    default:
-        return false;
-    }
+    const auto value = static_cast<uint32_t>(state);
+    return value < 32 ? 1u << value : 0;
 }
 
+// The states each move may start from. None holds Starting or
+// AccountFrozen, which no move leaves, nor the move's own target.
+constexpr uint32_t kSyncedFrom = Bit(AppState::NotBound) | Bit(AppState::Syncing) | Bit(AppState::Offline) |
+                                 Bit(AppState::SigningOn) | Bit(AppState::CredentialsRejected) |
+                                 Bit(AppState::FolderMissing) | Bit(AppState::AccountInfoFailed);
 // Not from SigningOn: a sign-on that began after the engine looked must not
 // be overtaken by the engine.
-bool MaySyncingFollow(AppState from)
-{
-    switch (from) {
-    case AppState::NotBound:
-    case AppState::Synced:
-    case AppState::Offline:
-    case AppState::CredentialsRejected:
-    case AppState::FolderMissing:
-    case AppState::AccountInfoFailed:
-        return true;
-    default:
-        return false;
-    }
-}
+constexpr uint32_t kSyncingFrom = Bit(AppState::NotBound) | Bit(AppState::Synced) | Bit(AppState::Offline) |
+                                  Bit(AppState::CredentialsRejected) | Bit(AppState::FolderMissing) |
+                                  Bit(AppState::AccountInfoFailed);
+// The signed-on states; Offline is there already.
+constexpr uint32_t kOfflineFrom = Bit(AppState::Synced) | Bit(AppState::Syncing) | Bit(AppState::SigningOn) |
+                                  Bit(AppState::CredentialsRejected) | Bit(AppState::AccountInfoFailed);
 
-bool MayFollow(AppState from, AppState target)
+// Another thread may change the state between the check and the store;
+// the exchange fails then and the check is made again on what it found.
+bool MoveFrom(uint32_t sources, AppState target, AppState* previous)
 {
-    if (from == target || from == AppState::Starting || from == AppState::AccountFrozen)
-        return false;
-    if (target == AppState::Synced)
-        return MaySyncedFollow(from);
-    if (target == AppState::Syncing)
-        return MaySyncingFollow(from);
+    AppState current = App().state.load();
+    while ((sources & Bit(current)) != 0) {
+        if (App().state.compare_exchange_weak(current, target)) {
+            *previous = current;
+            return true;
+        }
+    }
     return false;
 }
 
@@ -62,31 +50,20 @@ AppContext& App()
 
 bool TrySetState(AppState target)
 {
-    AppState current = App().state.load();
-    // Another thread may change the state between the check and the store;
-    // the exchange fails then and the check is made again on what it found.
-    while (MayFollow(current, target)) {
-        if (App().state.compare_exchange_weak(current, target))
-            return true;
-    }
-    return false;
+    const uint32_t sources = target == AppState::Synced ? kSyncedFrom : target == AppState::Syncing ? kSyncingFrom : 0;
+    AppState previous = AppState::Starting;
+    return MoveFrom(sources, target, &previous);
+}
+
+bool TrySetOffline(AppState* previous)
+{
+    return MoveFrom(kOfflineFrom, AppState::Offline, previous);
 }
 
 Quota GetQuota()
 {
     const Net::AccountSpace space = Net::CurrentAccountSpace();
     return Quota{space.total, space.free};
-}
-
-void SetStateRefreshHandler(StateRefreshHandler handler)
-{
-    g_refresh_handler.store(handler);
-}
-
-void NotifyStateRefresh(AppState previous)
-{
-    if (const StateRefreshHandler handler = g_refresh_handler.load())
-        handler(previous);
 }
 
 }  // namespace Helper

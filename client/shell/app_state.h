@@ -1,4 +1,7 @@
-// The application state and the process-wide context record of the client.
+// The application state and the process-wide context record of the client,
+// with the rules of the state's moves. The layers below see only the
+// IAppHost interface (client/net/app_host.h); a program implements it by
+// deriving from CAppStateHost and adding its reaction to a change.
 #pragma once
 
 #include <windows.h>
@@ -6,20 +9,10 @@
 #include <atomic>
 #include <cstdint>
 
-namespace Helper {
+#include "client/net/app_host.h"
+#include "common/registry_layout.h"
 
-enum class AppState : int32_t {
-    Starting = 0,
-    NotBound = 1,
-    Synced = 2,
-    Syncing = 3,
-    Offline = 4,
-    SigningOn = 5,
-    CredentialsRejected = 6,
-    FolderMissing = 7,
-    AccountInfoFailed = 8,
-    AccountFrozen = 9,
-};
+namespace Helper {
 
 enum class WizardMode : int32_t {
     FullSetup = 1,
@@ -28,9 +21,9 @@ enum class WizardMode : int32_t {
     RetryAccountInfo = 4,
 };
 
-constexpr size_t kUserNameCapacity = 32;
-constexpr size_t kCredentialCapacity = 64;
-constexpr size_t kFolderCapacity = 260;
+constexpr size_t kUserNameCapacity = kRegUserCapacity;
+constexpr size_t kCredentialCapacity = kRegSessionIdCapacity;
+constexpr size_t kFolderCapacity = kRegFolderCapacity;
 
 struct AppTimers {
     UINT_PTR progress = 0;
@@ -59,14 +52,19 @@ struct AppContext {
 AppContext& App();
 
 inline AppState GetAppState() { return App().state.load(); }
-// A plain store; the caller then reports the state it replaced with
-// NotifyStateRefresh.
+// A plain store; the caller then reports the state it replaced to the
+// program's RefreshForState.
 inline void SetAppState(AppState state) { App().state.store(state); }
 
 // The sync engine's guarded move between Synced and Syncing: false when the
 // state already equals the target, is Starting or AccountFrozen, or may not
 // lead to the target.
 bool TrySetState(AppState target);
+// A failed automatic sign-on, or a main link the connection layer gave up
+// on: Synced, Syncing, SigningOn, CredentialsRejected and AccountInfoFailed
+// become Offline. False when the state stays; else *previous is the state
+// replaced.
+bool TrySetOffline(AppState* previous);
 
 struct Quota {
     uint64_t total = 0;
@@ -76,11 +74,14 @@ struct Quota {
 // them; both 0 before the first one.
 Quota GetQuota();
 
-// The application controller's reaction to a state change, called by every
-// thread that changed the state, with the state it replaced. Set once by
-// the controller at start-up; until then changes go unreported.
-using StateRefreshHandler = void (*)(AppState previous);
-void SetStateRefreshHandler(StateRefreshHandler handler);
-void NotifyStateRefresh(AppState previous);
+// IAppHost over AppContext and the rules above. The program adds its
+// reaction to a change (the tray's refresh; nothing for the console).
+class CAppStateHost : public IAppHost {
+public:
+    AppState GetState() const override { return GetAppState(); }
+    bool TrySetState(AppState target) override { return Helper::TrySetState(target); }
+    bool TrySetOffline(AppState* previous) override { return Helper::TrySetOffline(previous); }
+    bool IsAborting() const override { return App().abort_flag.load() != 0; }
+};
 
 }  // namespace Helper

@@ -5,42 +5,12 @@
 #include <cwchar>
 
 #include "common/bounded_string.h"
-#include "common/registry_layout.h"
+#include "common/registry_access.h"
+#include "common/win_handle.h"
 
 namespace Helper {
 
 namespace {
-
-class RegKey {
-public:
-    RegKey() = default;
-    ~RegKey()
-    {
-        if (key_ != nullptr)
-            RegCloseKey(key_);
-    }
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-
-    bool OpenRead(HKEY root, const wchar_t* subkey)
-    {
-        return RegOpenKeyExW(root, subkey, 0, KEY_READ, &key_) == ERROR_SUCCESS;
-    }
-    LONG OpenWrite(HKEY root, const wchar_t* subkey)
-    {
-        return RegCreateKeyExW(root, subkey, 0, nullptr, 0, KEY_WRITE, nullptr, &key_, nullptr);
-    }
-    HKEY get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
-
-// "%s\Users\%s" in a buffer of 64 units.
-void AccountKeyPath(const wchar_t* user, wchar_t (&path)[kRegAccountKeyCapacity])
-{
-    FormatBounded(path, kRegAccountKeyCapacity, kRegAccountKeyFormat, kRegRoot, user);
-}
 
 bool ExecutablePath(wchar_t (&path)[MAX_PATH])
 {
@@ -51,72 +21,6 @@ bool ExecutablePath(wchar_t (&path)[MAX_PATH])
 }
 
 }  // namespace
-
-bool ReadRegString(HKEY root, const wchar_t* subkey, const wchar_t* value_name, wchar_t* buffer,
-                   DWORD capacity, DWORD accepted_type)
-{
-    if (buffer == nullptr || capacity < 1)
-        return false;
-    RegKey key;
-    if (!key.OpenRead(root, subkey))
-        return false;
-    // Read into a scratch buffer first: a failed or refused read must leave
-    // the caller's buffer untouched.
-    wchar_t scratch[1024];
-    if (capacity >= sizeof(scratch) / sizeof(scratch[0]))
-        return false;
-    // Strings are written without their terminator, but the registry adds
-    // one when the unit after the data is zero, so a value that fills the
-    // buffer exactly, terminator included, is ours too.
-    DWORD type = 0;
-    DWORD bytes = capacity * sizeof(wchar_t);
-    if (RegQueryValueExW(key.get(), value_name, nullptr, &type, reinterpret_cast<BYTE*>(scratch),
-                         &bytes) != ERROR_SUCCESS ||
-        type != accepted_type)
-        return false;
-    DWORD units = bytes / sizeof(wchar_t);
-    if (units == capacity && scratch[capacity - 1] != L'\0')
-        return false;
-    scratch[units < capacity - 1 ? units : capacity - 1] = L'\0';
-    wmemcpy(buffer, scratch, capacity);
-    return true;
-}
-
-DWORD ReadRegDword(HKEY root, const wchar_t* subkey, const wchar_t* value_name)
-{
-    RegKey key;
-    if (!key.OpenRead(root, subkey))
-        return 0;
-    DWORD type = 0;
-    DWORD value = 0;
-    DWORD bytes = sizeof(value);
-    if (RegQueryValueExW(key.get(), value_name, nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                         &bytes) != ERROR_SUCCESS ||
-        type != REG_DWORD || bytes != sizeof(value))
-        return 0;
-    return value;
-}
-
-LONG WriteRegString(HKEY root, const wchar_t* subkey, const wchar_t* value_name, const wchar_t* text,
-                    DWORD type)
-{
-    RegKey key;
-    LONG status = key.OpenWrite(root, subkey);
-    if (status != ERROR_SUCCESS)
-        return status;
-    DWORD bytes = static_cast<DWORD>(wcslen(text) * sizeof(wchar_t));
-    return RegSetValueExW(key.get(), value_name, 0, type, reinterpret_cast<const BYTE*>(text), bytes);
-}
-
-LONG WriteRegDword(HKEY root, const wchar_t* subkey, const wchar_t* value_name, DWORD value)
-{
-    RegKey key;
-    LONG status = key.OpenWrite(root, subkey);
-    if (status != ERROR_SUCCESS)
-        return status;
-    return RegSetValueExW(key.get(), value_name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                          sizeof(value));
-}
 
 bool CheckFirstRun()
 {
@@ -133,7 +37,8 @@ LONG WriteAutoUpdate(DWORD value)
     return WriteRegDword(HKEY_CURRENT_USER, kRegRoot, kRegIsAutoUpdate, value);
 }
 
-void LoadAccount(wchar_t (&user)[32], wchar_t (&credential)[64], wchar_t (&folder)[260])
+void LoadAccount(wchar_t (&user)[kRegUserCapacity], wchar_t (&credential)[kRegSessionIdCapacity],
+                 wchar_t (&folder)[kRegFolderCapacity])
 {
     ReadRegString(HKEY_CURRENT_USER, kRegRoot, kRegUser, user, kRegUserCapacity);
     wchar_t path[kRegAccountKeyCapacity];
@@ -149,53 +54,6 @@ void SaveAccount(const wchar_t* user, const wchar_t* credential, const wchar_t* 
     AccountKeyPath(user, path);
     WriteRegString(HKEY_CURRENT_USER, path, kRegSessionId, credential);
     WriteRegString(HKEY_CURRENT_USER, path, kRegFolder, folder);
-}
-
-bool ReadAccountFolder(const wchar_t* user, wchar_t (&folder)[260])
-{
-    wchar_t path[kRegAccountKeyCapacity];
-    AccountKeyPath(user, path);
-    return ReadRegString(HKEY_CURRENT_USER, path, kRegFolder, folder, kRegFolderCapacity);
-}
-
-bool ReadStateDigest(const wchar_t* user, char (&digest)[33])
-{
-    wchar_t path[kRegAccountKeyCapacity];
-    AccountKeyPath(user, path);
-    wchar_t value[kRegStateDigestCapacity] = {};
-    if (!ReadRegString(HKEY_CURRENT_USER, path, kRegStateDigest, value, kRegStateDigestCapacity))
-        return false;
-    if (value[0] == L'\0' || value[31] == L'\0' || value[32] != L'\0')
-        return false;
-    for (int i = 0; i < 32; ++i)
-        digest[i] = static_cast<char>(value[i]);
-    digest[32] = '\0';
-    return true;
-}
-
-LONG WriteStateDigest(const wchar_t* user, const char* digest32)
-{
-    wchar_t wide[33];
-    for (int i = 0; i < 32; ++i)
-        wide[i] = static_cast<unsigned char>(digest32[i]);
-    wide[32] = L'\0';
-    wchar_t path[kRegAccountKeyCapacity];
-    AccountKeyPath(user, path);
-    return WriteRegString(HKEY_CURRENT_USER, path, kRegStateDigest, wide);
-}
-
-DWORD ReadAccountDword(const wchar_t* value_name, const wchar_t* user)
-{
-    wchar_t path[kRegAccountKeyCapacity];
-    AccountKeyPath(user, path);
-    return ReadRegDword(HKEY_CURRENT_USER, path, value_name);
-}
-
-LONG WriteAccountDword(const wchar_t* value_name, const wchar_t* user, DWORD value)
-{
-    wchar_t path[kRegAccountKeyCapacity];
-    AccountKeyPath(user, path);
-    return WriteRegDword(HKEY_CURRENT_USER, path, value_name, value);
 }
 
 bool IsAutorunEnabled()
@@ -216,9 +74,10 @@ void SetAutorun(bool enable)
             WriteRegString(HKEY_CURRENT_USER, kRegRunKey, kRegRunValue, self);
         return;
     }
-    RegKey key;
-    if (key.OpenWrite(HKEY_CURRENT_USER, kRegRunKey) == ERROR_SUCCESS)
-        RegDeleteValueW(key.get(), kRegRunValue);
+    CRegKey key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kRegRunKey, 0, nullptr, 0, KEY_WRITE, nullptr, key.Receive(), nullptr) ==
+        ERROR_SUCCESS)
+        RegDeleteValueW(key.Get(), kRegRunValue);
 }
 
 void RegisterTempFileType()

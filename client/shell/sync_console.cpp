@@ -12,22 +12,25 @@
 #include <cwchar>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "client/net/common_socket.h"
 #include "client/net/request_manager.h"
 #include "client/net/requests.h"
 #include "client/net/session.h"
 #include "client/shell/app_state.h"
-#include "client/state/dir_syncer.h"
 #include "client/state/dir_watcher.h"
 #include "client/state/state_file.h"
+#include "client/sync/dir_syncer.h"
 #include "client/sync/sync_engine.h"
 #include "common/bounded_string.h"
 #include "common/file_sync_state.h"
 #include "common/md5.h"
 #include "common/time_share.h"
 #include "common/utf.h"
+#include "common/win_handle.h"
 
 namespace {
 
@@ -40,11 +43,17 @@ enum ExitCode {
     ExitUnfinished = 5,
 };
 
-HANDLE g_interrupt = nullptr;
+// The console has no tray to refresh: a state change needs no reaction.
+class CConsoleHost : public Helper::CAppStateHost {
+public:
+    void RefreshForState(Helper::AppState) override {}
+};
+
+Helper::CHandle g_interrupt;
 
 BOOL WINAPI OnConsoleControl(DWORD)
 {
-    SetEvent(g_interrupt);
+    SetEvent(g_interrupt.Get());
     return TRUE;
 }
 
@@ -187,7 +196,7 @@ bool WaitUntilQuiet(Sync::CSyncEngine& engine, DWORD deadline)
     for (;;) {
         while (engine.QueueLength() > 0) {
             if (static_cast<LONG>(deadline - GetTickCount()) <= 0 ||
-                WaitForSingleObject(g_interrupt, 100) == WAIT_OBJECT_0)
+                WaitForSingleObject(g_interrupt.Get(), 100) == WAIT_OBJECT_0)
                 return false;
         }
         if (!engine.IsRunning())
@@ -227,6 +236,43 @@ int Summarize(Sync::CSyncEngine& engine, const std::map<int32_t, int>& done, dou
     return ExitOk;
 }
 
+// The folder is created when its parent exists; anything else that is not
+// a folder there is refused.
+bool PrepareFolder(const wchar_t* folder)
+{
+    CreateDirectoryW(folder, nullptr);
+    const DWORD attributes = GetFileAttributesW(folder);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Syncs the folder through the watcher and the engine until it is quiet
+// (--once) or until interrupted; false when it stopped before agreement.
+bool SyncFolder(const SyncOptions& options, Sync::CSyncEngine& engine)
+{
+    Sync::CDirWatcher watcher;
+    watcher.Start();
+    auto* syncer = new Sync::CDirSyncer(options.user, options.folder);
+    if (!watcher.Watch(syncer, options.folder))
+        delete syncer;
+    engine.WaitUntilStarted(30000);
+    Print(L"syncing %s", options.folder);
+
+    bool quiet = true;
+    if (options.once)
+        quiet = WaitUntilQuiet(engine, GetTickCount() + options.timeout_ms);
+    else
+        WaitForSingleObject(g_interrupt.Get(), INFINITE);
+
+    if (!quiet) {
+        engine.VisitQueue([](const Sync::ISyncAction& action) {
+            Print(L"pending  %-8s %s", KindName(action.kind), action.local_path);
+        });
+    }
+    watcher.Stop();
+    engine.Stop(5000);
+    return quiet;
+}
+
 int RunSync(const SyncOptions& options)
 {
     const DWORD started = GetTickCount();
@@ -236,47 +282,24 @@ int RunSync(const SyncOptions& options)
     int status = SignOn(options);
     if (status != ExitOk)
         return status;
-    CreateDirectoryW(options.folder, nullptr);
-    if (!(GetFileAttributesW(options.folder) & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (!PrepareFolder(options.folder)) {
         Print(L"the sync folder %s cannot be used", options.folder);
         return ExitFolder;
     }
 
     Sync::CSyncEngine& engine = Sync::CSyncEngine::Instance();
     std::map<int32_t, int> done;
-    CRITICAL_SECTION done_lock;
-    InitializeCriticalSection(&done_lock);
+    std::mutex done_lock;
     engine.SetFinishedObserver([&](const Sync::ISyncAction& action) {
-        EnterCriticalSection(&done_lock);
-        done[action.kind]++;
-        LeaveCriticalSection(&done_lock);
+        {
+            std::lock_guard<std::mutex> hold(done_lock);
+            done[action.kind]++;
+        }
         Print(L"%-8s %s", KindName(action.kind), action.local_path);
     });
-
-    Sync::CDirWatcher watcher;
-    watcher.start();
-    auto* syncer = new Sync::CDirSyncer();
-    if (!watcher.watch(syncer, options.folder))
-        delete syncer;
-    engine.WaitUntilStarted(30000);
-    Print(L"syncing %s", options.folder);
-
-    bool quiet = true;
-    if (options.once)
-        quiet = WaitUntilQuiet(engine, GetTickCount() + options.timeout_ms);
-    else
-        WaitForSingleObject(g_interrupt, INFINITE);
-
-    if (!quiet) {
-        engine.VisitQueue([](const Sync::ISyncAction& action) {
-            Print(L"pending  %-8s %s", KindName(action.kind), action.local_path);
-        });
-    }
-    watcher.stop();
-    engine.Stop(5000);
+    const bool quiet = SyncFolder(options, engine);
     status = Summarize(engine, done, (GetTickCount() - started) / 1000.0);
     engine.SetFinishedObserver(nullptr);
-    DeleteCriticalSection(&done_lock);
     Net::SignOff();
     Net::StopConnections();
     if (!quiet) {
@@ -296,11 +319,14 @@ void Usage()
 
 int wmain(int argc, wchar_t** argv)
 {
-    g_interrupt = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    g_interrupt = Helper::MakeEvent(true);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-    WSADATA wsa;
-    WSAStartup(MAKEWORD(2, 0), &wsa);
+    Net::CSocketsStartup sockets;
     Helper::BindMd5();
+    // Static, so that it outlives the engine's and the connection layer's
+    // threads, which may still report while the process ends.
+    static CConsoleHost host;
+    Helper::SetAppHost(&host);
 
     int status = ExitUsage;
     if (argc == 3 && wcscmp(argv[1], L"state") == 0) {
@@ -314,6 +340,5 @@ int wmain(int argc, wchar_t** argv)
     } else {
         Usage();
     }
-    WSACleanup();
     return status;
 }

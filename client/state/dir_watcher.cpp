@@ -15,17 +15,6 @@ constexpr DWORD kNotifyFilter =
     FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE;
 constexpr DWORD kStopWaitMs = 250;
 
-class Lock {
-public:
-    explicit Lock(CRITICAL_SECTION* cs) : cs_(cs) { EnterCriticalSection(cs_); }
-    ~Lock() { LeaveCriticalSection(cs_); }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-
-private:
-    CRITICAL_SECTION* cs_;
-};
-
 const FILE_NOTIFY_INFORMATION* Record(const BYTE* buffer, DWORD offset)
 {
     return reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(buffer + offset);
@@ -46,52 +35,111 @@ bool SameName(const FILE_NOTIFY_INFORMATION* a, const FILE_NOTIFY_INFORMATION* b
            std::memcmp(a->FileName, b->FileName, a->FileNameLength) == 0;
 }
 
-}  // namespace
-
-CDirWatcher::CDirWatcher() { InitializeCriticalSection(&lock_); }
-
-CDirWatcher::~CDirWatcher()
+// The record after the one at offset, when the batch holds it whole.
+const FILE_NOTIFY_INFORMATION* Following(const BYTE* buffer, DWORD bytes, DWORD offset)
 {
-    stop();
-    DeleteCriticalSection(&lock_);
+    const DWORD next = Record(buffer, offset)->NextEntryOffset;
+    if (next == 0 || offset + next >= CDirWatcher::kBufferSize || !Fits(buffer, offset + next, bytes))
+        return nullptr;
+    return Record(buffer, offset + next);
 }
 
-bool CDirWatcher::start()
+void Report(IPathChangeListener* listener, int kind, const FILE_NOTIFY_INFORMATION* record,
+            const FILE_NOTIFY_INFORMATION* new_name = nullptr)
 {
-    if (port_ != nullptr)
+    listener->OnPathChanged(kind, record->FileName, record->FileNameLength,
+                            new_name != nullptr ? new_name->FileName : nullptr,
+                            new_name != nullptr ? new_name->FileNameLength : 0);
+}
+
+// A burst of writes to one file is reported once per batch: the records
+// that repeat the modification are passed over.
+void SkipRepeatedWrites(const BYTE* buffer, DWORD bytes, DWORD* offset)
+{
+    const FILE_NOTIFY_INFORMATION* record = Record(buffer, *offset);
+    while (const FILE_NOTIFY_INFORMATION* following = Following(buffer, bytes, *offset)) {
+        if (following->Action != FILE_ACTION_MODIFIED || !SameName(record, following))
+            break;
+        *offset += record->NextEntryOffset;
+        record = following;
+    }
+}
+
+void DeliverRename(const BYTE* buffer, DWORD bytes, DWORD* offset, IPathChangeListener* listener)
+{
+    const FILE_NOTIFY_INFORMATION* record = Record(buffer, *offset);
+    const FILE_NOTIFY_INFORMATION* following = Following(buffer, bytes, *offset);
+    if (following != nullptr && following->Action == FILE_ACTION_RENAMED_NEW_NAME) {
+        Report(listener, PathRenamed, record, following);
+        *offset += record->NextEntryOffset;
+        return;
+    }
+    // The new name is not in this batch (the system may deliver the two
+    // halves of a rename apart): the old name is gone, and the new one is
+    // reported as added when it comes.
+    Report(listener, PathRemoved, record);
+}
+
+// Reports the record at *offset, which then names the last record used.
+// False for an action this watcher does not know: the batch ends there.
+bool DeliverOne(const BYTE* buffer, DWORD bytes, DWORD* offset, IPathChangeListener* listener)
+{
+    const FILE_NOTIFY_INFORMATION* record = Record(buffer, *offset);
+    switch (record->Action) {
+    case FILE_ACTION_ADDED:
+    case FILE_ACTION_RENAMED_NEW_NAME:
+        Report(listener, PathAdded, record);
         return true;
-    port_ = CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 0);
-    if (port_ == nullptr)
+    case FILE_ACTION_REMOVED:
+        Report(listener, PathRemoved, record);
+        return true;
+    case FILE_ACTION_MODIFIED:
+        Report(listener, PathModified, record);
+        SkipRepeatedWrites(buffer, bytes, offset);
+        return true;
+    case FILE_ACTION_RENAMED_OLD_NAME:
+        DeliverRename(buffer, bytes, offset, listener);
+        return true;
+    default:
         return false;
-    thread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ThreadMain, this, 0, nullptr));
-    if (thread_ == nullptr) {
-        CloseHandle(port_);
-        port_ = nullptr;
+    }
+}
+
+}  // namespace
+
+CDirWatcher::~CDirWatcher() { Stop(); }
+
+bool CDirWatcher::Start()
+{
+    if (port_)
+        return true;
+    port_.Reset(CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 0));
+    if (!port_)
+        return false;
+    thread_.Reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ThreadMain, this, 0, nullptr)));
+    if (!thread_) {
+        port_.Reset();
         return false;
     }
     return true;
 }
 
-bool CDirWatcher::watch(IPathChangeListener* listener, const wchar_t* folder)
+bool CDirWatcher::Watch(IPathChangeListener* listener, const wchar_t* folder)
 {
-    Lock lock(&lock_);
-    if (port_ == nullptr || listener == nullptr || folder == nullptr)
+    Helper::CLockGuard lock(lock_);
+    if (!port_ || listener == nullptr || folder == nullptr)
         return false;
-    owned_listener_ = listener;
+    owned_listener_.reset(listener);
     active_listener_ = listener;
-    folder_ = CreateFileW(folder, GENERIC_READ | FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED,
-                          nullptr);
-    if (folder_ == INVALID_HANDLE_VALUE) {
-        ResetWatch();
-        return false;
-    }
+    folder_.Reset(CreateFileW(folder, GENERIC_READ | FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr));
     Helper::CopyBounded(folder_path_, folder);
     // Each watch completes under a key of its own, so that a read cancelled
     // by an earlier unwatch is never taken for one of this watch.
     ++generation_;
-    if (CreateIoCompletionPort(folder_, port_, generation_, 0) == nullptr || !IssueRead()) {
-        CloseHandle(folder_);
+    if (!folder_ || CreateIoCompletionPort(folder_.Get(), port_.Get(), generation_, 0) == nullptr || !IssueRead()) {
+        // The caller keeps the listener it could not hand over.
+        owned_listener_.release();
         ResetWatch();
         return false;
     }
@@ -101,44 +149,40 @@ bool CDirWatcher::watch(IPathChangeListener* listener, const wchar_t* folder)
 bool CDirWatcher::IssueRead()
 {
     std::memset(&overlapped_, 0, sizeof(overlapped_));
-    return ReadDirectoryChangesW(folder_, buffer_, kBufferSize, TRUE, kNotifyFilter, nullptr, &overlapped_,
+    return ReadDirectoryChangesW(folder_.Get(), buffer_, kBufferSize, TRUE, kNotifyFilter, nullptr, &overlapped_,
                                  nullptr) != FALSE;
 }
 
 void CDirWatcher::ResetWatch()
 {
-    owned_listener_ = nullptr;
     active_listener_ = nullptr;
-    folder_ = INVALID_HANDLE_VALUE;
+    folder_.Reset();
+    owned_listener_.reset();
     folder_path_[0] = L'\0';
     std::memset(&overlapped_, 0, sizeof(overlapped_));
 }
 
-void CDirWatcher::unwatch()
+void CDirWatcher::Unwatch()
 {
-    Lock lock(&lock_);
+    Helper::CLockGuard lock(lock_);
     if (active_listener_ == nullptr)
         return;
     active_listener_ = nullptr;
-    CancelIoEx(folder_, nullptr);
-    CloseHandle(folder_);
-    delete owned_listener_;
+    CancelIoEx(folder_.Get(), nullptr);
     ResetWatch();
 }
 
-void CDirWatcher::stop()
+void CDirWatcher::Stop()
 {
-    if (port_ == nullptr)
+    if (!port_)
         return;
-    PostQueuedCompletionStatus(port_, 0, 0, nullptr);
-    unwatch();
-    if (thread_ != nullptr) {
-        WaitForSingleObject(thread_, kStopWaitMs);
-        CloseHandle(thread_);
-        thread_ = nullptr;
+    PostQueuedCompletionStatus(port_.Get(), 0, 0, nullptr);
+    Unwatch();
+    if (thread_) {
+        WaitForSingleObject(thread_.Get(), kStopWaitMs);
+        thread_.Reset();
     }
-    CloseHandle(port_);
-    port_ = nullptr;
+    port_.Reset();
 }
 
 unsigned __stdcall CDirWatcher::ThreadMain(void* self)
@@ -153,13 +197,13 @@ void CDirWatcher::Run()
         DWORD bytes = 0;
         ULONG_PTR key = 0;
         OVERLAPPED* overlapped = nullptr;
-        BOOL ok = GetQueuedCompletionStatus(port_, &bytes, &key, &overlapped, INFINITE);
+        BOOL ok = GetQueuedCompletionStatus(port_.Get(), &bytes, &key, &overlapped, INFINITE);
         if (overlapped == nullptr) {
             if (ok)
                 return;
             continue;
         }
-        Lock lock(&lock_);
+        Helper::CLockGuard lock(lock_);
         // A read cancelled by unwatch completes after the watch is gone.
         if (active_listener_ == nullptr || overlapped != &overlapped_ || key != generation_)
             continue;
@@ -175,56 +219,10 @@ void DeliverChanges(const BYTE* buffer, DWORD bytes, IPathChangeListener* listen
     if (bytes == 0)
         return;
     DWORD offset = 0;
-    for (;;) {
-        if (!Fits(buffer, offset, bytes))
+    while (Fits(buffer, offset, bytes)) {
+        if (!DeliverOne(buffer, bytes, &offset, listener))
             return;
-        const FILE_NOTIFY_INFORMATION* record = Record(buffer, offset);
-        DWORD next = record->NextEntryOffset;
-        switch (record->Action) {
-        case FILE_ACTION_ADDED:
-            listener->OnPathChanged(PathAdded, record->FileName, record->FileNameLength, nullptr, 0);
-            break;
-        case FILE_ACTION_REMOVED:
-            listener->OnPathChanged(PathRemoved, record->FileName, record->FileNameLength, nullptr, 0);
-            break;
-        case FILE_ACTION_MODIFIED:
-            listener->OnPathChanged(PathModified, record->FileName, record->FileNameLength, nullptr,
-                                            0);
-            // A burst of writes to one file is reported once per batch.
-            while (next != 0 && offset + next < CDirWatcher::kBufferSize && Fits(buffer, offset + next, bytes)) {
-                const FILE_NOTIFY_INFORMATION* following = Record(buffer, offset + next);
-                if (following->Action != FILE_ACTION_MODIFIED || !SameName(record, following))
-                    break;
-                offset += next;
-                record = following;
-                next = following->NextEntryOffset;
-            }
-            break;
-        case FILE_ACTION_RENAMED_OLD_NAME: {
-            const FILE_NOTIFY_INFORMATION* following =
-                next != 0 && offset + next < CDirWatcher::kBufferSize && Fits(buffer, offset + next, bytes)
-                    ? Record(buffer, offset + next)
-                    : nullptr;
-            if (following != nullptr && following->Action == FILE_ACTION_RENAMED_NEW_NAME) {
-                listener->OnPathChanged(PathRenamed, record->FileName, record->FileNameLength,
-                                                following->FileName, following->FileNameLength);
-                offset += next;
-                next = following->NextEntryOffset;
-            } else {
-                // The new name is not in this batch (the system may deliver
-                // the two halves of a rename apart): the old name is gone,
-                // and the new one is reported as added when it comes.
-                listener->OnPathChanged(PathRemoved, record->FileName, record->FileNameLength,
-                                                nullptr, 0);
-            }
-            break;
-        }
-        case FILE_ACTION_RENAMED_NEW_NAME:
-            listener->OnPathChanged(PathAdded, record->FileName, record->FileNameLength, nullptr, 0);
-            break;
-        default:
-            return;
-        }
+        const DWORD next = Record(buffer, offset)->NextEntryOffset;
         if (next == 0 || offset + next >= CDirWatcher::kBufferSize || offset + next >= bytes)
             return;
         offset += next;

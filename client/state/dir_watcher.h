@@ -4,9 +4,14 @@
 
 #include <windows.h>
 
+#include <memory>
+
+#include "common/bounded_string.h"
+#include "common/win_handle.h"
+
 namespace Sync {
 
-enum PathChangeKind {
+enum PathChangeKind : int {
     PathRemoved = 0,
     PathAdded = 1,
     PathModified = 2,
@@ -32,16 +37,16 @@ class CDirWatcher {
 public:
     static constexpr DWORD kBufferSize = 2048;
 
-    CDirWatcher();
+    CDirWatcher() = default;
     ~CDirWatcher();
     CDirWatcher(const CDirWatcher&) = delete;
     CDirWatcher& operator=(const CDirWatcher&) = delete;
 
-    bool start();
+    bool Start();
     // Takes the listener on success; on failure the caller keeps it.
-    bool watch(IPathChangeListener* listener, const wchar_t* folder);
-    void unwatch();
-    void stop();
+    bool Watch(IPathChangeListener* listener, const wchar_t* folder);
+    void Unwatch();
+    void Stop();
 
 private:
     static unsigned __stdcall ThreadMain(void* self);
@@ -49,14 +54,14 @@ private:
     bool IssueRead();
     void ResetWatch();
 
-    CRITICAL_SECTION lock_;
-    HANDLE port_ = nullptr;
-    HANDLE thread_ = nullptr;
+    Helper::CCriticalSection lock_;
+    Helper::CHandle port_;
+    Helper::CHandle thread_;
     OVERLAPPED overlapped_{};
-    HANDLE folder_ = INVALID_HANDLE_VALUE;
-    wchar_t folder_path_[260] = {};
+    Helper::CFileHandle folder_;
+    wchar_t folder_path_[Helper::kPathCapacity] = {};
     alignas(DWORD) BYTE buffer_[kBufferSize] = {};
-    IPathChangeListener* owned_listener_ = nullptr;
+    std::unique_ptr<IPathChangeListener> owned_listener_;
     IPathChangeListener* active_listener_ = nullptr;
     ULONG_PTR generation_ = 0;
 };

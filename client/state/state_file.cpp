@@ -4,11 +4,14 @@
 
 #include <string>
 
+#include "client/net/app_host.h"
 #include "common/bounded_string.h"
 #include "common/file_sync_state.h"
 #include "common/hex.h"
 #include "common/md5.h"
+#include "common/state_file_grammar.h"
 #include "common/utf.h"
+#include "common/win_handle.h"
 #include "common/xml_reader.h"
 #include "common/xml_writer.h"
 
@@ -19,25 +22,6 @@ namespace {
 constexpr DWORD kDigestBlock = 32768;
 // A state file beyond this is not ours to parse.
 constexpr LONGLONG kMaxStateFileSize = 1LL << 30;
-
-const std::atomic<uint8_t>* g_abort_flag = nullptr;
-
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE h) : h_(h) {}
-    ~FileHandle()
-    {
-        if (valid())
-            CloseHandle(h_);
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return h_; }
-
-private:
-    HANDLE h_;
-};
 
 std::u16string Decimal(int64_t value)
 {
@@ -70,24 +54,25 @@ bool IsEmptyDigest(const char (&bytes)[kDigestLength])
 
 void WriteElement(Helper::XmlWriter& w, const SyncNode& node)
 {
+    using namespace Helper;
     const SyncEntry& e = node.entry;
     const bool file = e.is_file == 1;
-    w.StartElement(file ? u"FILE" : u"DIR");
-    w.WriteAttribute(u"id", Decimal(e.id));
-    w.WriteAttribute(u"name", Helper::AsU16(e.name));
-    w.WriteAttribute(u"state", Decimal(e.state));
-    w.WriteAttribute(u"update_time", Decimal(e.update_time));
+    w.StartElement(file ? kStateFileElement : kStateFolderElement);
+    w.WriteAttribute(kStateId.name, Decimal(e.id));
+    w.WriteAttribute(kStateName.name, AsU16(e.name));
+    w.WriteAttribute(kStateState.name, Decimal(e.state));
+    w.WriteAttribute(kStateUpdateTime.name, Decimal(e.update_time));
     if (file) {
-        w.WriteAttribute(u"size", Unsigned(e.size));
+        w.WriteAttribute(kStateSize.name, Unsigned(e.size));
         // A record without a digest keeps an empty value: the reader takes
         // it back as "no digest" instead of dropping the whole file.
-        w.WriteAttribute(u"md5", IsEmptyDigest(e.md5) ? std::u16string() : Widened(e.md5));
-        w.WriteAttribute(u"local_modified", Unsigned(e.local_modified));
+        w.WriteAttribute(kStateMd5.name, IsEmptyDigest(e.md5) ? std::u16string() : Widened(e.md5));
+        w.WriteAttribute(kStateLocalModified.name, Unsigned(e.local_modified));
         if (e.upload_address != 0) {
-            w.WriteAttribute(u"u_t", Widened(e.upload_token));
-            w.WriteAttribute(u"u_p", Decimal(static_cast<int16_t>(e.upload_port)));
-            w.WriteAttribute(u"u_a", Decimal(static_cast<int32_t>(e.upload_address)));
-            w.WriteAttribute(u"u_o", Unsigned(e.upload_offset));
+            w.WriteAttribute(kStateUploadToken.name, Widened(e.upload_token));
+            w.WriteAttribute(kStateUploadPort.name, Decimal(static_cast<int16_t>(e.upload_port)));
+            w.WriteAttribute(kStateUploadAddress.name, Decimal(static_cast<int32_t>(e.upload_address)));
+            w.WriteAttribute(kStateUploadOffset.name, Unsigned(e.upload_offset));
         }
     }
     for (const auto& child : node.children)
@@ -113,17 +98,17 @@ void CreateParentFolders(const wchar_t* path)
 
 bool ReadWholeFile(const wchar_t* path, std::string* bytes)
 {
-    FileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    Helper::CFileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size;
-    if (!file.valid() || !GetFileSizeEx(file.get(), &size) || size.QuadPart > kMaxStateFileSize)
+    if (!file.Valid() || !GetFileSizeEx(file.Get(), &size) || size.QuadPart > kMaxStateFileSize)
         return false;
     bytes->resize(static_cast<size_t>(size.QuadPart));
     size_t done = 0;
     while (done < bytes->size()) {
         DWORD got = 0;
         DWORD want = static_cast<DWORD>(std::min<size_t>(bytes->size() - done, 1u << 24));
-        if (!ReadFile(file.get(), &(*bytes)[done], want, &got, nullptr))
+        if (!ReadFile(file.Get(), &(*bytes)[done], want, &got, nullptr))
             return false;
         if (got == 0)
             break;
@@ -148,72 +133,95 @@ uint64_t ParseDecimal(const std::u16string& text)
 }
 
 // Looks an attribute up and applies its maximum length.
-const std::u16string* Attr(const Helper::XmlReader& r, const char16_t* name, size_t max)
+const std::u16string* Attr(const Helper::XmlReader& r, const Helper::StateAttribute& attribute)
 {
-    const std::u16string* value = r.Attribute(name);
-    return value != nullptr && value->size() <= max ? value : nullptr;
+    const std::u16string* value = r.Attribute(attribute.name);
+    return value != nullptr && Helper::FitsStateAttribute(*value, attribute) ? value : nullptr;
 }
 
-bool BuildEntry(const Helper::XmlReader& r, bool folder, SyncEntry* e)
+// The fields every element carries.
+bool ReadItemFields(const Helper::XmlReader& r, bool folder, SyncEntry* e)
 {
-    if (r.AttributeCount() < (folder ? 4u : 7u))
-        return false;
-    const std::u16string* id = Attr(r, u"id", 16);
-    const std::u16string* name = Attr(r, u"name", 260);
-    const std::u16string* state = Attr(r, u"state", 2);
-    const std::u16string* update_time = Attr(r, u"update_time", 16);
+    using namespace Helper;
+    const std::u16string* id = Attr(r, kStateId);
+    const std::u16string* name = Attr(r, kStateName);
+    const std::u16string* state = Attr(r, kStateState);
+    const std::u16string* update_time = Attr(r, kStateUpdateTime);
     if (!id || !name || !state || !update_time)
         return false;
     int64_t state_value = static_cast<int64_t>(ParseDecimal(*state));
-    if (!Helper::IsValidFileSyncState(state_value))
+    if (!IsValidFileSyncState(state_value))
         return false;
     e->id = static_cast<int32_t>(ParseDecimal(*id));
-    e->name.assign(Helper::AsWide(*name));
+    e->name.assign(AsWide(*name));
     e->state = static_cast<uint32_t>(state_value);
     e->update_time = static_cast<int32_t>(ParseDecimal(*update_time));
     e->is_file = folder ? 0 : 1;
-    if (folder)
-        return true;
+    return true;
+}
 
-    const std::u16string* size = Attr(r, u"size", 32);
-    const std::u16string* md5 = Attr(r, u"md5", 32);
-    const std::u16string* modified = Attr(r, u"local_modified", 32);
-    if (!size || !md5 || !modified)
+// Narrows a value of exactly kDigestLength characters; false when it is
+// shorter or, with hex_only, holds a character other than a hex digit.
+bool ReadDigestValue(const std::u16string& value, bool hex_only, char (&out)[kDigestLength])
+{
+    if (value.size() < kDigestLength)
         return false;
-    e->size = ParseDecimal(*size);
-    e->local_modified = ParseDecimal(*modified);
-    if (md5->size() == kDigestLength) {
-        for (size_t i = 0; i < kDigestLength; ++i) {
-            if (!Helper::IsHexDigit((*md5)[i]))
-                return false;
-            e->md5[i] = static_cast<char>((*md5)[i] & 0xff);
-        }
+    for (size_t i = 0; i < kDigestLength; ++i) {
+        if (hex_only && !Helper::IsHexDigit(value[i]))
+            return false;
+        out[i] = static_cast<char>(value[i] & 0xff);
     }
+    return true;
+}
 
-    const std::u16string* token = Attr(r, u"u_t", 32);
+// The upload ticket, taken in order up to the first attribute missing.
+bool ReadTicketFields(const Helper::XmlReader& r, SyncEntry* e)
+{
+    using namespace Helper;
+    const std::u16string* token = Attr(r, kStateUploadToken);
     if (!token)
         return true;
-    if (token->size() < kDigestLength)
+    if (!ReadDigestValue(*token, false, e->upload_token))
         return false;
-    for (size_t i = 0; i < kDigestLength; ++i)
-        e->upload_token[i] = static_cast<char>((*token)[i] & 0xff);
-    const std::u16string* port = Attr(r, u"u_p", 8);
+    const std::u16string* port = Attr(r, kStateUploadPort);
     if (!port)
         return true;
     e->upload_port = static_cast<uint16_t>(ParseDecimal(*port));
-    const std::u16string* address = Attr(r, u"u_a", 16);
+    const std::u16string* address = Attr(r, kStateUploadAddress);
     if (!address)
         return true;
     e->upload_address = static_cast<uint32_t>(ParseDecimal(*address));
-    const std::u16string* offset = Attr(r, u"u_o", 32);
+    const std::u16string* offset = Attr(r, kStateUploadOffset);
     if (offset)
         e->upload_offset = ParseDecimal(*offset);
     return true;
 }
 
+bool BuildEntry(const Helper::XmlReader& r, bool folder, SyncEntry* e)
+{
+    using namespace Helper;
+    if (r.AttributeCount() < (folder ? kStateFolderAttributeCount : kStateFileAttributeCount))
+        return false;
+    if (!ReadItemFields(r, folder, e))
+        return false;
+    if (folder)
+        return true;
+    const std::u16string* size = Attr(r, kStateSize);
+    const std::u16string* md5 = Attr(r, kStateMd5);
+    const std::u16string* modified = Attr(r, kStateLocalModified);
+    if (!size || !md5 || !modified)
+        return false;
+    e->size = ParseDecimal(*size);
+    e->local_modified = ParseDecimal(*modified);
+    // An empty digest stays unknown.
+    if (md5->size() == kDigestLength && !ReadDigestValue(*md5, true, e->md5))
+        return false;
+    return ReadTicketFields(r, e);
+}
+
 bool IsLevelOpeningFolder(const Helper::XmlReader& r)
 {
-    return r.LocalName() == u"DIR" && !r.IsEmptyElement();
+    return r.LocalName() == Helper::kStateFolderElement && !r.IsEmptyElement();
 }
 
 // Reads the content of one level into parent, up to the end of its "DIR"
@@ -227,7 +235,7 @@ bool ReadLevel(Helper::XmlReader& r, SyncNode* parent)
         if (result != Helper::XmlReadResult::Node)
             return result == Helper::XmlReadResult::End;
         if (r.NodeType() == Helper::XmlNodeType::EndElement) {
-            if (r.LocalName() != u"DIR")
+            if (r.LocalName() != Helper::kStateFolderElement)
                 continue;
             if (skip_depth == 0)
                 return true;
@@ -242,7 +250,7 @@ bool ReadLevel(Helper::XmlReader& r, SyncNode* parent)
             continue;
         }
         auto node = std::make_unique<SyncNode>();
-        if (!BuildEntry(r, r.LocalName() == u"DIR", &node->entry)) {
+        if (!BuildEntry(r, r.LocalName() == Helper::kStateFolderElement, &node->entry)) {
             if (opens_level)
                 skip_depth = 1;
             continue;
@@ -257,15 +265,15 @@ bool WriteDocument(const wchar_t* path, const std::string& bytes)
 {
     // Truncated in place: the overlay may hold the file open for reading
     // at any moment, which a replace by rename would not survive.
-    FileHandle file(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+    Helper::CFileHandle file(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid())
+    if (!file.Valid())
         return false;
     size_t done = 0;
     while (done < bytes.size()) {
         DWORD wrote = 0;
         DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 24));
-        if (!WriteFile(file.get(), bytes.data() + done, want, &wrote, nullptr) || wrote == 0)
+        if (!WriteFile(file.Get(), bytes.data() + done, want, &wrote, nullptr) || wrote == 0)
             return false;
         done += wrote;
     }
@@ -274,15 +282,13 @@ bool WriteDocument(const wchar_t* path, const std::string& bytes)
 
 }  // namespace
 
-void SetStateDigestAbortFlag(const std::atomic<uint8_t>* flag) { g_abort_flag = flag; }
-
 void StateFilePathFor(const wchar_t* user_name, wchar_t (&path)[kPathCapacity])
 {
     path[0] = L'\0';
     wchar_t app_data[MAX_PATH];
     if (!SHGetSpecialFolderPathW(nullptr, app_data, CSIDL_APPDATA, FALSE))
         return;
-    Helper::FormatBounded(path, kPathCapacity, L"%s\\Tavo\\Tessel\\%s.user_cfg", app_data, user_name);
+    Helper::FormatBounded(path, kPathCapacity, Helper::kStateFilePathFormat, app_data, user_name);
 }
 
 bool WriteStateFile(const SyncNode* root, const wchar_t* path, std::string* buffer)
@@ -296,7 +302,7 @@ bool WriteStateFile(const SyncNode* root, const wchar_t* path, std::string* buff
     Helper::XmlWriter w(std::move(buffer != nullptr ? *buffer : scratch));
     w.SetIndent(true);
     w.StartDocument();
-    w.StartElement(u"ROOT");
+    w.StartElement(Helper::kStateRootElement);
     for (const auto& child : root->children)
         WriteElement(w, *child);
     w.EndDocument();
@@ -320,18 +326,18 @@ bool StateFileDigest(const wchar_t* path, char (&digest)[33])
 {
     if (!Helper::BindMd5())
         return false;
-    FileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    Helper::CFileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid())
+    if (!file.Valid())
         return false;
     Helper::Md5Context context{};
     Helper::Md5Init(&context);
     std::unique_ptr<unsigned char[]> block(new unsigned char[kDigestBlock]);
     for (;;) {
-        if (g_abort_flag != nullptr && g_abort_flag->load() != 0)
+        if (Helper::AppAborting())
             return false;
         DWORD got = 0;
-        if (!ReadFile(file.get(), block.get(), kDigestBlock, &got, nullptr))
+        if (!ReadFile(file.Get(), block.get(), kDigestBlock, &got, nullptr))
             return false;
         if (got == 0)
             break;

@@ -3,7 +3,6 @@
 // change of the file state table and guarded by a digest in the registry.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -20,11 +19,9 @@ bool WriteStateFile(const SyncNode* root, const wchar_t* path, std::string* buff
 // Appends the file's entries beneath root. Entries read before a fault in
 // the document stay; false only when nothing could be read at all.
 bool ReadStateFile(const wchar_t* path, SyncNode* root);
-// MD5 of the file as 32 lower-case digits.
+// MD5 of the file as 32 lower-case digits. It gives up once the
+// application raised its shutdown flag, so a save made after that point
+// leaves the stored digest as it was.
 bool StateFileDigest(const wchar_t* path, char (&digest)[33]);
-
-// Raised at shutdown: a digest in progress gives up, so a save made after
-// that point leaves the stored digest as it was.
-void SetStateDigestAbortFlag(const std::atomic<uint8_t>* flag);
 
 }  // namespace Sync

@@ -6,23 +6,12 @@
 #include <cwchar>
 #include <string>
 
-#include "client/shell/settings_store.h"
 #include "client/state/state_file.h"
 #include "common/bounded_string.h"
+#include "common/registry_access.h"
 #include "common/time_share.h"
 
 namespace Sync {
-
-class CSyncStateTable::Guard {
-public:
-    explicit Guard(CSyncStateTable* table) : lock_(&table->lock_) { EnterCriticalSection(lock_); }
-    ~Guard() { LeaveCriticalSection(lock_); }
-    Guard(const Guard&) = delete;
-    Guard& operator=(const Guard&) = delete;
-
-private:
-    CRITICAL_SECTION* lock_;
-};
 
 namespace {
 
@@ -104,7 +93,6 @@ CSyncStateTable::CSyncStateTable(const wchar_t* user_name) : CSyncStateTable(use
 
 CSyncStateTable::CSyncStateTable(const wchar_t* user_name, const wchar_t* state_file_path)
 {
-    InitializeCriticalSection(&lock_);
     root_.entry.id = 0;
     Helper::CopyBounded(user_name_, user_name);
     if (state_file_path != nullptr)
@@ -114,15 +102,11 @@ CSyncStateTable::CSyncStateTable(const wchar_t* user_name, const wchar_t* state_
     Load();
 }
 
-CSyncStateTable::~CSyncStateTable()
-{
-    root_.children.clear();
-    DeleteCriticalSection(&lock_);
-}
+CSyncStateTable::~CSyncStateTable() = default;
 
 void CSyncStateTable::Load()
 {
-    Guard guard(this);
+    Helper::CLockGuard guard(lock_);
     if (state_file_path_[0] == L'\0' || GetFileAttributesW(state_file_path_) == INVALID_FILE_ATTRIBUTES)
         return;
     char stored[33];
@@ -164,7 +148,7 @@ SyncNode* CSyncStateTable::FindNode(const wchar_t* path)
 
 bool CSyncStateTable::find(const wchar_t* path, SyncEntry* copy)
 {
-    Guard guard(this);
+    Helper::CLockGuard guard(lock_);
     SyncNode* node = FindNode(path);
     if (node == nullptr)
         return false;
@@ -196,7 +180,7 @@ bool CSyncStateTable::update(const SyncEntry* record, const wchar_t* path)
 {
     bool state_changed = false;
     {
-        Guard guard(this);
+        Helper::CLockGuard guard(lock_);
         if (!UpdateLocked(record, path, &state_changed))
             return false;
         state_changed = state_changed && TakeNotifyWindow();
@@ -235,7 +219,7 @@ bool CSyncStateTable::add(const SyncEntry* record, const wchar_t* path)
 {
     bool notify;
     {
-        Guard guard(this);
+        Helper::CLockGuard guard(lock_);
         if (!AddLocked(record, path))
             return false;
         notify = TakeNotifyWindow();
@@ -249,7 +233,7 @@ bool CSyncStateTable::store(const SyncEntry* record, const wchar_t* path)
 {
     bool notify;
     {
-        Guard guard(this);
+        Helper::CLockGuard guard(lock_);
         bool state_changed = true;
         if (!UpdateLocked(record, path, &state_changed) && !AddLocked(record, path))
             return false;
@@ -264,7 +248,7 @@ bool CSyncStateTable::remove(const wchar_t* path)
 {
     bool notify;
     {
-        Guard guard(this);
+        Helper::CLockGuard guard(lock_);
         if (path == nullptr || path[0] == L'\0')
             return false;
         SyncNode* node = FindNode(path);
@@ -287,7 +271,7 @@ bool CSyncStateTable::remove(const wchar_t* path)
 
 void CSyncStateTable::clear()
 {
-    Guard guard(this);
+    Helper::CLockGuard guard(lock_);
     root_.children.clear();
     root_.entry = SyncEntry();
     root_.entry.id = 0;
@@ -299,7 +283,7 @@ bool CSyncStateTable::rename(const wchar_t* old_path, const wchar_t* new_path, i
     if (old_path == nullptr || new_path == nullptr)
         return false;
     {
-        Guard guard(this);
+        Helper::CLockGuard guard(lock_);
         if (FindNode(new_path) != nullptr)
             return false;
         std::wstring old_parent, old_leaf, new_parent, new_leaf;
@@ -329,7 +313,7 @@ bool CSyncStateTable::rename(const wchar_t* old_path, const wchar_t* new_path, i
 
 void CSyncStateTable::collect(std::vector<SyncEntry>* list, const wchar_t* folder_path, uint32_t state)
 {
-    Guard guard(this);
+    Helper::CLockGuard guard(lock_);
     if (list == nullptr)
         return;
     SyncNode* folder = FindNode(folder_path);
@@ -339,7 +323,7 @@ void CSyncStateTable::collect(std::vector<SyncEntry>* list, const wchar_t* folde
 
 std::vector<SyncEntry> CSyncStateTable::children(const wchar_t* folder_path)
 {
-    Guard guard(this);
+    Helper::CLockGuard guard(lock_);
     std::vector<SyncEntry> list;
     SyncNode* folder = FindNode(folder_path);
     if (folder != nullptr) {
@@ -351,7 +335,7 @@ std::vector<SyncEntry> CSyncStateTable::children(const wchar_t* folder_path)
 
 size_t CSyncStateTable::size()
 {
-    Guard guard(this);
+    Helper::CLockGuard guard(lock_);
     return CountBeneath(&root_);
 }
 

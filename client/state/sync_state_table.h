@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "client/state/sync_entry.h"
+#include "common/sync_entry.h"
+#include "common/win_handle.h"
 
 namespace Sync {
 
@@ -59,7 +60,6 @@ public:
     const wchar_t* UserName() const { return user_name_; }
 
 private:
-    class Guard;
     SyncNode* FindNode(const wchar_t* path);
     bool UpdateLocked(const SyncEntry* record, const wchar_t* path, bool* state_changed);
     bool AddLocked(const SyncEntry* record, const wchar_t* path);
@@ -68,7 +68,7 @@ private:
     void NotifyShell(const wchar_t* path);
     void Load();
 
-    CRITICAL_SECTION lock_;
+    Helper::CCriticalSection lock_;
     SyncNode root_;
     wchar_t state_file_path_[kPathCapacity] = {};
     wchar_t user_name_[32] = {};

@@ -1,6 +1,5 @@
-#include "client/state/dir_syncer.h"
+#include "client/sync/dir_syncer.h"
 
-#include "client/shell/app_state.h"
 #include "client/sync/sync_engine.h"
 #include "common/bounded_string.h"
 
@@ -8,27 +7,28 @@ namespace Sync {
 
 namespace {
 
-constexpr size_t kNameCapacity = 260;
-
 // The system's names are not terminated; copies are, cut to 259 units.
-void CopyName(wchar_t (&out)[kNameCapacity], const wchar_t* name, DWORD bytes)
+void CopyName(wchar_t (&out)[kPathCapacity], const wchar_t* name, DWORD bytes)
 {
     out[0] = L'\0';
     if (name != nullptr)
-        Helper::CopyBounded(out, kNameCapacity, name, bytes / sizeof(wchar_t));
+        Helper::CopyBounded(out, kPathCapacity, name, bytes / sizeof(wchar_t));
 }
 
 }  // namespace
 
-CDirSyncer::CDirSyncer() { CSyncEngine::Instance().Start(Helper::App().sync_folder); }
+CDirSyncer::CDirSyncer(const wchar_t* user_name, const wchar_t* sync_folder)
+{
+    CSyncEngine::Instance().Start(user_name, sync_folder);
+}
 
 CDirSyncer::~CDirSyncer() { CSyncEngine::Instance().Stop(0); }
 
 void CDirSyncer::OnPathChanged(int kind, const wchar_t* name, DWORD name_bytes, const wchar_t* new_name,
                                DWORD new_name_bytes)
 {
-    wchar_t path[kNameCapacity];
-    wchar_t other[kNameCapacity];
+    wchar_t path[kPathCapacity];
+    wchar_t other[kPathCapacity];
     CopyName(path, name, name_bytes);
     CopyName(other, new_name, new_name_bytes);
     CSyncEngine::Instance().OnPathChanged(path, kind, other);

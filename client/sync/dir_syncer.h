@@ -8,8 +8,8 @@ namespace Sync {
 
 class CDirSyncer : public IPathChangeListener {
 public:
-    // Starts the engine on the application's sync folder.
-    CDirSyncer();
+    // Starts the engine on the signed-on user's sync folder.
+    CDirSyncer(const wchar_t* user_name, const wchar_t* sync_folder);
     // Stops the engine's workers without waiting for them.
     ~CDirSyncer() override;
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "client/shell/app_state.h"
+#include "client/net/app_host.h"
 #include "common/bounded_string.h"
 #include "common/md5.h"
 #include "common/time_share.h"
@@ -18,25 +18,6 @@ namespace {
 
 constexpr DWORD kDigestBlockSize = 32768;
 constexpr size_t kShellPathCapacity = 260;
-
-class CFileHandle {
-public:
-    explicit CFileHandle(HANDLE handle) : handle_(handle) {}
-    ~CFileHandle()
-    {
-        if (handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-    }
-    CFileHandle(const CFileHandle&) = delete;
-    CFileHandle& operator=(const CFileHandle&) = delete;
-    HANDLE Get() const { return handle_; }
-    bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE handle_;
-};
-
-bool Aborting() { return App().abort_flag.load() != 0; }
 
 bool Stopped(HANDLE stop_event)
 {
@@ -57,7 +38,7 @@ bool Digest(const wchar_t* path, HANDLE stop_event, DigestText& out)
     Md5Context context{};
     Md5Init(&context);
     for (;;) {
-        if (Aborting() || Stopped(stop_event))
+        if (AppAborting() || Stopped(stop_event))
             return false;
         DWORD read = 0;
         // A failed read ends the input like the end of the file.
@@ -65,7 +46,7 @@ bool Digest(const wchar_t* path, HANDLE stop_event, DigestText& out)
             break;
         Md5Update(&context, block.data(), read);
     }
-    if (Aborting() || Stopped(stop_event))
+    if (AppAborting() || Stopped(stop_event))
         return false;
     Md5Final(&context);
     FormatDigestHex(context.digest, out);

@@ -4,26 +4,9 @@
 #include <windows.h>
 
 #include "common/hex.h"
+#include "common/win_handle.h"
 
 namespace Helper {
-
-// Closes a search handle of FindFirstFileW.
-class CFindHandle {
-public:
-    explicit CFindHandle(HANDLE handle) : handle_(handle) {}
-    ~CFindHandle()
-    {
-        if (handle_ != INVALID_HANDLE_VALUE)
-            FindClose(handle_);
-    }
-    CFindHandle(const CFindHandle&) = delete;
-    CFindHandle& operator=(const CFindHandle&) = delete;
-    HANDLE Get() const { return handle_; }
-    bool Valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE handle_;
-};
 
 using DigestText = char[kMd5HexLength + 1];
 

@@ -9,6 +9,7 @@
 #include "client/sync/reconcile.h"
 #include "client/sync/sync_engine.h"
 #include "common/bounded_string.h"
+#include "common/temp_file.h"
 #include "common/file_sync_state.h"
 
 namespace Sync {
@@ -97,9 +98,9 @@ void CSyncEngine::OnPathChanged(const wchar_t* path, int change, const wchar_t* 
     std::shared_ptr<CSyncStateTable> table = Table();
     if (!IsRunning() || path == nullptr || !table)
         return;
-    if (EndsWithTempSuffix(path))
+    if (Helper::IsTempFileName(path))
         return;
-    const wchar_t* local_key = change == ChangeMoved ? other_path : path;
+    const wchar_t* local_key = change == PathRenamed ? other_path : path;
     if (local_key == nullptr)
         return;
 
@@ -189,7 +190,7 @@ bool CSyncEngine::ScanFolder(const wchar_t* path)
         if (find.Valid()) {
             do {
                 if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0 ||
-                    EndsWithTempSuffix(found.cFileName))
+                    Helper::IsTempFileName(found.cFileName))
                     continue;
                 const std::wstring full = folder_path + L"\\" + found.cFileName;
                 if (full.size() >= kPathCapacity)

@@ -4,10 +4,11 @@
 #include <cwchar>
 #include <new>
 
-#include "client/shell/app_state.h"
+#include "client/net/session_values.h"
 #include "client/sync/file_utils.h"
 #include "client/sync/sync_engine.h"
 #include "common/bounded_string.h"
+#include "common/temp_file.h"
 #include "common/file_sync_state.h"
 
 namespace Sync {
@@ -92,7 +93,7 @@ private:
     // 0: no figures yet; 1: does not fit; -1: fits.
     int SpaceCheck(bool figures_required) const
     {
-        const Helper::Quota quota = Helper::GetQuota();
+        const Net::AccountSpace quota = Net::CurrentAccountSpace();
         if (figures_required && quota.total == 0 && quota.free == 0)
             return 0;
         const uint64_t size = LocalSize(d_.local);
@@ -173,7 +174,7 @@ private:
     {
         wchar_t temporary[kPathCapacity];
         if (!Helper::CopyBounded(temporary, d_.local.cFileName) ||
-            !Helper::AppendBounded(temporary, kPathCapacity, kTempSuffix))
+            !Helper::AppendBounded(temporary, kPathCapacity, Helper::kTempFileSuffix.data()))
             return KindNone;
         WIN32_FIND_DATAW found{};
         if (!Helper::FindItem(&found, temporary)) {
@@ -245,7 +246,7 @@ private:
     }
 
     SyncDecision& d_;
-    std::shared_ptr<Net::CHandle> stop_;
+    std::shared_ptr<Helper::CHandle> stop_;
 };
 
 }  // namespace

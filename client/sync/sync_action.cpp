@@ -53,7 +53,7 @@ void RecordUploadedContents(SyncDecision& decision, CSyncEngine& engine)
 {
     if (decision.entry.id <= 0 || IsMissing(decision.local) || IsLocalFolder(decision.local))
         return;
-    const std::shared_ptr<Net::CHandle> stop = engine.StopEvent();
+    const std::shared_ptr<Helper::CHandle> stop = engine.StopEvent();
     if (FillDigest(decision.local, decision.digest, stop ? stop->Get() : nullptr))
         memcpy(decision.entry.md5, decision.digest, kDigestLength);
 }

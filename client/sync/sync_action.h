@@ -11,23 +11,11 @@
 #include <memory>
 #include <string>
 
-#include "client/state/sync_entry.h"
+#include "common/sync_entry.h"
 
 namespace Sync {
 
 class CSyncEngine;
-
-// Appended to a download's target while its contents arrive; such files
-// are never synchronised themselves.
-constexpr wchar_t kTempSuffix[] = L".tavo";
-constexpr size_t kTempSuffixLength = 5;
-
-// Whether the name is that of a download's temporary file (exact case).
-inline bool EndsWithTempSuffix(const wchar_t* name)
-{
-    const size_t length = wcslen(name);
-    return length >= kTempSuffixLength && wcscmp(name + length - kTempSuffixLength, kTempSuffix) == 0;
-}
 
 enum SyncActionKind : int32_t {
     KindNone = 0,

@@ -8,12 +8,13 @@
 
 #include "client/net/requests.h"
 #include "client/net/session_values.h"
-#include "client/net/win_handle.h"
+#include "common/win_handle.h"
 #include "client/sync/file_utils.h"
 #include "client/sync/reconcile.h"
 #include "client/sync/sync_engine.h"
 #include "client/sync/transfer_support.h"
 #include "common/bounded_string.h"
+#include "common/temp_file.h"
 #include "common/file_sync_state.h"
 #include "common/time_share.h"
 
@@ -25,23 +26,6 @@ constexpr DWORD kOpenUrlFlags =
     INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS | INTERNET_FLAG_NO_UI;
 static_assert(kOpenUrlFlags == 0x04004200, "the fetch asks for no cache, no UI and no HTTPS redirect");
 constexpr DWORD kReadSize = 65536;
-
-class CInternetHandle {
-public:
-    explicit CInternetHandle(HINTERNET handle) : handle_(handle) {}
-    ~CInternetHandle()
-    {
-        if (handle_ != nullptr)
-            InternetCloseHandle(handle_);
-    }
-    CInternetHandle(const CInternetHandle&) = delete;
-    CInternetHandle& operator=(const CInternetHandle&) = delete;
-    HINTERNET Get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-
-private:
-    HINTERNET handle_;
-};
 
 HINTERNET OpenUrl(HINTERNET session, const std::wstring& address)
 {
@@ -55,7 +39,7 @@ bool IsUnreservedUrlCharacter(char c)
            c == '.' || c == '~';
 }
 
-HANDLE StopHandle(const std::shared_ptr<Net::CHandle>& stop) { return stop ? stop->Get() : nullptr; }
+HANDLE StopHandle(const std::shared_ptr<Helper::CHandle>& stop) { return stop ? stop->Get() : nullptr; }
 
 // A path the shell may delete or move onto: only when something is there.
 void DeleteIfPresent(const wchar_t* path)
@@ -106,7 +90,7 @@ bool PruneItem(CSyncStateTable& table, const std::wstring& key, const std::wstri
         *gone = synced && !kept;
     } else {
         // A download's leftover temporary file holds nothing of the user's.
-        *gone = EndsWithTempSuffix(path.c_str());
+        *gone = Helper::IsTempFileName(path.c_str());
         if (!*gone && synced && Helper::CopyBounded(found->cFileName, path.c_str())) {
             char digest[kDigestLength + 1] = {};
             *gone = CompareToEntry(&record, *found, digest, stop_event) == CompareEqual;
@@ -226,7 +210,7 @@ bool CSyncDownload::DeleteLocally(CSyncEngine& engine, const Paths& paths)
 // holds to the server again instead of the changes being lost.
 bool CSyncDownload::DeleteFolderLocally(CSyncEngine& engine, CSyncStateTable& table, const std::wstring& key)
 {
-    const std::shared_ptr<Net::CHandle> stop = engine.StopEvent();
+    const std::shared_ptr<Helper::CHandle> stop = engine.StopEvent();
     bool kept = false;
     if (!PruneSynced(table, key, local_path, StopHandle(stop), &kept))
         return false;
@@ -296,7 +280,7 @@ bool CSyncDownload::FetchIntoPlace(CSyncEngine& engine, const Paths& paths)
     std::shared_ptr<CSyncStateTable> table = engine.Table();
     if (!table || !engine.IsRunning())
         return false;
-    const std::shared_ptr<Net::CHandle> stop = engine.StopEvent();
+    const std::shared_ptr<Helper::CHandle> stop = engine.StopEvent();
     RefreshEntry(server, local, &entry);
     StoreAs(engine, paths.target_key, Helper::Syncing);
 
@@ -329,7 +313,8 @@ bool CSyncDownload::FetchFile(CSyncEngine& engine, const Paths& paths, HANDLE st
     if (!BuildDownloadAddress(server.url, Net::CurrentSession().session_key, &address))
         return false;
     wchar_t temp_path[kPathCapacity] = {};
-    if (!Helper::CopyBounded(temp_path, paths.target) || !Helper::AppendBounded(temp_path, kPathCapacity, kTempSuffix))
+    if (!Helper::CopyBounded(temp_path, paths.target) ||
+        !Helper::AppendBounded(temp_path, kPathCapacity, Helper::kTempFileSuffix.data()))
         return false;
 
     // A complete earlier fetch is put in place without a new one; a fresh
@@ -378,17 +363,17 @@ bool CSyncDownload::HttpFetch(CSyncEngine& engine, const wchar_t* temp_path, con
 {
     if (!engine.IsRunning())
         return false;
-    CInternetHandle session(InternetOpenW(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    Helper::CInternetHandle session(InternetOpenW(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
     if (!session || !engine.IsRunning())
         return false;
-    CInternetHandle request(OpenUrl(session.Get(), address));
+    Helper::CInternetHandle request(OpenUrl(session.Get(), address));
     if (!request || !engine.IsRunning())
         return false;
     const HANDLE opened = CreateFileW(temp_path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (opened == INVALID_HANDLE_VALUE)
         return false;
-    Net::CHandle file(opened);
+    Helper::CHandle file(opened);
 
     DWORD status = 0;
     DWORD length = sizeof status;

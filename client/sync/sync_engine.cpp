@@ -6,7 +6,7 @@
 #include <cwchar>
 
 #include "client/net/request_manager.h"
-#include "client/shell/app_state.h"
+#include "client/net/app_host.h"
 #include "client/sync/file_utils.h"
 #include "common/bounded_string.h"
 
@@ -16,18 +16,18 @@ namespace {
 
 bool IsTransfer(int32_t kind) { return kind == KindDownload || kind == KindUpload; }
 
-void WaitAndClose(Net::CHandle thread)
+void WaitAndClose(Helper::CHandle thread)
 {
     if (thread)
         WaitForSingleObject(thread.Get(), INFINITE);
 }
 
-Net::CHandle Duplicate(const Net::CHandle& handle)
+Helper::CHandle Duplicate(const Helper::CHandle& handle)
 {
     HANDLE copy = nullptr;
     if (!handle || !DuplicateHandle(GetCurrentProcess(), handle.Get(), GetCurrentProcess(), &copy, SYNCHRONIZE, FALSE, 0))
-        return Net::CHandle();
-    return Net::CHandle(copy);
+        return Helper::CHandle();
+    return Helper::CHandle(copy);
 }
 
 }  // namespace
@@ -45,7 +45,7 @@ CSyncEngine::~CSyncEngine()
     Stop(INFINITE);
     // A starter still bringing the engine up would start threads on a
     // dying object: let it finish and stop what it started.
-    Net::CHandle starter;
+    Helper::CHandle starter;
     {
         std::lock_guard<std::mutex> guard(starter_lock_);
         starter = std::move(starter_thread_);
@@ -54,8 +54,8 @@ CSyncEngine::~CSyncEngine()
         WaitForSingleObject(starter.Get(), INFINITE);
         Stop(INFINITE);
     }
-    Net::CHandle executor;
-    Net::CHandle scanner;
+    Helper::CHandle executor;
+    Helper::CHandle scanner;
     {
         std::lock_guard<std::mutex> guard(lock_);
         executor = std::move(executor_thread_);
@@ -67,7 +67,7 @@ CSyncEngine::~CSyncEngine()
     ClearQueueLocked();
 }
 
-void CSyncEngine::Start(const wchar_t* root)
+void CSyncEngine::Start(const wchar_t* user_name, const wchar_t* root)
 {
     if (root == nullptr || root[0] == L'\0')
         return;
@@ -76,6 +76,7 @@ void CSyncEngine::Start(const wchar_t* root)
         std::lock_guard<std::mutex> guard(lock_);
         if (wcscmp(root, root_) != 0)
             Helper::CopyBounded(root_, root);
+        Helper::CopyBounded(user_name_, user_name);
     }
     std::lock_guard<std::mutex> guard(starter_lock_);
     starts_.fetch_add(1);
@@ -89,9 +90,9 @@ void CSyncEngine::Start(const wchar_t* root)
 
 void CSyncEngine::Stop(DWORD wait_ms)
 {
-    std::shared_ptr<Net::CHandle> event;
-    Net::CHandle executor;
-    Net::CHandle scanner;
+    std::shared_ptr<Helper::CHandle> event;
+    Helper::CHandle executor;
+    Helper::CHandle scanner;
     {
         std::lock_guard<std::mutex> guard(lock_);
         if (!IsRunningLocked())
@@ -178,7 +179,7 @@ bool CSyncEngine::IsRunningLocked() const
     return stop_event_ && stop_event_->Get() != nullptr && WaitForSingleObject(stop_event_->Get(), 0) == WAIT_TIMEOUT;
 }
 
-std::shared_ptr<Net::CHandle> CSyncEngine::StopEvent()
+std::shared_ptr<Helper::CHandle> CSyncEngine::StopEvent()
 {
     std::lock_guard<std::mutex> guard(lock_);
     return stop_event_;
@@ -238,14 +239,14 @@ bool CSyncEngine::WaitUntilStarted(DWORD timeout_ms)
     }
 }
 
-Net::CHandle CSyncEngine::StartThread(unsigned(__stdcall* main)(void*), DWORD* id)
+Helper::CHandle CSyncEngine::StartThread(unsigned(__stdcall* main)(void*), DWORD* id)
 {
     unsigned thread_id = 0;
     // Suspended, so that the id the thread compares with its own is stored
     // before it first looks.
     const uintptr_t handle = _beginthreadex(nullptr, 0, main, this, CREATE_SUSPENDED, &thread_id);
     *id = thread_id;
-    return Net::CHandle(reinterpret_cast<HANDLE>(handle));
+    return Helper::CHandle(reinterpret_cast<HANDLE>(handle));
 }
 
 unsigned __stdcall CSyncEngine::StarterMain(void* self)
@@ -273,8 +274,8 @@ void CSyncEngine::RunStarter()
         // Requests of the old threads that wait for a reply return at once.
         Net::MainConnection().SetStopEvent();
         Net::DataConnection().SetStopEvent();
-        Net::CHandle executor;
-        Net::CHandle scanner;
+        Helper::CHandle executor;
+        Helper::CHandle scanner;
         {
             std::lock_guard<std::mutex> guard(lock_);
             executor = std::move(executor_thread_);
@@ -290,14 +291,14 @@ void CSyncEngine::RunStarter()
             // No worker is left, so nothing executes: every queued action
             // goes, the one that was current included.
             ClearQueueLocked();
-            std::shared_ptr<CSyncStateTable> table(new (std::nothrow) CSyncStateTable(Helper::App().user_name));
-            if (table && Helper::IsMissingOrEmptyFolder(Helper::App().sync_folder))
+            std::shared_ptr<CSyncStateTable> table(new (std::nothrow) CSyncStateTable(user_name_));
+            if (table && Helper::IsMissingOrEmptyFolder(root_))
                 table->clear();
             table_ = std::move(table);
 
-            Net::CHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+            Helper::CHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
             if (event && table_) {
-                stop_event_ = std::make_shared<Net::CHandle>(std::move(event));
+                stop_event_ = std::make_shared<Helper::CHandle>(std::move(event));
                 if (timing_.workers)
                     StartWorkersLocked();
             } else {
@@ -342,7 +343,7 @@ void CSyncEngine::ClearQueueLocked()
 
 bool CSyncEngine::WaitForStop(DWORD milliseconds)
 {
-    std::shared_ptr<Net::CHandle> event = StopEvent();
+    std::shared_ptr<Helper::CHandle> event = StopEvent();
     if (!event)
         return true;
     return WaitForSingleObject(event->Get(), milliseconds) != WAIT_TIMEOUT;
@@ -379,17 +380,21 @@ void CSyncEngine::RunScanner(DWORD self_id)
     }
 }
 
-void CSyncEngine::ReportSyncedWhenIdle()
+// The engine asks for the move only from the state it saw; the host's
+// guard refuses it when the state changed meanwhile.
+void CSyncEngine::ReportState(Helper::AppState seen, Helper::AppState target)
 {
-    if (Helper::GetAppState() == Helper::AppState::Syncing && Helper::TrySetState(Helper::AppState::Synced))
-        Helper::NotifyStateRefresh(Helper::AppState::Syncing);
+    Helper::IAppHost* host = Helper::AppHost();
+    if (host != nullptr && host->GetState() == seen && host->TrySetState(target))
+        host->RefreshForState(seen);
 }
+
+void CSyncEngine::ReportSyncedWhenIdle() { ReportState(Helper::AppState::Syncing, Helper::AppState::Synced); }
 
 void CSyncEngine::ReportSyncingForTransfer(const ISyncAction& action)
 {
-    if (IsTransfer(action.kind) && Helper::GetAppState() == Helper::AppState::Synced &&
-        Helper::TrySetState(Helper::AppState::Syncing))
-        Helper::NotifyStateRefresh(Helper::AppState::Synced);
+    if (IsTransfer(action.kind))
+        ReportState(Helper::AppState::Synced, Helper::AppState::Syncing);
 }
 
 void CSyncEngine::RunExecutor(DWORD self_id)

@@ -13,9 +13,12 @@
 #include <mutex>
 #include <string>
 
-#include "client/net/win_handle.h"
+#include "client/net/app_host.h"
+#include "client/state/dir_watcher.h"
 #include "client/state/sync_state_table.h"
 #include "client/sync/sync_action.h"
+#include "common/registry_layout.h"
+#include "common/win_handle.h"
 
 namespace Sync {
 
@@ -40,14 +43,6 @@ struct SyncProgress {
     uint64_t done = 0;
 };
 
-// Change codes of the folder watcher.
-enum PathChange : int {
-    ChangeRemoved = 0,
-    ChangeAdded = 1,
-    ChangeWritten = 2,
-    ChangeMoved = 3,
-};
-
 class CSyncEngine {
 public:
     static CSyncEngine& Instance();
@@ -57,8 +52,9 @@ public:
     CSyncEngine(const CSyncEngine&) = delete;
     CSyncEngine& operator=(const CSyncEngine&) = delete;
 
-    // Restarts the engine on the sync folder; ignored for an empty root.
-    void Start(const wchar_t* root);
+    // Restarts the engine on the user's sync folder: the user's state table
+    // and the folder as root. Ignored for an empty root.
+    void Start(const wchar_t* user_name, const wchar_t* root);
     // Stops the threads, waiting up to wait_ms for each.
     void Stop(DWORD wait_ms);
 
@@ -78,7 +74,7 @@ public:
     bool IsRunning();
     // The event the long operations watch; it stays valid for the holder
     // even after the engine replaced it.
-    std::shared_ptr<Net::CHandle> StopEvent();
+    std::shared_ptr<Helper::CHandle> StopEvent();
     std::wstring Root();
     // The table of the current start; it stays valid for the holder even
     // after a restart replaced it.
@@ -87,7 +83,8 @@ public:
     // after it. False when the path does not lie below the root.
     bool KeyOf(const wchar_t* full_path, std::wstring* key);
 
-    // Reconciliation entry points.
+    // Reconciliation entry points. A change is a PathChangeKind of the
+    // folder watcher; a rename names the new path in other_path.
     void OnPathChanged(const wchar_t* path, int change, const wchar_t* other_path);
     bool ResumeInterrupted();
     bool ScanFolder(const wchar_t* path);
@@ -117,20 +114,20 @@ private:
     // Waits on the stop event; true when the thread must end.
     bool WaitForStop(DWORD milliseconds);
     bool Offline() const;
+    void ReportState(Helper::AppState seen, Helper::AppState target);
     void ReportSyncedWhenIdle();
     void ReportSyncingForTransfer(const ISyncAction& action);
     void ClearQueueLocked();
     void StartWorkersLocked();
-    Net::CHandle StartThread(unsigned(__stdcall* main)(void*), DWORD* id);
-
+    Helper::CHandle StartThread(unsigned(__stdcall* main)(void*), DWORD* id);
 
     std::mutex starter_lock_;
-    Net::CHandle starter_thread_;
-    Net::CHandle scanner_thread_;
-    Net::CHandle executor_thread_;
+    Helper::CHandle starter_thread_;
+    Helper::CHandle scanner_thread_;
+    Helper::CHandle executor_thread_;
     std::atomic<DWORD> scanner_id_{0};
     std::atomic<DWORD> executor_id_{0};
-    std::shared_ptr<Net::CHandle> stop_event_;
+    std::shared_ptr<Helper::CHandle> stop_event_;
     std::mutex lock_;
     std::mutex observer_lock_;
     std::recursive_mutex decision_lock_;
@@ -138,6 +135,7 @@ private:
     std::list<std::unique_ptr<ISyncAction>> queue_;
     ISyncAction* current_ = nullptr;
     wchar_t root_[kPathCapacity] = {};
+    wchar_t user_name_[Helper::kRegUserCapacity] = {};
     std::shared_ptr<CSyncStateTable> table_;
     EngineTiming timing_;
     std::atomic<uint32_t> starts_{0};

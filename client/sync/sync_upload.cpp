@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "client/net/requests.h"
-#include "client/net/win_handle.h"
+#include "common/win_handle.h"
 #include "client/sync/file_utils.h"
 #include "client/sync/sync_engine.h"
 #include "client/sync/transfer_support.h"
@@ -32,7 +32,7 @@ bool TicketIsEmpty(const Net::UploadTicket& ticket)
     return true;
 }
 
-HANDLE StopHandle(const std::shared_ptr<Net::CHandle>& stop) { return stop ? stop->Get() : nullptr; }
+HANDLE StopHandle(const std::shared_ptr<Helper::CHandle>& stop) { return stop ? stop->Get() : nullptr; }
 
 }  // namespace
 
@@ -46,12 +46,6 @@ std::wstring LastComponent(const std::wstring& key)
 {
     const size_t slash = key.rfind(L'\\');
     return slash == std::wstring::npos ? key : key.substr(slash + 1);
-}
-
-bool IsTemporaryName(const std::wstring& name)
-{
-    return name.size() >= kTempSuffixLength && name.compare(name.size() - kTempSuffixLength, kTempSuffixLength,
-                                                            kTempSuffix) == 0;
 }
 
 CSyncUpload::CSyncUpload(SyncDecision&& decision)
@@ -80,7 +74,7 @@ bool CSyncUpload::Execute(CSyncEngine* engine)
         return false;
     // A download's temporary file belongs to this client, not the user:
     // it is never sent and never recorded.
-    if (IsTemporaryName(key)) {
+    if (Helper::IsTempFileName(key)) {
         if (std::shared_ptr<CSyncStateTable> table = engine->Table())
             table->remove(key.c_str());
         return true;
@@ -216,7 +210,7 @@ bool CSyncUpload::CreateFolderOnServer(CSyncEngine& engine, const std::wstring& 
             return true;
         entry = record;
         if (entry.parent_id < 0) {
-            engine.OnPathChanged(ParentKey(key).c_str(), ChangeAdded, nullptr);
+            engine.OnPathChanged(ParentKey(key).c_str(), PathAdded, nullptr);
             return false;
         }
     } else {
@@ -255,9 +249,9 @@ void CSyncUpload::QueueFolderContents(CSyncEngine& engine, const std::wstring& k
         return;
     do {
         const std::wstring name = found.cFileName;
-        if (name == L"." || name == L".." || IsTemporaryName(name))
+        if (name == L"." || name == L".." || Helper::IsTempFileName(name))
             continue;
-        engine.OnPathChanged((key + L"\\" + name).c_str(), ChangeAdded, nullptr);
+        engine.OnPathChanged((key + L"\\" + name).c_str(), PathAdded, nullptr);
     } while (engine.IsRunning() && FindNextFileW(find.Get(), &found));
 }
 
@@ -336,7 +330,7 @@ bool CSyncUpload::PrepareRecord(CSyncEngine& engine, const std::wstring& key, bo
         }
         entry = record;
         if (entry.parent_id < 0) {
-            engine.OnPathChanged(ParentKey(key).c_str(), ChangeAdded, nullptr);
+            engine.OnPathChanged(ParentKey(key).c_str(), PathAdded, nullptr);
             return false;
         }
     } else {
@@ -439,7 +433,7 @@ int CSyncUpload::Send(CSyncEngine& engine, const std::wstring& key, Net::UploadT
                                       OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCHIVE, nullptr);
     if (opened == INVALID_HANDLE_VALUE)
         return StepFailed;
-    Net::CHandle file(opened);
+    Helper::CHandle file(opened);
     if (entry.upload_offset != 0) {
         LARGE_INTEGER offset;
         offset.QuadPart = static_cast<LONGLONG>(entry.upload_offset);

@@ -67,7 +67,5 @@ private:
 std::wstring ParentKey(const std::wstring& key);
 // The last component of a key.
 std::wstring LastComponent(const std::wstring& key);
-// True for a download's temporary file, which is never synchronised.
-bool IsTemporaryName(const std::wstring& name);
 
 }  // namespace Sync

@@ -9,7 +9,7 @@
 #include "client/net/session.h"
 #include "client/net/tests/test_peer.h"
 #include "client/net/tests/wire_builders.h"
-#include "client/shell/app_state.h"
+#include "client/net/tests/test_app_host.h"
 
 namespace Net {
 namespace {
@@ -31,8 +31,6 @@ protected:
         StopConnections();
         SetServerForTesting({}, {});
         SetSessionHooks({});
-        Helper::SetStateRefreshHandler(nullptr);
-        Helper::SetAppState(Helper::AppState::Starting);
     }
 };
 
@@ -285,20 +283,19 @@ TEST_F(RequestManagerTest, StopDoesNotWaitForAConnectInProgress)
 
 TEST_F(RequestManagerTest, LostMainLinkMovesTheApplicationOffline)
 {
-    static std::atomic<int> previous{-1};
-    previous = -1;
-    Helper::SetStateRefreshHandler([](Helper::AppState before) { previous = static_cast<int>(before); });
+    NetTest::CTestAppHost host;
     CTestPeer peer(Ignore);
     SetServerForTesting("127.0.0.1", {peer.Port()});
     ASSERT_TRUE(StartMainConnection());
     ASSERT_TRUE(peer.WaitForConnections(1, 3000));
-    Helper::SetAppState(Helper::AppState::Synced);
+    host.SetState(Helper::AppState::Synced);
     peer.Drop();
     const DWORD deadline = GetTickCount() + 15000;
-    while (previous.load() < 0 && GetTickCount() < deadline)
+    while (host.Refreshed().empty() && GetTickCount() < deadline)
         Sleep(20);
-    EXPECT_EQ(previous.load(), static_cast<int>(Helper::AppState::Synced));
-    EXPECT_EQ(Helper::GetAppState(), Helper::AppState::Offline);
+    ASSERT_EQ(host.Refreshed().size(), 1u);
+    EXPECT_EQ(host.Refreshed()[0], Helper::AppState::Synced);
+    EXPECT_EQ(host.GetState(), Helper::AppState::Offline);
 }
 
 }  // namespace

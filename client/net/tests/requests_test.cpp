@@ -11,7 +11,6 @@
 #include "client/net/session_values.h"
 #include "client/net/tests/test_peer.h"
 #include "client/net/tests/wire_builders.h"
-#include "client/shell/app_state.h"
 
 namespace Net {
 namespace {
@@ -107,12 +106,12 @@ TEST_F(RequestsTest, AccountInfoAndSignOffCarryTheSession)
     ASSERT_EQ(request.packet.size(), 62u);
     EXPECT_EQ(ReadU32(&request.packet[26]), 7u);
     EXPECT_EQ(request.packet[30], 'S');
-    EXPECT_EQ(Helper::GetQuota().total, 5000u);
-    EXPECT_EQ(Helper::GetQuota().free, 1200u);
+    EXPECT_EQ(CurrentAccountSpace().total, 5000u);
+    EXPECT_EQ(CurrentAccountSpace().free, 1200u);
 
     AnswerWith(CmdAccountInfo, 201, Bytes(16, 9));
     EXPECT_EQ(AccountInfo(), 0);
-    EXPECT_EQ(Helper::GetQuota().total, 5000u);
+    EXPECT_EQ(CurrentAccountSpace().total, 5000u);
 
     AnswerWith(CmdSignOff, 555);
     EXPECT_EQ(SignOff(), 555);

@@ -49,6 +49,46 @@ TEST_F(AppStateTest, EveryOtherStateMayLeadToSyncedOrSyncing)
     EXPECT_TRUE(TryFrom(AppState::Syncing, AppState::Synced));
 }
 
+TEST_F(AppStateTest, OnlyASignedOnClientGoesOffline)
+{
+    for (AppState from : {AppState::Synced, AppState::Syncing, AppState::SigningOn, AppState::CredentialsRejected,
+                          AppState::AccountInfoFailed}) {
+        SetAppState(from);
+        AppState previous = AppState::Starting;
+        EXPECT_TRUE(TrySetOffline(&previous)) << static_cast<int>(from);
+        EXPECT_EQ(previous, from);
+        EXPECT_EQ(GetAppState(), AppState::Offline);
+    }
+    for (AppState from : {AppState::Starting, AppState::NotBound, AppState::Offline, AppState::FolderMissing,
+                          AppState::AccountFrozen}) {
+        SetAppState(from);
+        AppState previous = AppState::Synced;
+        EXPECT_FALSE(TrySetOffline(&previous)) << static_cast<int>(from);
+        EXPECT_EQ(previous, AppState::Synced);
+        EXPECT_EQ(GetAppState(), from);
+    }
+}
+
+// The host a program derives from moves AppContext by the same rules.
+TEST_F(AppStateTest, HostMovesTheContextState)
+{
+    class CQuietHost : public CAppStateHost {
+    public:
+        void RefreshForState(AppState) override {}
+    } host;
+    SetAppState(AppState::Synced);
+    EXPECT_TRUE(host.TrySetState(AppState::Syncing));
+    EXPECT_EQ(host.GetState(), AppState::Syncing);
+    AppState previous = AppState::Starting;
+    EXPECT_TRUE(host.TrySetOffline(&previous));
+    EXPECT_EQ(previous, AppState::Syncing);
+    EXPECT_EQ(GetAppState(), AppState::Offline);
+    EXPECT_FALSE(host.IsAborting());
+    App().abort_flag = 1;
+    EXPECT_TRUE(host.IsAborting());
+    App().abort_flag = 0;
+}
+
 TEST_F(AppStateTest, QuotaComesFromTheLastAccountSpace)
 {
     Net::ClearSession();

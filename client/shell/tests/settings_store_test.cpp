@@ -5,13 +5,13 @@
 #include <string>
 
 #include "client/shell/settings_store.h"
+#include "common/registry_access.h"
 #include "common/registry_layout.h"
+#include "common/win_handle.h"
 
 using namespace Helper;
 
 namespace {
-
-const wchar_t kAccountKey[] = L"Software\\Tavo\\Tessel\\Users\\alice";
 
 class SettingsStore : public ::testing::Test {
 protected:
@@ -21,22 +21,20 @@ protected:
     static void WriteRaw(const wchar_t* subkey, const wchar_t* name, DWORD type, const void* data,
                          DWORD bytes)
     {
-        HKEY key;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, subkey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+        CRegKey key;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, subkey, 0, nullptr, 0, KEY_WRITE, nullptr, key.Receive(),
                                   nullptr),
                   ERROR_SUCCESS);
-        RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), bytes);
-        RegCloseKey(key);
+        RegSetValueExW(key.Get(), name, 0, type, static_cast<const BYTE*>(data), bytes);
     }
 
     static DWORD StoredBytes(const wchar_t* subkey, const wchar_t* name)
     {
-        HKEY key;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        CRegKey key;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, subkey, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
             return 0;
         DWORD bytes = 0;
-        RegQueryValueExW(key, name, nullptr, nullptr, nullptr, &bytes);
-        RegCloseKey(key);
+        RegQueryValueExW(key.Get(), name, nullptr, nullptr, nullptr, &bytes);
         return bytes;
     }
 };
@@ -63,59 +61,6 @@ TEST_F(SettingsStore, AccountRoundTripsWithoutTerminatorsStored)
     EXPECT_STREQ(user, L"alice");
     EXPECT_STREQ(credential, L"0123456789abcdef0123456789abcdef");
     EXPECT_STREQ(folder, L"C:\\Sync");
-}
-
-TEST_F(SettingsStore, StringReadsKeepTheCapacityAndTypeRules)
-{
-    std::wstring exact(259, L'f');
-    WriteRaw(kAccountKey, L"Folder", REG_SZ, exact.c_str(), 259 * 2);
-    wchar_t folder[260] = L"unchanged";
-    EXPECT_TRUE(ReadAccountFolder(L"alice", folder));
-    EXPECT_EQ(std::wstring(folder), exact);
-
-    std::wstring too_long(260, L'g');
-    WriteRaw(kAccountKey, L"Folder", REG_SZ, too_long.c_str(), 260 * 2);
-    wcscpy(folder, L"unchanged");
-    EXPECT_FALSE(ReadAccountFolder(L"alice", folder));
-    EXPECT_STREQ(folder, L"unchanged");
-
-    // Another tool may store the terminator: the value reads the same.
-    std::wstring with_nul(259, L'h');
-    WriteRaw(kAccountKey, L"Folder", REG_SZ, with_nul.c_str(), 260 * 2);
-    EXPECT_TRUE(ReadAccountFolder(L"alice", folder));
-    EXPECT_EQ(std::wstring(folder), with_nul);
-
-    // Written by the client itself.
-    std::wstring longest(259, L'k');
-    SaveAccount(L"alice", L"cred", longest.c_str());
-    EXPECT_TRUE(ReadAccountFolder(L"alice", folder));
-    EXPECT_EQ(std::wstring(folder), longest);
-
-    WriteRaw(kAccountKey, L"Folder", REG_EXPAND_SZ, L"C:\\X", 8);
-    wcscpy(folder, L"unchanged");
-    EXPECT_FALSE(ReadAccountFolder(L"alice", folder));
-    EXPECT_STREQ(folder, L"unchanged");
-
-    WORD small = 7;
-    WriteRaw(kAccountKey, L"MaxUpload", REG_BINARY, &small, 2);
-    EXPECT_EQ(ReadAccountDword(L"MaxUpload", L"alice"), 0u);
-    EXPECT_EQ(WriteAccountDword(L"MaxUpload", L"alice", 512), ERROR_SUCCESS);
-    EXPECT_EQ(ReadAccountDword(L"MaxUpload", L"alice"), 512u);
-}
-
-TEST_F(SettingsStore, StateDigestMustHoldExactly32Characters)
-{
-    char digest[33] = "";
-    EXPECT_FALSE(ReadStateDigest(L"alice", digest));
-    EXPECT_EQ(WriteStateDigest(L"alice", "0123456789abcdef0123456789ABCDEF"), ERROR_SUCCESS);
-    ASSERT_TRUE(ReadStateDigest(L"alice", digest));
-    EXPECT_STREQ(digest, "0123456789abcdef0123456789ABCDEF");
-
-    for (int length : {31, 33}) {
-        std::wstring value(length, L'a');
-        WriteRaw(kAccountKey, L"cMagic", REG_SZ, value.c_str(), length * 2);
-        EXPECT_FALSE(ReadStateDigest(L"alice", digest)) << length;
-    }
 }
 
 TEST_F(SettingsStore, AutorunComparesThePathWithoutCase)
@@ -152,13 +97,11 @@ TEST(TempFileType, IsRegisteredAndLeftAloneWhenCorrect)
     // A second start finds everything in place and writes nothing: the keys'
     // last-write times stay.
     auto stamp = [](const wchar_t* subkey) {
-        HKEY key;
+        CRegKey key;
         FILETIME written{};
-        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, subkey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
-            RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                             nullptr, nullptr, nullptr, &written);
-            RegCloseKey(key);
-        }
+        if (RegOpenKeyExW(HKEY_CLASSES_ROOT, subkey, 0, KEY_READ, key.Receive()) == ERROR_SUCCESS)
+            RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                             nullptr, nullptr, &written);
         return (ULONGLONG(written.dwHighDateTime) << 32) | written.dwLowDateTime;
     };
     ULONGLONG before[] = {stamp(L".tavo"), stamp(L"Tavofile"), stamp(L"Tavofile\\DefaultIcon")};

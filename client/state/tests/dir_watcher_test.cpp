@@ -49,13 +49,13 @@ protected:
     void SetUp() override
     {
         signal_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        ASSERT_TRUE(watcher_.start());
+        ASSERT_TRUE(watcher_.Start());
         listener_ = new RecordingListener(&changes_, &mutex_, signal_, &deleted_);
-        ASSERT_TRUE(watcher_.watch(listener_, dir_.path().c_str()));
+        ASSERT_TRUE(watcher_.Watch(listener_, dir_.path().c_str()));
     }
     void TearDown() override
     {
-        watcher_.stop();
+        watcher_.Stop();
         CloseHandle(signal_);
     }
 
@@ -120,9 +120,9 @@ TEST_F(DirWatcher, ReportsRenamesAndRemovals)
 {
     // The file exists before the watch, so that the rename happens while a
     // read is pending: Wine drops changes made between two reads.
-    watcher_.unwatch();
+    watcher_.Unwatch();
     StateTest::WriteFileBytes(dir_.File(L"a.txt"), "x");
-    ASSERT_TRUE(watcher_.watch(new RecordingListener(&changes_, &mutex_, signal_, &deleted_),
+    ASSERT_TRUE(watcher_.Watch(new RecordingListener(&changes_, &mutex_, signal_, &deleted_),
                                dir_.path().c_str()));
     ASSERT_TRUE(MoveFileW(dir_.File(L"a.txt").c_str(), dir_.File(L"b.txt").c_str()));
     // Wine delivers the old name of a rename and loses the new one.
@@ -227,7 +227,7 @@ TEST(DirWatcherBatch, LostOrDamagedBatchesReportNothingBeyondThem)
 
 TEST_F(DirWatcher, UnwatchDeletesTheListenerAndStopsReporting)
 {
-    watcher_.unwatch();
+    watcher_.Unwatch();
     EXPECT_TRUE(deleted_);
     StateTest::WriteFileBytes(dir_.File(L"late.txt"), "x");
     // A fresh watch on the same folder sees only what happens after it.
@@ -235,7 +235,7 @@ TEST_F(DirWatcher, UnwatchDeletesTheListenerAndStopsReporting)
     std::vector<Change> second;
     std::mutex second_mutex;
     auto* listener = new RecordingListener(&second, &second_mutex, signal_, &second_deleted);
-    ASSERT_TRUE(watcher_.watch(listener, dir_.path().c_str()));
+    ASSERT_TRUE(watcher_.Watch(listener, dir_.path().c_str()));
     StateTest::WriteFileBytes(dir_.File(L"fresh.txt"), "x");
     DWORD deadline = GetTickCount() + 5000;
     bool seen = false;
@@ -247,7 +247,7 @@ TEST_F(DirWatcher, UnwatchDeletesTheListenerAndStopsReporting)
     }
     EXPECT_TRUE(seen);
     EXPECT_TRUE(Snapshot().empty());
-    watcher_.unwatch();
+    watcher_.Unwatch();
     EXPECT_TRUE(second_deleted);
 }
 
@@ -258,10 +258,10 @@ TEST(DirWatcherLifecycle, WatchFailsForAMissingFolderAndLeavesTheListenerToTheCa
     std::vector<Change> changes;
     std::mutex mutex;
     auto listener = std::make_unique<RecordingListener>(&changes, &mutex, nullptr, &deleted);
-    EXPECT_FALSE(watcher.watch(listener.get(), L"C:\\no\\such\\folder"));
-    ASSERT_TRUE(watcher.start());
-    EXPECT_FALSE(watcher.watch(listener.get(), L"C:\\no\\such\\folder"));
-    EXPECT_FALSE(watcher.watch(nullptr, L"C:\\"));
-    watcher.stop();
+    EXPECT_FALSE(watcher.Watch(listener.get(), L"C:\\no\\such\\folder"));
+    ASSERT_TRUE(watcher.Start());
+    EXPECT_FALSE(watcher.Watch(listener.get(), L"C:\\no\\such\\folder"));
+    EXPECT_FALSE(watcher.Watch(nullptr, L"C:\\"));
+    watcher.Stop();
     EXPECT_FALSE(deleted);
 }

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "client/shell/settings_store.h"
+#include "common/registry_access.h"
 #include "client/state/state_file.h"
 #include "client/state/sync_state_table.h"
 #include "test_support.h"

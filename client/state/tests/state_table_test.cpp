@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "client/shell/settings_store.h"
+#include "common/registry_access.h"
 #include "client/state/state_file.h"
 #include "client/state/sync_state_table.h"
 #include "common/file_sync_state.h"

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "client/state/sync_entry.h"
+#include "common/sync_entry.h"
 
 namespace StateTest {
 

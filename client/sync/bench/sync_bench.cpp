@@ -15,8 +15,7 @@
 #include "client/net/requests.h"
 #include "client/net/session_values.h"
 #include "client/net/tests/test_peer.h"
-#include "client/shell/app_state.h"
-#include "client/shell/settings_store.h"
+#include "common/registry_access.h"
 #include "client/state/state_file.h"
 #include "client/sync/file_utils.h"
 #include "client/sync/sync_engine.h"
@@ -226,14 +225,12 @@ void ScanBench()
     space.total = space.free = 1ull << 40;
     Net::StoreAccountSpace(space);
 
-    Helper::CopyBounded(Helper::App().user_name, user);
-    Helper::CopyBounded(Helper::App().sync_folder, tree.root.c_str());
     {
         Sync::CSyncEngine engine;
         Sync::EngineTiming timing;
         timing.workers = false;
         engine.SetTimingForTesting(timing);
-        engine.Start(tree.root.c_str());
+        engine.Start(user, tree.root.c_str());
         engine.WaitUntilStarted(60000);
 
         t0 = Clock::now();

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "client/net/win_handle.h"
-#include "client/shell/app_state.h"
+#include "common/win_handle.h"
+#include "client/net/tests/test_app_host.h"
 #include "client/sync/tests/sync_test_support.h"
 
 namespace {
@@ -48,12 +48,14 @@ TEST_F(FileUtilsTest, DigestGivesUpOnAbortAndOnStop)
     Helper::DigestText out;
     std::memset(out, 'x', sizeof(out));
 
-    Helper::App().abort_flag = 1;
-    EXPECT_FALSE(Helper::FileDigest(path.c_str(), out));
-    Helper::App().abort_flag = 0;
+    {
+        NetTest::CTestAppHost host;
+        host.SetAborting(true);
+        EXPECT_FALSE(Helper::FileDigest(path.c_str(), out));
+    }
     EXPECT_EQ(out[0], 'x');
 
-    Net::CHandle stop = Net::MakeEvent(true, true);
+    Helper::CHandle stop = Helper::MakeEvent(true, true);
     EXPECT_FALSE(Helper::FileDigestCancellable(path.c_str(), stop.Get(), out));
     EXPECT_EQ(out[0], 'x');
     ResetEvent(stop.Get());

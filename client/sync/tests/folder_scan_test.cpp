@@ -171,14 +171,14 @@ TEST_F(FolderScanTest, TemporaryFilesAreNeverScanned)
 TEST_F(FolderScanTest, ChangedPathOfATemporaryFileIsIgnored)
 {
     SyncTest::WriteBytes(root_ / L"x.bin.tavo", "partial");
-    engine_->OnPathChanged(L"x.bin.tavo", ChangeAdded, nullptr);
+    engine_->OnPathChanged(L"x.bin.tavo", PathAdded, nullptr);
     EXPECT_FALSE(Table().find(L"x.bin.tavo"));
 }
 
 TEST_F(FolderScanTest, ChangedNewFileIsRecordedWithoutAskingTheServer)
 {
     SyncTest::WriteBytes(root_ / L"new.txt", "n");
-    engine_->OnPathChanged(L"new.txt", ChangeAdded, nullptr);
+    engine_->OnPathChanged(L"new.txt", PathAdded, nullptr);
     EXPECT_EQ(Recorded(L"new.txt").state, uint32_t(Helper::NotSynced));
     EXPECT_EQ(RequestCount(Net::CmdLookupEntry), 0);
 }
@@ -188,7 +188,7 @@ TEST_F(FolderScanTest, ChangeOfAnItemBeingSyncedIsIgnored)
     SyncTest::WriteBytes(root_ / L"busy.txt", "changed");
     SyncEntry record = SyncTest::FileRecord(7, L"busy.txt", "b", 2, Helper::Syncing);
     Record(record, L"busy.txt");
-    engine_->OnPathChanged(L"busy.txt", ChangeWritten, nullptr);
+    engine_->OnPathChanged(L"busy.txt", PathModified, nullptr);
     EXPECT_TRUE(Queue().empty());
     EXPECT_EQ(Recorded(L"busy.txt").size, 1u);
 }
@@ -198,7 +198,7 @@ TEST_F(FolderScanTest, ChangedConflictAsksTheServer)
     SyncTest::WriteBytes(root_ / L"both.txt", "server");
     Record(SyncTest::FileRecord(8, L"both.txt", "old", 2, Helper::Conflict), L"both.txt");
     LookupAs("both.txt", Net::ResEntryFound, FileSpec(8, 0, "both.txt", "server", 9));
-    engine_->OnPathChanged(L"both.txt", ChangeWritten, nullptr);
+    engine_->OnPathChanged(L"both.txt", PathModified, nullptr);
     EXPECT_EQ(RequestCount(Net::CmdLookupEntry), 1);
     const std::vector<Queued> queued = Queue();
     ASSERT_EQ(queued.size(), 1u);
@@ -211,7 +211,7 @@ TEST_F(FolderScanTest, MovedItemIsDecidedWithItsOldRecordUnderTheNewPath)
     SyncTest::WriteBytes(root_ / L"new name.txt", "v1");
     SyncEntry record = SyncTest::FileRecord(7, L"old name.txt", "v1", 5);
     Record(record, L"old name.txt");
-    engine_->OnPathChanged(L"old name.txt", ChangeMoved, L"new name.txt");
+    engine_->OnPathChanged(L"old name.txt", PathRenamed, L"new name.txt");
     const SyncEntry moved = Recorded(L"new name.txt");
     EXPECT_EQ(moved.id, 7);
     EXPECT_EQ(moved.state, uint32_t(Helper::Syncing));
@@ -245,7 +245,7 @@ TEST_F(FolderScanTest, StoppedEngineDoesNothing)
     EXPECT_FALSE(engine_->ScanFolder(nullptr));
     EXPECT_FALSE(engine_->ResumeInterrupted());
     SyncTest::WriteBytes(root_ / L"late.txt", "l");
-    engine_->OnPathChanged(L"late.txt", ChangeAdded, nullptr);
+    engine_->OnPathChanged(L"late.txt", PathAdded, nullptr);
     EXPECT_FALSE(Table().find(L"late.txt"));
 }
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "client/net/request_manager.h"
-#include "client/shell/app_state.h"
+#include "client/net/tests/test_app_host.h"
 #include "client/sync/tests/sync_test_support.h"
 #include "common/bounded_string.h"
 #include "common/file_sync_state.h"
@@ -51,22 +51,9 @@ bool WaitFor(const std::function<bool()>& condition, DWORD timeout_ms = 10000)
     return true;
 }
 
-std::mutex g_refresh_lock;
-std::vector<Helper::AppState> g_refreshed;
-void RecordRefresh(Helper::AppState previous)
-{
-    std::lock_guard<std::mutex> hold(g_refresh_lock);
-    g_refreshed.push_back(previous);
-}
-
 class SyncEngineTest : public SyncTest::EngineTest {
 protected:
-    void TearDown() override
-    {
-        EngineTest::TearDown();
-        Helper::SetStateRefreshHandler(nullptr);
-        Helper::SetAppState(Helper::AppState::Starting);
-    }
+    NetTest::CTestAppHost host_;
 };
 
 TEST_F(SyncEngineTest, QueueDropsTheSameKindForTheSamePath)
@@ -113,33 +100,28 @@ TEST_F(SyncEngineTest, FailedActionIsRetriedAfterTheDelayWhileOthersRun)
 
 TEST_F(SyncEngineTest, TransfersMoveTheApplicationBetweenSyncedAndSyncing)
 {
-    Helper::SetStateRefreshHandler(RecordRefresh);
-    {
-        std::lock_guard<std::mutex> hold(g_refresh_lock);
-        g_refreshed.clear();
-    }
-    Helper::SetAppState(Helper::AppState::Synced);
+    host_.SetState(Helper::AppState::Synced);
     std::atomic<Helper::AppState> during{Helper::AppState::Starting};
     StartEngine(true);
     engine_->Enqueue(Scripted(KindUpload, root_ / L"up.txt", [&] {
-        during = Helper::GetAppState();
+        during = host_.GetState();
         return true;
     }));
     ASSERT_TRUE(WaitFor([&] { return engine_->QueueLength() == 0; }));
     EXPECT_EQ(during.load(), Helper::AppState::Syncing);
-    ASSERT_TRUE(WaitFor([] { return Helper::GetAppState() == Helper::AppState::Synced; }));
-    std::lock_guard<std::mutex> hold(g_refresh_lock);
-    ASSERT_EQ(g_refreshed.size(), 2u);
-    EXPECT_EQ(g_refreshed[0], Helper::AppState::Synced);
-    EXPECT_EQ(g_refreshed[1], Helper::AppState::Syncing);
+    ASSERT_TRUE(WaitFor([&] { return host_.GetState() == Helper::AppState::Synced; }));
+    const std::vector<Helper::AppState> refreshed = host_.Refreshed();
+    ASSERT_EQ(refreshed.size(), 2u);
+    EXPECT_EQ(refreshed[0], Helper::AppState::Synced);
+    EXPECT_EQ(refreshed[1], Helper::AppState::Syncing);
 }
 
 TEST_F(SyncEngineTest, IdleEngineReturnsToSyncedWithTheProductTiming)
 {
-    Helper::SetAppState(Helper::AppState::Syncing);
+    host_.SetState(Helper::AppState::Syncing);
     StartEngine(true, EngineTiming());
     const DWORD begin = GetTickCount();
-    ASSERT_TRUE(WaitFor([] { return Helper::GetAppState() == Helper::AppState::Synced; }, 3000));
+    ASSERT_TRUE(WaitFor([&] { return host_.GetState() == Helper::AppState::Synced; }, 3000));
     EXPECT_LT(GetTickCount() - begin, 1000u);
 }
 
@@ -151,16 +133,16 @@ TEST_F(SyncEngineTest, RestartsWhileTheWatcherReportsChanges)
     std::thread watcher([&] {
         SyncProgress progress;
         while (!done) {
-            engine_->OnPathChanged(L"busy.txt", ChangeWritten, nullptr);
+            engine_->OnPathChanged(L"busy.txt", PathModified, nullptr);
             engine_->GetProgress(&progress);
         }
     });
     for (int i = 0; i < 20; ++i) {
-        engine_->Start(root_.Path().c_str());
+        engine_->Start(L"synctest", root_.Path().c_str());
         if (i % 5 == 0)
             engine_->Stop(0);
     }
-    engine_->Start(root_.Path().c_str());
+    engine_->Start(L"synctest", root_.Path().c_str());
     EXPECT_TRUE(engine_->WaitUntilStarted(20000));
     done = true;
     watcher.join();
@@ -169,19 +151,19 @@ TEST_F(SyncEngineTest, RestartsWhileTheWatcherReportsChanges)
 
 TEST_F(SyncEngineTest, RecordActionsAndSigningOnLeaveTheStateAlone)
 {
-    Helper::SetAppState(Helper::AppState::Synced);
+    host_.SetState(Helper::AppState::Synced);
     std::atomic<Helper::AppState> during{Helper::AppState::Starting};
     StartEngine(true);
     engine_->Enqueue(Scripted(KindVersionInfo, root_ / L"v.txt", [&] {
-        during = Helper::GetAppState();
+        during = host_.GetState();
         return true;
     }));
     ASSERT_TRUE(WaitFor([&] { return engine_->QueueLength() == 0; }));
     EXPECT_EQ(during.load(), Helper::AppState::Synced);
 
-    Helper::SetAppState(Helper::AppState::SigningOn);
+    host_.SetState(Helper::AppState::SigningOn);
     engine_->Enqueue(Scripted(KindDownload, root_ / L"d.txt", [&] {
-        during = Helper::GetAppState();
+        during = host_.GetState();
         return true;
     }));
     ASSERT_TRUE(WaitFor([&] { return engine_->QueueLength() == 0; }));
@@ -190,7 +172,7 @@ TEST_F(SyncEngineTest, RecordActionsAndSigningOnLeaveTheStateAlone)
 
 TEST_F(SyncEngineTest, ProgressShowsTheRunningTransfer)
 {
-    Net::CHandle release = Net::MakeEvent(true);
+    Helper::CHandle release = Helper::MakeEvent(true);
     std::atomic<bool> running{false};
     StartEngine(true);
     auto action = std::make_unique<ScriptedAction>(KindUpload, root_ / L"dir\\big.bin", [&] {
@@ -250,7 +232,7 @@ TEST_F(SyncEngineTest, StopEndsTheWorkersAndKeepsTheQueue)
 {
     StartEngine(true);
     EXPECT_TRUE(engine_->IsRunning());
-    Net::CHandle release = Net::MakeEvent(true);
+    Helper::CHandle release = Helper::MakeEvent(true);
     engine_->Enqueue(Scripted(KindUpload, root_ / L"slow.txt", [&] {
         return WaitForSingleObject(release.Get(), 50) == WAIT_OBJECT_0;
     }));

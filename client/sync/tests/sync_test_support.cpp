@@ -5,7 +5,6 @@
 
 #include "client/net/request_manager.h"
 #include "client/net/session_values.h"
-#include "client/shell/app_state.h"
 #include "client/sync/file_utils.h"
 #include "common/bounded_string.h"
 #include "common/md5.h"
@@ -208,8 +207,6 @@ void EngineTest::SetUp()
     ASSERT_TRUE(Net::StartMainConnection());
     ASSERT_FALSE(Net::IsMainLinkDown());
 
-    Helper::CopyBounded(Helper::App().user_name, L"synctest");
-    Helper::CopyBounded(Helper::App().sync_folder, root_.Path().c_str());
     engine_ = std::make_unique<Sync::CSyncEngine>();
 }
 
@@ -237,7 +234,7 @@ void EngineTest::StartEngine(bool workers, const Sync::EngineTiming& timing)
     Sync::EngineTiming chosen = timing;
     chosen.workers = workers;
     engine_->SetTimingForTesting(chosen);
-    engine_->Start(root_.Path().c_str());
+    engine_->Start(L"synctest", root_.Path().c_str());
     ASSERT_TRUE(engine_->WaitUntilStarted(10000));
 }
 

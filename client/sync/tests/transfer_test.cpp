@@ -17,7 +17,6 @@
 #include "client/net/requests.h"
 #include "client/net/session.h"
 #include "client/net/session_values.h"
-#include "client/shell/app_state.h"
 #include "client/sync/file_utils.h"
 #include "client/sync/reconcile.h"
 #include "client/sync/sync_download.h"
@@ -161,10 +160,7 @@ protected:
         ClearServerRoot();
 
         static int counter = 0;
-        wchar_t user[32];
-        Helper::FormatBounded(user, 32, L"xfer%lu-%d", GetCurrentProcessId(), ++counter);
-        Helper::CopyBounded(Helper::App().user_name, user);
-        Helper::CopyBounded(Helper::App().sync_folder, root_.Path().c_str());
+        Helper::FormatBounded(user_, 32, L"xfer%lu-%d", GetCurrentProcessId(), ++counter);
         engine_ = std::make_unique<CSyncEngine>();
     }
 
@@ -211,7 +207,7 @@ protected:
         timing.longest_scan_interval_ms = 2 * scan_interval_ms;
         timing.offline_wait_ms = 50;
         engine_->SetTimingForTesting(timing);
-        engine_->Start(root_.Path().c_str());
+        engine_->Start(user_, root_.Path().c_str());
         ASSERT_TRUE(engine_->WaitUntilStarted(10000));
     }
 
@@ -303,6 +299,7 @@ protected:
     }
 
     SyncTest::TempFolder root_;
+    wchar_t user_[32] = {};
     std::unique_ptr<CSyncEngine> engine_;
     std::unique_ptr<SyncTest::CTcpRelay> data_relay_;
     std::unique_ptr<SyncTest::CTcpRelay> http_relay_;
@@ -459,9 +456,9 @@ TEST_F(TransferTest, RenameAndDeleteOnDiskReachTheServer)
     const size_t streams = data_relay_->Upstream().size();
 
     ASSERT_TRUE(MoveFileW((root_ / L"draft.txt").c_str(), (root_ / L"final.txt").c_str()));
-    engine_->OnPathChanged(L"draft.txt", ChangeMoved, L"final.txt");
+    engine_->OnPathChanged(L"draft.txt", PathRenamed, L"final.txt");
     ASSERT_TRUE(DeleteFileW((root_ / L"old.txt").c_str()));
-    engine_->OnPathChanged(L"old.txt", ChangeRemoved, nullptr);
+    engine_->OnPathChanged(L"old.txt", PathRemoved, nullptr);
 
     ASSERT_TRUE(WaitFor([&] { return OnServer(L"final.txt") && !OnServer(L"old.txt"); }));
     Net::RemoteEntry after;
