@@ -4,12 +4,8 @@ tavo_win_build=$(mkdir -p "$1" && cd "$1" && pwd)
 export TAVO_WINEPREFIX="$tavo_win_build/wineprefix"
 export WINEPREFIX="$TAVO_WINEPREFIX"
 export WINEDEBUG=-all
-# One persistent server for the whole run, started before any program so
-# that even the creation of the prefix uses it; one that is already up for
-# this prefix serves as well.
-mkdir -p "$TAVO_WINEPREFIX"
-wineserver -p 2>/dev/null || true
-"$(dirname "${BASH_SOURCE[0]}")/wine-run.sh" cmd /c exit 0 >/dev/null 2>&1 || true
+# The display first: a Wine desktop started before it would stay without
+# a graphics driver for a while, and windows created meanwhile would fail.
 if [ -z "${DISPLAY:-}" ]; then
     for n in $(seq 91 130); do
         [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
@@ -20,6 +16,12 @@ if [ -z "${DISPLAY:-}" ]; then
     done
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${DISPLAY#:}" ] && break; sleep 0.1; done
 fi
+# One persistent server for the whole run, started before any program so
+# that even the creation of the prefix uses it; one that is already up for
+# this prefix serves as well.
+mkdir -p "$TAVO_WINEPREFIX"
+wineserver -p 2>/dev/null || true
+"$(dirname "${BASH_SOURCE[0]}")/wine-run.sh" cmd /c exit 0 >/dev/null 2>&1 || true
 tavo_test_env_stop() {
     WINEPREFIX="$TAVO_WINEPREFIX" wineserver -k >/dev/null 2>&1 || true
     [ -n "${tavo_xvfb_pid:-}" ] && kill "$tavo_xvfb_pid" 2>/dev/null || true
