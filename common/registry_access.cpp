@@ -99,16 +99,14 @@ bool AccountKeyPath(const wchar_t* user, wchar_t (&path)[kRegAccountKeyCapacity]
 bool ReadAccountFolder(const wchar_t* user, wchar_t (&folder)[kRegFolderCapacity])
 {
     wchar_t path[kRegAccountKeyCapacity];
-    AccountKeyPath(user, path);
-    return ReadRegString(HKEY_CURRENT_USER, path, kRegFolder, folder, kRegFolderCapacity);
+    return AccountKeyPath(user, path) && ReadRegString(HKEY_CURRENT_USER, path, kRegFolder, folder, kRegFolderCapacity);
 }
 
 bool ReadStateDigest(const wchar_t* user, char (&digest)[33])
 {
     wchar_t path[kRegAccountKeyCapacity];
-    AccountKeyPath(user, path);
     wchar_t value[kRegStateDigestCapacity] = {};
-    if (!ReadRegString(HKEY_CURRENT_USER, path, kRegStateDigest, value, kRegStateDigestCapacity))
+    if (!AccountKeyPath(user, path) || !ReadRegString(HKEY_CURRENT_USER, path, kRegStateDigest, value, kRegStateDigestCapacity))
         return false;
     if (value[0] == L'\0' || value[31] == L'\0' || value[32] != L'\0')
         return false;
@@ -132,8 +130,7 @@ LONG WriteStateDigest(const wchar_t* user, const char* digest32)
 DWORD ReadAccountDword(const wchar_t* value_name, const wchar_t* user)
 {
     wchar_t path[kRegAccountKeyCapacity];
-    AccountKeyPath(user, path);
-    return ReadRegDword(HKEY_CURRENT_USER, path, value_name);
+    return AccountKeyPath(user, path) ? ReadRegDword(HKEY_CURRENT_USER, path, value_name) : 0;
 }
 
 LONG WriteAccountDword(const wchar_t* value_name, const wchar_t* user, DWORD value)

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "common/bounded_string.h"
 #include "common/file_sync_state.h"
 #include "overlay/glint_module.h"
 #include "overlay/state_tree.h"
@@ -11,8 +12,8 @@ namespace Glint {
 
 namespace {
 
-constexpr int kMinIconFileCapacity = 260;
-constexpr size_t kPathCapacity = 260;
+// Explorer hands over a buffer of at least MAX_PATH for the icon file.
+constexpr int kMinIconFileCapacity = MAX_PATH;
 
 }  // namespace
 
@@ -59,8 +60,8 @@ bool CGlint::Claims(LPCWSTR path) const
     CSyncFolderTable* table = FolderTable();
     if (!table || !table->IsInSyncFolder(path))
         return false;
-    char16_t lowered[kPathCapacity];
-    CopyLowered(reinterpret_cast<const char16_t*>(path), lowered, kPathCapacity);
+    char16_t lowered[Helper::kPathCapacity];
+    CopyLowered(reinterpret_cast<const char16_t*>(path), lowered, Helper::kPathCapacity);
     bool temporary = StripTempExtension(lowered);
     int state = table->LookupState(reinterpret_cast<const wchar_t*>(lowered));
     // A download in progress whose file is not synced yet shows as failed

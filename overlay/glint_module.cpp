@@ -5,6 +5,7 @@
 
 #include <new>
 
+#include "common/bounded_string.h"
 #include "overlay/glint_class_factory.h"
 #include "overlay/overlay_kind.h"
 #include "overlay/registrar.h"
@@ -19,7 +20,6 @@ HMODULE g_module = nullptr;
 volatile LONG g_live_objects = 0;
 CSyncFolderTable* g_folder_table = nullptr;
 
-constexpr DWORD kModulePathCapacity = 260;
 constexpr wchar_t kRegistryResourceType[] = L"REGISTRY";
 constexpr wchar_t kModuleReplacement[] = L"MODULE";
 
@@ -51,9 +51,9 @@ HRESULT RunRegistrationScript(bool install)
     HRESULT result = registrar.Create();
     if (FAILED(result))
         return result;
-    wchar_t path[kModulePathCapacity];
-    DWORD length = GetModuleFileNameW(g_module, path, kModulePathCapacity);
-    if (length == 0 || length >= kModulePathCapacity)
+    wchar_t path[Helper::kPathCapacity];
+    DWORD length = GetModuleFileNameW(g_module, path, Helper::kPathCapacity);
+    if (length == 0 || length >= Helper::kPathCapacity)
         return length == 0 ? HRESULT_FROM_WIN32(GetLastError()) : HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
     result = registrar->AddReplacement(kModuleReplacement, path);
     if (FAILED(result))

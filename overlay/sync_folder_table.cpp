@@ -9,81 +9,28 @@
 
 #include "common/bounded_string.h"
 #include "common/file_sync_state.h"
-#include "common/registry_layout.h"
+#include "common/registry_access.h"
+#include "common/state_file_grammar.h"
 
 namespace Glint {
 
 namespace {
 
 constexpr DWORD kAccountWindowMask = 0xFFFFFC00;
-constexpr wchar_t kUsersKeyPath[] = L"Software\\Tavo\\Tessel\\Users";
-constexpr wchar_t kAccountKeyFormat[] = L"Software\\Tavo\\Tessel\\Users\\%s";
-constexpr size_t kAccountKeyCapacity = 64;
-constexpr wchar_t kStateFileFormat[] = L"%s\\Tavo\\Tessel\\%s.user_cfg";
-constexpr size_t kPathCapacity = 260;
-constexpr DWORD kFolderValueBytes = 518;
 // Explorer waits for every answer; a state file this large is not parsed
 // at all (no account comes near it: 10,000 items take about 2 MiB).
 constexpr LONGLONG kMaxStateFileBytes = 64LL * 1024 * 1024;
-
-class RegKey {
-public:
-    RegKey() = default;
-    RegKey(const RegKey&) = delete;
-    RegKey& operator=(const RegKey&) = delete;
-    ~RegKey()
-    {
-        if (key_)
-            RegCloseKey(key_);
-    }
-    bool Open(HKEY parent, const wchar_t* path, REGSAM access)
-    {
-        return RegOpenKeyExW(parent, path, 0, access, &key_) == ERROR_SUCCESS;
-    }
-    HKEY Get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
-
-class FileHandle {
-public:
-    explicit FileHandle(HANDLE handle) : handle_(handle) {}
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    ~FileHandle()
-    {
-        if (IsOpen())
-            CloseHandle(handle_);
-    }
-    bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 bool SameTime(const FILETIME& a, const FILETIME& b) { return CompareFileTime(&a, &b) == 0; }
 
 // The folder of one account, lower-cased and without a trailing backslash;
 // empty when the value is missing, too long or not REG_SZ.
-void ReadAccountFolder(const wchar_t* user, wchar_t (&folder)[kFolderCapacity])
+void ReadLoweredFolder(const wchar_t* user, wchar_t (&folder)[kFolderCapacity])
 {
     folder[0] = L'\0';
-    wchar_t key_path[kAccountKeyCapacity];
-    if (!Helper::FormatBounded(key_path, kAccountKeyCapacity, kAccountKeyFormat, user))
-        return;
-    RegKey key;
-    if (!key.Open(HKEY_CURRENT_USER, key_path, KEY_QUERY_VALUE))
-        return;
     wchar_t data[kFolderCapacity] = {};
-    DWORD type = 0;
-    DWORD bytes = kFolderValueBytes;
-    if (RegQueryValueExW(key.Get(), Helper::kRegFolder, nullptr, &type, reinterpret_cast<BYTE*>(data),
-                         &bytes) != ERROR_SUCCESS ||
-        type != REG_SZ)
+    if (!Helper::ReadAccountFolder(user, data))
         return;
-    data[kFolderCapacity - 1] = L'\0';
     size_t length = 0;
     for (; data[length] != L'\0'; ++length)
         folder[length] = static_cast<wchar_t>(LowerAscii(static_cast<char16_t>(data[length])));
@@ -120,31 +67,16 @@ bool ReadStateFile(HANDLE file, std::string* bytes)
 
 }  // namespace
 
-class CSyncFolderTable::Lock {
-public:
-    explicit Lock(CRITICAL_SECTION* section) : section_(section) { EnterCriticalSection(section_); }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-    ~Lock() { LeaveCriticalSection(section_); }
-
-private:
-    CRITICAL_SECTION* section_;
-};
-
-CSyncFolderTable::CSyncFolderTable() { InitializeCriticalSection(&lock_); }
-
-CSyncFolderTable::~CSyncFolderTable() { DeleteCriticalSection(&lock_); }
-
 bool CSyncFolderTable::IsInSyncFolder(const wchar_t* path)
 {
-    Lock lock(&lock_);
+    Helper::CLockGuard lock(lock_);
     Refresh();
     return MatchingEntry(path) != nullptr;
 }
 
 int CSyncFolderTable::LookupState(const wchar_t* lowered_path)
 {
-    Lock lock(&lock_);
+    Helper::CLockGuard lock(lock_);
     Refresh();
     const SyncFolderEntry* entry = MatchingEntry(lowered_path);
     if (!entry)
@@ -173,8 +105,10 @@ void CSyncFolderTable::Refresh()
 
 void CSyncFolderTable::RefreshAccounts(DWORD window)
 {
-    RegKey users;
-    if (!users.Open(HKEY_CURRENT_USER, kUsersKeyPath, KEY_ENUMERATE_SUB_KEYS))
+    wchar_t users_path[Helper::kRegAccountKeyCapacity];
+    Helper::CRegKey users;
+    if (!Helper::UsersKeyPath(users_path) ||
+        RegOpenKeyExW(HKEY_CURRENT_USER, users_path, 0, KEY_ENUMERATE_SUB_KEYS, users.Receive()) != ERROR_SUCCESS)
         return;
     RefreshAppData();
     for (DWORD index = 0;; ++index) {
@@ -183,7 +117,7 @@ void CSyncFolderTable::RefreshAccounts(DWORD window)
         if (RegEnumKeyExW(users.Get(), index, user, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
         wchar_t folder[kFolderCapacity];
-        ReadAccountFolder(user, folder);
+        ReadLoweredFolder(user, folder);
         if (user[0] != L'\0' && PathFileExistsW(folder))
             AddOrUpdate(user, folder);
     }
@@ -228,7 +162,8 @@ void CSyncFolderTable::SetStateFilePath(SyncFolderEntry* entry) const
 {
     // A path that had to be cut would name some other file.
     if (app_data_[0] == L'\0' ||
-        !Helper::FormatBounded(entry->state_file, kPathCapacity, kStateFileFormat, app_data_, entry->user))
+        !Helper::FormatBounded(entry->state_file, kFolderCapacity, Helper::kStateFilePathFormat, app_data_,
+                               entry->user))
         entry->state_file[0] = L'\0';
 }
 
@@ -269,9 +204,9 @@ bool CSyncFolderTable::LoadStateFile(const wchar_t* path, const FILETIME& writte
         return true;
     // Shared for writing and deleting too: the client may rewrite the file
     // at any moment, and we must neither wait for it nor stand in its way.
-    FileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file.IsOpen())
+    Helper::CFileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file)
         return false;
     std::string bytes;
     if (!ReadStateFile(file.Get(), &bytes))

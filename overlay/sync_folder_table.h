@@ -13,12 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "common/registry_layout.h"
+#include "common/win_handle.h"
 #include "overlay/state_tree.h"
 
 namespace Glint {
 
-constexpr size_t kUserNameCapacity = 32;
-constexpr size_t kFolderCapacity = 260;
+constexpr size_t kUserNameCapacity = Helper::kRegUserCapacity;
+constexpr size_t kFolderCapacity = Helper::kRegFolderCapacity;
 
 struct SyncFolderEntry {
     wchar_t user[kUserNameCapacity] = {};
@@ -31,8 +33,7 @@ struct SyncFolderEntry {
 
 class CSyncFolderTable {
 public:
-    CSyncFolderTable();
-    ~CSyncFolderTable();
+    CSyncFolderTable() = default;
     CSyncFolderTable(const CSyncFolderTable&) = delete;
     CSyncFolderTable& operator=(const CSyncFolderTable&) = delete;
 
@@ -41,8 +42,6 @@ public:
     int LookupState(const wchar_t* lowered_path);
 
 private:
-    class Lock;
-
     void Refresh();
     void RefreshAccounts(DWORD window);
     void AddOrUpdate(const wchar_t* user, const wchar_t* folder);
@@ -55,7 +54,7 @@ private:
     static bool LoadStateFile(const wchar_t* path, const FILETIME& written, CStateTree* tree);
     const SyncFolderEntry* MatchingEntry(const wchar_t* path) const;
 
-    CRITICAL_SECTION lock_;
+    Helper::CCriticalSection lock_;
     DWORD account_window_ = 0;
     wchar_t app_data_[MAX_PATH] = {};
     std::vector<std::unique_ptr<SyncFolderEntry>> entries_;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/bounded_string.h"
-#include "updater/win_handles.h"
+#include "common/win_handle.h"
 
 namespace Updater {
 
@@ -25,9 +25,9 @@ struct ProbeRecord {
     DWORD status = 0;
 };
 
-UniqueInternet OpenSession()
+Helper::CInternetHandle OpenSession()
 {
-    return UniqueInternet(InternetOpenW(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    return Helper::CInternetHandle(InternetOpenW(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
 }
 
 unsigned __stdcall ProbeThread(void* argument)
@@ -36,10 +36,10 @@ unsigned __stdcall ProbeThread(void* argument)
     // points to must still be valid for the instant it takes to die.
     std::unique_ptr<std::shared_ptr<ProbeRecord>> reference(static_cast<std::shared_ptr<ProbeRecord>*>(argument));
     ProbeRecord& record = **reference;
-    UniqueInternet session = OpenSession();
+    Helper::CInternetHandle session = OpenSession();
     if (!session)
         return 0;
-    UniqueInternet request(InternetOpenUrlW(session.Get(), record.url.c_str(), nullptr, 0, kProbeFlags, 0));
+    Helper::CInternetHandle request(InternetOpenUrlW(session.Get(), record.url.c_str(), nullptr, 0, kProbeFlags, 0));
     if (!request)
         return 0;
     DWORD status = 0;
@@ -69,7 +69,7 @@ DWORD ProbeHttpStatus(const wchar_t* url, DWORD timeout_ms)
     auto record = std::make_shared<ProbeRecord>();
     record->url = url;
     auto reference = std::make_unique<std::shared_ptr<ProbeRecord>>(record);
-    UniqueHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ProbeThread, reference.get(), 0, nullptr)));
+    Helper::CHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ProbeThread, reference.get(), 0, nullptr)));
     if (!thread)
         return 0;
     reference.release();
@@ -96,13 +96,13 @@ bool DownloadToFolder(const wchar_t* url, const wchar_t* folder, const wchar_t* 
     wchar_t address[MAX_PATH];
     if (!Helper::CopyBounded(address, url))
         return false;
-    UniqueInternet session = OpenSession();
+    Helper::CInternetHandle session = OpenSession();
     if (!session)
         return false;
-    UniqueInternet request(InternetOpenUrlW(session.Get(), address, nullptr, 0, kDownloadFlags, 0));
+    Helper::CInternetHandle request(InternetOpenUrlW(session.Get(), address, nullptr, 0, kDownloadFlags, 0));
     if (!request)
         return false;
-    UniqueFile file(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+    Helper::CFileHandle file(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                 nullptr));
     if (!file)
         return false;

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "common/md5.h"
+#include "common/win_handle.h"
 #include "updater/http_fetch.h"
-#include "updater/win_handles.h"
 
 namespace Updater {
 
@@ -15,7 +15,7 @@ namespace {
 
 bool FileExists(const wchar_t* path)
 {
-    UniqueFile probe(CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    Helper::CFileHandle probe(CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     return probe.Valid();
 }
@@ -27,7 +27,7 @@ bool ComputeFileMd5Hex(const wchar_t* path, wchar_t (&hex)[Helper::kMd5HexLength
     hex[0] = L'\0';
     if (!Helper::Md5Available())
         return false;
-    UniqueFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    Helper::CFileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file)
         return false;

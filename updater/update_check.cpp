@@ -5,11 +5,11 @@
 #include "common/bounded_string.h"
 #include "common/registry_layout.h"
 #include "common/utf.h"
+#include "common/win_handle.h"
 #include "updater/http_fetch.h"
 #include "updater/package_verify.h"
 #include "updater/update_manifest.h"
 #include "updater/version_compare.h"
-#include "updater/win_handles.h"
 
 namespace Updater {
 
@@ -29,7 +29,7 @@ bool PrepareTempFolder(UpdateContext* context)
 // is nothing to compare against.
 bool ReadInstalledVersion(UpdateContext* context)
 {
-    UniqueRegKey key;
+    Helper::CRegKey key;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, Helper::kRegRoot, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
         return false;
     wchar_t value[kVersionCapacity] = {};
@@ -46,7 +46,7 @@ bool ReadInstalledVersion(UpdateContext* context)
 
 bool ReadWholeFile(const wchar_t* path, std::string* bytes)
 {
-    UniqueFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    Helper::CFileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file)
         return false;

@@ -5,31 +5,33 @@
 
 #include "common/bounded_string.h"
 #include "common/md5.h"
+#include "common/tray_contract.h"
+#include "common/win_handle.h"
 #include "updater/update_check.h"
-#include "updater/win_handles.h"
+
 
 namespace Updater {
 
 namespace {
 
-WPARAM NoticeFor(UpdateCheckResult result)
+Helper::UpdateNotice NoticeFor(UpdateCheckResult result)
 {
     switch (result) {
     case kUpdateReady:
-        return kNoticeUpdating;
+        return Helper::UpdateNoticeUpdating;
     case kUpdateCurrent:
-        return kNoticeCurrent;
+        return Helper::UpdateNoticeCurrent;
     default:
-        return kNoticeFailed;
+        return Helper::UpdateNoticeFailed;
     }
 }
 
 // Without a running client the notice is simply lost.
-void NotifyClient(WPARAM notice)
+void NotifyClient(Helper::UpdateNotice notice)
 {
-    HWND tray = FindWindowW(kTrayWindowClass, nullptr);
+    HWND tray = FindWindowW(Helper::kTrayWindowClass, nullptr);
     if (tray != nullptr)
-        PostMessageW(tray, WM_TRAYNOTIFY, notice, TE_UPDATE_RESULT);
+        PostMessageW(tray, Helper::WM_TRAYNOTIFY, notice, Helper::TE_UPDATE_RESULT);
 }
 
 // The client has already been told the update is starting; a failure here
@@ -49,15 +51,15 @@ void LaunchInstaller(const UpdateContext& context)
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(installer, switches, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return;
-    UniqueHandle process_handle(process.hProcess);
-    UniqueHandle thread_handle(process.hThread);
+    Helper::CHandle process_handle(process.hProcess);
+    Helper::CHandle thread_handle(process.hThread);
 }
 
 }  // namespace
 
 int RunUpdater(const wchar_t* manifest_url)
 {
-    UniqueHandle mutex(CreateMutexW(nullptr, TRUE, kUpdaterMutexName));
+    Helper::CHandle mutex(CreateMutexW(nullptr, TRUE, kUpdaterMutexName));
     if (GetLastError() == ERROR_ALREADY_EXISTS)
         return 0;
     if (!Helper::BindMd5())

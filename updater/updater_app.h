@@ -8,15 +8,6 @@
 namespace Updater {
 
 constexpr wchar_t kUpdaterMutexName[] = L"TavoTesselUpdate.exe";
-constexpr wchar_t kTrayWindowClass[] = L"_TavoTesselTrayWndClass";
-// The client's private tray message and the notice that carries the
-// outcome of a check.
-constexpr UINT WM_TRAYNOTIFY = WM_USER + 0x500;
-constexpr LPARAM TE_UPDATE_RESULT = 3629;
-
-constexpr WPARAM kNoticeUpdating = 0;
-constexpr WPARAM kNoticeCurrent = 1;
-constexpr WPARAM kNoticeFailed = 2;
 
 constexpr DWORD kInstallerDelayMs = 3000;
 constexpr wchar_t kInstallerSwitches[] = L"/SILENT  /VERYSILENT /NORESTART /SUPPRESSMSGBOXES";

@@ -14,6 +14,7 @@
 #include "client/net/session_values.h"
 #include "client/net/wire_text.h"
 #include "common/md5.h"
+#include "common/tray_contract.h"
 #include "deployment.h"
 
 namespace Net {
@@ -84,7 +85,7 @@ void ReactToIncompatibleServer()
 {
     const SessionHooks hooks = Hooks();
     if (hooks.post_notice != nullptr)
-        hooks.post_notice(0, kNoticeIncompatibleServer);
+        hooks.post_notice(0, Helper::TE_INCOMPATIBLE);
     const bool wanted = hooks.ask_for_new_version != nullptr ? hooks.ask_for_new_version() : AskForNewVersion();
     if (!wanted)
         return;

@@ -11,12 +11,10 @@
 
 namespace Net {
 
-// The tray notice that makes the client quit after an incompatible server.
-constexpr LPARAM kNoticeIncompatibleServer = 3631;
-
 // What the session needs from the application shell above it.
 struct SessionHooks {
-    // Posts WM_TRAYNOTIFY with these parameters to the tray window.
+    // Posts WM_TRAYNOTIFY with these parameters to the tray window
+    // (common/tray_contract.h).
     void (*post_notice)(WPARAM wparam, LPARAM lparam) = nullptr;
     // Asks whether to fetch the new version; a message box when not set.
     bool (*ask_for_new_version)() = nullptr;

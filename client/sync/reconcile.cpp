@@ -8,8 +8,8 @@
 #include "client/sync/file_utils.h"
 #include "client/sync/sync_engine.h"
 #include "common/bounded_string.h"
-#include "common/temp_file.h"
 #include "common/file_sync_state.h"
+#include "common/temp_file.h"
 
 namespace Sync {
 

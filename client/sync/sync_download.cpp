@@ -8,15 +8,15 @@
 
 #include "client/net/requests.h"
 #include "client/net/session_values.h"
-#include "common/win_handle.h"
 #include "client/sync/file_utils.h"
 #include "client/sync/reconcile.h"
 #include "client/sync/sync_engine.h"
 #include "client/sync/transfer_support.h"
 #include "common/bounded_string.h"
-#include "common/temp_file.h"
 #include "common/file_sync_state.h"
+#include "common/temp_file.h"
 #include "common/time_share.h"
+#include "common/win_handle.h"
 
 namespace Sync {
 

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cwchar>
 
-#include "client/net/request_manager.h"
 #include "client/net/app_host.h"
+#include "client/net/request_manager.h"
 #include "client/sync/file_utils.h"
 #include "common/bounded_string.h"
 

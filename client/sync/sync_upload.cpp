@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "client/net/requests.h"
-#include "common/win_handle.h"
 #include "client/sync/file_utils.h"
 #include "client/sync/sync_engine.h"
 #include "client/sync/transfer_support.h"
 #include "common/file_sync_state.h"
+#include "common/win_handle.h"
 
 namespace Sync {
 

@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "common/tray_contract.h"
+#include "common/win_handle.h"
 #include "updater/tests/updater_test_support.h"
 #include "updater/updater_app.h"
-#include "updater/win_handles.h"
 
 namespace Updater {
 namespace {
@@ -48,7 +49,7 @@ public:
     {
         static const ATOM registered = Register();
         if (registered != 0)
-            window_ = CreateWindowExW(0, kTrayWindowClass, L"", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
+            window_ = CreateWindowExW(0, Helper::kTrayWindowClass, L"", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
                                       GetModuleHandleW(nullptr), this);
     }
     ~TrayWindow()
@@ -69,7 +70,7 @@ private:
         window_class.cbSize = sizeof(window_class);
         window_class.lpfnWndProc = Proc;
         window_class.hInstance = GetModuleHandleW(nullptr);
-        window_class.lpszClassName = kTrayWindowClass;
+        window_class.lpszClassName = Helper::kTrayWindowClass;
         return RegisterClassExW(&window_class);
     }
 
@@ -80,7 +81,7 @@ private:
             SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
         }
         auto* self = reinterpret_cast<TrayWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-        if (message == WM_TRAYNOTIFY && self != nullptr) {
+        if (message == Helper::WM_TRAYNOTIFY && self != nullptr) {
             self->notices_.push_back({wparam, lparam, Now()});
             return 0;
         }
@@ -119,15 +120,15 @@ long PumpUntilExit(HANDLE process, DWORD timeout_ms = kRunTimeoutMs)
     }
 }
 
-UniqueHandle StartProgram(const std::wstring& path)
+Helper::CHandle StartProgram(const std::wstring& path)
 {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return UniqueHandle();
+        return Helper::CHandle();
     CloseHandle(process.hThread);
-    return UniqueHandle(process.hProcess);
+    return Helper::CHandle(process.hProcess);
 }
 
 // Polls for a file that another process writes whole, with a deadline.
@@ -146,7 +147,7 @@ bool WaitForMutex(DWORD timeout_ms)
 {
     const ULONGLONG deadline = GetTickCount64() + timeout_ms;
     while (GetTickCount64() < deadline) {
-        UniqueHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, kUpdaterMutexName));
+        Helper::CHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, kUpdaterMutexName));
         if (mutex)
             return true;
         Sleep(20);
@@ -198,7 +199,7 @@ protected:
                                                          Testing::Md5HexOf(installer_)}}}));
     }
 
-    UniqueHandle StartUpdater(const std::wstring& manifest_url)
+    Helper::CHandle StartUpdater(const std::wstring& manifest_url)
     {
         Testing::EnvironmentScope tmp(L"TMP", scratch_.Path());
         Testing::EnvironmentScope temp(L"TEMP", scratch_.Path());
@@ -224,13 +225,13 @@ TEST_F(UpdaterRunTest, ANewerPackageIsAnnouncedThenInstalledSilently)
 {
     TrayWindow tray;
     ASSERT_TRUE(tray.Valid());
-    UniqueHandle updater = StartUpdater(OfferInstaller("1.0.0.2"));
+    Helper::CHandle updater = StartUpdater(OfferInstaller("1.0.0.2"));
     ASSERT_TRUE(updater);
     EXPECT_EQ(PumpUntilExit(updater.Get()), 0);
 
     ASSERT_EQ(tray.Notices().size(), 1u);
-    EXPECT_EQ(tray.Notices()[0].wparam, kNoticeUpdating);
-    EXPECT_EQ(tray.Notices()[0].lparam, TE_UPDATE_RESULT);
+    EXPECT_EQ(tray.Notices()[0].wparam, Helper::UpdateNoticeUpdating);
+    EXPECT_EQ(tray.Notices()[0].lparam, Helper::TE_UPDATE_RESULT);
 
     InstallerLog log;
     ASSERT_TRUE(ReadInstallerLog(&log));
@@ -240,8 +241,8 @@ TEST_F(UpdaterRunTest, ANewerPackageIsAnnouncedThenInstalledSilently)
 
 TEST_F(UpdaterRunTest, TheInstallerStartsWithoutARunningClient)
 {
-    ASSERT_EQ(FindWindowW(kTrayWindowClass, nullptr), nullptr);
-    UniqueHandle updater = StartUpdater(OfferInstaller("1.0.0.2"));
+    ASSERT_EQ(FindWindowW(Helper::kTrayWindowClass, nullptr), nullptr);
+    Helper::CHandle updater = StartUpdater(OfferInstaller("1.0.0.2"));
     ASSERT_TRUE(updater);
     EXPECT_EQ(PumpUntilExit(updater.Get()), 0);
     InstallerLog log;
@@ -253,12 +254,12 @@ TEST_F(UpdaterRunTest, ACurrentInstallIsReported)
 {
     TrayWindow tray;
     ASSERT_TRUE(tray.Valid());
-    UniqueHandle updater = StartUpdater(OfferInstaller("1.0.0.1"));
+    Helper::CHandle updater = StartUpdater(OfferInstaller("1.0.0.1"));
     ASSERT_TRUE(updater);
     EXPECT_EQ(PumpUntilExit(updater.Get()), 0);
     ASSERT_EQ(tray.Notices().size(), 1u);
-    EXPECT_EQ(tray.Notices()[0].wparam, kNoticeCurrent);
-    EXPECT_EQ(tray.Notices()[0].lparam, TE_UPDATE_RESULT);
+    EXPECT_EQ(tray.Notices()[0].wparam, Helper::UpdateNoticeCurrent);
+    EXPECT_EQ(tray.Notices()[0].lparam, Helper::TE_UPDATE_RESULT);
     EXPECT_FALSE(Testing::FileExists(scratch_.Path() + kPackageName));
 }
 
@@ -267,11 +268,11 @@ TEST_F(UpdaterRunTest, AServerThatDoesNotAnswerFailsAfterThreeSeconds)
     TrayWindow tray;
     ASSERT_TRUE(tray.Valid());
     const LONGLONG started = Now();
-    UniqueHandle updater = StartUpdater(server_.Url(L"/hang/" + token_ + L"/tessel.xml"));
+    Helper::CHandle updater = StartUpdater(server_.Url(L"/hang/" + token_ + L"/tessel.xml"));
     ASSERT_TRUE(updater);
     EXPECT_EQ(PumpUntilExit(updater.Get()), 0);
     ASSERT_EQ(tray.Notices().size(), 1u);
-    EXPECT_EQ(tray.Notices()[0].wparam, kNoticeFailed);
+    EXPECT_EQ(tray.Notices()[0].wparam, Helper::UpdateNoticeFailed);
     const LONGLONG waited = ElapsedMs(started, tray.Notices()[0].received);
     EXPECT_GE(waited, 3000);
     EXPECT_LT(waited, 10000);
@@ -282,19 +283,19 @@ TEST_F(UpdaterRunTest, ASecondUpdaterEndsAtOnceAndPostsNothing)
     TrayWindow tray;
     ASSERT_TRUE(tray.Valid());
     // The first one waits three seconds on a server that never answers.
-    UniqueHandle first = StartUpdater(server_.Url(L"/hang/" + token_ + L"/tessel.xml"));
+    Helper::CHandle first = StartUpdater(server_.Url(L"/hang/" + token_ + L"/tessel.xml"));
     ASSERT_TRUE(first);
     ASSERT_TRUE(WaitForMutex(20000));
 
     const std::wstring manifest = OfferInstaller("1.0.0.1");
-    UniqueHandle second = StartUpdater(manifest);
+    Helper::CHandle second = StartUpdater(manifest);
     ASSERT_TRUE(second);
     EXPECT_EQ(PumpUntilExit(second.Get()), 0);
     EXPECT_EQ(WaitForSingleObject(first.Get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
 
     EXPECT_EQ(PumpUntilExit(first.Get()), 0);
     ASSERT_EQ(tray.Notices().size(), 1u);
-    EXPECT_EQ(tray.Notices()[0].wparam, kNoticeFailed);
+    EXPECT_EQ(tray.Notices()[0].wparam, Helper::UpdateNoticeFailed);
     EXPECT_EQ(server_.Hits(L"/files/" + token_ + L"/tessel.xml"), 0);
 }
 

@@ -7,9 +7,10 @@
 #include <thread>
 
 #include "client/net/session.h"
+#include "client/net/tests/test_app_host.h"
 #include "client/net/tests/test_peer.h"
 #include "client/net/tests/wire_builders.h"
-#include "client/net/tests/test_app_host.h"
+#include "common/tray_contract.h"
 
 namespace Net {
 namespace {
@@ -232,7 +233,7 @@ TEST_F(RequestManagerTest, IncompatibleVersionIsReportedAndNotMatched)
     while (asked.load() == 0 && GetTickCount() < deadline)
         Sleep(10);
     EXPECT_EQ(asked.load(), 1);
-    EXPECT_EQ(notice.load(), kNoticeIncompatibleServer);
+    EXPECT_EQ(notice.load(), Helper::TE_INCOMPATIBLE);
 }
 
 TEST_F(RequestManagerTest, StopWakesEveryWaiterWithMinusOne)

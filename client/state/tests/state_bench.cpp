@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <string>
 
-#include "common/registry_access.h"
 #include "client/state/state_file.h"
 #include "client/state/sync_state_table.h"
+#include "common/registry_access.h"
 #include "test_support.h"
 
 namespace {

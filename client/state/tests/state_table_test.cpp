@@ -4,10 +4,10 @@
 
 #include <cstring>
 
-#include "common/registry_access.h"
 #include "client/state/state_file.h"
 #include "client/state/sync_state_table.h"
 #include "common/file_sync_state.h"
+#include "common/registry_access.h"
 #include "test_support.h"
 
 using Sync::CSyncStateTable;

@@ -15,13 +15,13 @@
 #include "client/net/requests.h"
 #include "client/net/session_values.h"
 #include "client/net/tests/test_peer.h"
-#include "common/registry_access.h"
 #include "client/state/state_file.h"
 #include "client/sync/file_utils.h"
 #include "client/sync/sync_engine.h"
 #include "client/sync/tests/sync_test_support.h"
 #include "common/bounded_string.h"
 #include "common/md5.h"
+#include "common/registry_access.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "common/win_handle.h"
 #include "client/net/tests/test_app_host.h"
 #include "client/sync/tests/sync_test_support.h"
+#include "common/win_handle.h"
 
 namespace {
 
