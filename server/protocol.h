@@ -1,7 +1,7 @@
-// Server side of the packet protocol: request header validation, reply
-// building, checksum, and the little-endian payload reader and writer.
-// Pure byte handling, so the tests and the benchmark use the same code to
-// play the client.
+// Server side of the packet protocol on the shared wire contract: request
+// header validation, reply building, and the little-endian payload reader
+// and writer. Pure byte handling, so the tests and the benchmark use the
+// same code to play the client.
 #pragma once
 
 #include <cstddef>
@@ -10,84 +10,19 @@
 #include <string_view>
 #include <vector>
 
-#include "client/net/packet_codec.h"
+#include "common/wire_contract.h"
 
 namespace Tessel {
 
-using Bytes = std::vector<uint8_t>;
+// The wire contract (common/wire_contract.h) is the server's vocabulary as
+// it is the client's: constants, commands, results and the entry record.
+using namespace Wire;
 
-constexpr uint32_t kPacketMagic = 0x05030702;
-constexpr size_t kRequestHeaderSize = 26;
-constexpr size_t kReplyHeaderSize = 28;
-constexpr size_t kChecksumStart = 16;
-constexpr uint8_t kKindRequest = 1;
-constexpr uint8_t kKindReply = 2;
-constexpr size_t kEntryRecordFixedSize = 60;
-constexpr size_t kSessionKeySize = 32;
-constexpr size_t kTokenSize = 32;
-constexpr size_t kDigestSize = 32;
-constexpr size_t kSessionInfoSize = 40;
-constexpr size_t kAccountSpaceSize = 24;
-constexpr size_t kUploadTicketSize = 38;
 // The largest request any command needs is a DeleteEntries with many ids;
 // anything longer is not a request of this protocol.
 constexpr uint32_t kMaxRequestLength = 1024 * 1024;
 // Upload blocks are 32 KiB from the client; a little room for others.
 constexpr uint32_t kMaxBlockLength = 1024 * 1024;
-
-enum Command : uint16_t {
-    CmdSignOn = 101,
-    CmdSignOff = 102,
-    CmdAccountInfo = 201,
-    CmdListFolder = 301,
-    CmdRenameEntry = 302,
-    CmdDeleteEntries = 303,
-    CmdCreateFolder = 305,
-    CmdLookupEntry = 308,
-    CmdBeginUpload = 309,
-    CmdUploadBlock = 310,
-    CmdFinishUpload = 311,
-};
-
-// Every result code the server sends; README.md gives their meanings.
-enum Result : uint16_t {
-    ResSignedOn = 101,
-    ResUnknownUser = 102,
-    ResWrongPassword = 103,
-    ResAccountFrozen = 104,
-    ResBadSignOn = 105,
-    ResSignedOff = 102,
-    ResUnknownSession = 103,
-    ResAccountSpace = 201,
-    ResAccountSessionUnknown = 202,
-    ResFolderListed = 301,
-    ResNoSuchFolder = 302,
-    ResFolderCreated = 303,
-    ResNameUnchanged = 304,
-    ResNoSuchEntry = 305,
-    ResRenamed = 306,
-    ResDeleted = 307,
-    ResInvalidName = 308,
-    ResNameTaken = 309,
-    ResFolderFull = 310,
-    ResFolderExists = 311,
-    ResEntryFound = 315,
-    ResEntryNotFound = 316,
-    ResTicketGranted = 317,
-    ResNoSpace = 318,
-    ResUploadRefused = 319,
-    ResBlockAccepted = 324,
-    ResTicketInvalid = 326,
-    ResUploadComplete = 327,
-    ResUploadMismatch = 328,
-    ResContentKnown = 329,
-    ResMalformed = 900,
-    ResUnknownCommand = 901,
-    ResServerError = 902,
-};
-
-// The packet checksum is the client's own, so the two sides cannot drift.
-using Net::PacketChecksum;
 
 struct RequestHeader {
     uint32_t total_length = 0;
@@ -115,12 +50,7 @@ Bytes BuildReply(uint32_t sequence, uint16_t command, uint16_t result, const Byt
 // Requests as the client builds them (tests and benchmark play the client).
 Bytes BuildRequest(uint32_t sequence, uint16_t command, const Bytes& payload);
 
-struct ReplyView {
-    uint32_t sequence = 0;
-    uint16_t command = 0;
-    uint16_t result = 0;
-    Bytes payload;
-};
+using ReplyView = Wire::Reply;
 // Parses a complete reply packet; false when any field or the checksum is off.
 bool ParseReply(const uint8_t* packet, size_t length, ReplyView& out);
 
@@ -154,6 +84,10 @@ public:
     std::string Text(size_t length);
     bool ok() const { return ok_; }
     size_t remaining() const { return length_ - offset_; }
+    // The bytes not read yet, for readers of whole structures.
+    const uint8_t* Current() const { return data_ + offset_; }
+    // Passes over n bytes, or fails the reader when fewer are left.
+    bool Skip(size_t n);
 
 private:
     bool Take(size_t n, const uint8_t*& out);
@@ -163,7 +97,8 @@ private:
     bool ok_ = true;
 };
 
-// One server entry as the listings and lookups send it.
+// One server entry as the listings and lookups send it, in the server's
+// terms; AppendEntryRecord puts it in the wire record's layout.
 struct EntryRecord {
     int32_t id = 0;
     int32_t parent_id = 0;
@@ -176,7 +111,8 @@ struct EntryRecord {
 };
 
 void AppendEntryRecord(PayloadWriter& out, const EntryRecord& record);
-// Decodes one record as the client does; false when it breaks a rule.
+// Decodes one record by the wire contract's rules; false when it breaks one
+// or runs past the payload.
 bool ReadEntryRecord(PayloadReader& in, EntryRecord& out);
 
 }  // namespace Tessel

@@ -11,14 +11,14 @@ constexpr size_t kHeaderCheckSize = 16;
 
 }  // namespace
 
-void PacketAssembler::Reset()
+void CPacketAssembler::Reset()
 {
     buffer_.clear();
     buffer_.shrink_to_fit();
     total_ = 0;
 }
 
-PacketAssembler::Outcome PacketAssembler::Feed(const uint8_t* data, size_t length, uint64_t tag, size_t* used)
+CPacketAssembler::Outcome CPacketAssembler::Feed(const uint8_t* data, size_t length, uint64_t tag, size_t* used)
 {
     *used = 0;
     if (length == 0)
@@ -38,10 +38,10 @@ PacketAssembler::Outcome PacketAssembler::Feed(const uint8_t* data, size_t lengt
         if (buffer_.size() < kHeaderCheckSize)
             return Outcome::NeedMore;
         uint32_t total = 0;
-        const HeaderCheck check = CheckReplyHeader(buffer_.data(), &total);
-        if (check != HeaderCheck::Valid) {
+        const ReplyHeaderCheck check = CheckReplyHeader(buffer_.data(), kMaxReplyLength, &total);
+        if (check != ReplyHeaderCheck::Valid) {
             Reset();
-            return check == HeaderCheck::Incompatible ? Outcome::Incompatible : Outcome::Discarded;
+            return check == ReplyHeaderCheck::Incompatible ? Outcome::Incompatible : Outcome::Discarded;
         }
         total_ = total;
         buffer_.reserve(total_);
@@ -59,7 +59,7 @@ PacketAssembler::Outcome PacketAssembler::Feed(const uint8_t* data, size_t lengt
     return opened ? Outcome::Complete : Outcome::Discarded;
 }
 
-Reply PacketAssembler::TakeReply()
+Reply CPacketAssembler::TakeReply()
 {
     return std::move(reply_);
 }

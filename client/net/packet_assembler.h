@@ -10,7 +10,7 @@
 
 namespace Net {
 
-class PacketAssembler {
+class CPacketAssembler {
 public:
     enum class Outcome {
         NeedMore,      // the packet is not complete yet

@@ -1,6 +1,5 @@
 #include "client/net/packet_codec.h"
 
-#include <array>
 #include <atomic>
 #include <cstring>
 
@@ -10,48 +9,26 @@ namespace Net {
 
 namespace {
 
-constexpr uint8_t kVersionHigh = 0;
-constexpr uint8_t kVersionLow = 1;
-constexpr uint8_t kKindRequest = 1;
 constexpr uint32_t kMaxRequestLength = kMaxReplyLength;
-
-std::array<uint32_t, 256> MakeCrcTable()
-{
-    std::array<uint32_t, 256> table{};
-    for (uint32_t i = 0; i < 256; ++i) {
-        uint32_t c = i;
-        for (int bit = 0; bit < 8; ++bit)
-            c = (c & 1) ? (0xEDB88320u ^ (c >> 1)) : (c >> 1);
-        table[i] = c;
-    }
-    return table;
-}
 
 std::atomic<uint32_t> g_sequence{0};
 
-// Allocates a zeroed packet of the given total length and writes its header.
+// A request of the given total length with its header written and a zeroed
+// payload, which the builder fills in at the request's offsets.
 Bytes NewRequest(Command command, size_t total)
 {
     if (total > kMaxRequestLength)
         return {};
-    Bytes packet(total, 0);
-    WriteU32(&packet[0], kPacketMagic);
-    packet[4] = kVersionHigh;
-    packet[5] = kVersionLow;
-    packet[6] = kKindRequest;
-    packet[7] = 0;
-    WriteU32(&packet[8], static_cast<uint32_t>(total));
-    WriteU32(&packet[16], NextSequence());
-    WriteU16(&packet[20], command);
-    WriteU32(&packet[22], static_cast<uint32_t>(total - kRequestHeaderSize));
-    return packet;
+    PacketHeader header;
+    header.sequence = NextSequence();
+    header.command = command;
+    return BuildPacket(header, Bytes(total - kRequestHeaderSize, 0));
 }
 
 // The checksum is written last, once the payload is in place.
 Bytes Seal(Bytes packet)
 {
-    if (!packet.empty())
-        WriteU32(&packet[12], PacketChecksum(&packet[kChecksumStart], packet.size() - kChecksumStart));
+    SealPacket(&packet);
     return packet;
 }
 
@@ -64,21 +41,6 @@ void Put(Bytes& packet, size_t offset, std::string_view text)
 void Put(Bytes& packet, size_t offset, const char* bytes, size_t length)
 {
     std::memcpy(&packet[offset], bytes, length);
-}
-
-bool IsAsciiAlnum(uint8_t c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-
-bool Md5FitsKind(const uint8_t* md5, uint32_t kind)
-{
-    if (kind == 0)
-        return md5[0] == 0;
-    for (size_t i = 0; i < kDigestSize; ++i)
-        if (!IsAsciiAlnum(md5[i]))
-            return false;
-    return true;
 }
 
 bool IsForbiddenNameByte(uint8_t c)
@@ -95,36 +57,9 @@ bool IsForbiddenNameByte(uint8_t c)
 
 }  // namespace
 
-uint32_t PacketChecksum(const uint8_t* data, size_t length)
-{
-    static const std::array<uint32_t, 256> table = MakeCrcTable();
-    uint32_t crc = 0;
-    for (size_t i = 0; i < length; ++i)
-        crc = (crc >> 8) ^ table[(crc ^ data[i]) & 0xFF];
-    return crc;
-}
-
 uint32_t NextSequence()
 {
     return g_sequence.fetch_add(1) + 1;
-}
-
-void WriteU16(uint8_t* p, uint16_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void WriteU32(uint8_t* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-void WriteU64(uint8_t* p, uint64_t v)
-{
-    WriteU32(p, static_cast<uint32_t>(v));
-    WriteU32(p + 4, static_cast<uint32_t>(v >> 32));
 }
 
 Bytes BuildSignOn(std::string_view user_name, std::string_view digest, const uint8_t local_address[4])
@@ -246,39 +181,9 @@ Bytes BuildFinishUpload(const char token[kTokenSize])
     return Seal(std::move(packet));
 }
 
-HeaderCheck CheckReplyHeader(const uint8_t* first16, uint32_t* total_length)
-{
-    if (ReadU32(first16) != kPacketMagic)
-        return HeaderCheck::Malformed;
-    if (first16[4] != kVersionHigh || first16[5] != kVersionLow)
-        return HeaderCheck::Incompatible;
-    const uint8_t kind = first16[6];
-    const uint32_t total = ReadU32(first16 + 8);
-    if ((kind != 2 && kind != 3) || first16[7] != 0 || total < kReplyHeaderSize || total > kMaxReplyLength)
-        return HeaderCheck::Malformed;
-    *total_length = total;
-    return HeaderCheck::Valid;
-}
-
-bool OpenReply(const uint8_t* packet, size_t length, Reply* reply)
-{
-    if (length < kReplyHeaderSize || ReadU32(packet + 8) != length)
-        return false;
-    if (PacketChecksum(packet + kChecksumStart, length - kChecksumStart) != ReadU32(packet + 12))
-        return false;
-    const uint32_t payload_length = ReadU32(packet + 24);
-    if (payload_length > length - kReplyHeaderSize)
-        return false;
-    reply->sequence = ReadU32(packet + 16);
-    reply->command = ReadU16(packet + 20);
-    reply->result = ReadU16(packet + 22);
-    reply->payload.assign(packet + kReplyHeaderSize, packet + kReplyHeaderSize + payload_length);
-    return true;
-}
-
 bool DecodeSessionInfo(const Bytes& payload, SessionInfo* out)
 {
-    if (payload.size() != 40)
+    if (payload.size() != kSessionInfoSize)
         return false;
     out->user_id = ReadU32(&payload[0]);
     std::memcpy(out->session_key, &payload[4], kSessionKeySize);
@@ -288,7 +193,7 @@ bool DecodeSessionInfo(const Bytes& payload, SessionInfo* out)
 
 bool DecodeAccountSpace(const Bytes& payload, AccountSpace* out)
 {
-    if (payload.size() != 24)
+    if (payload.size() != kAccountSpaceSize)
         return false;
     out->total = ReadU64(&payload[0]);
     out->free = ReadU64(&payload[8]);
@@ -298,7 +203,7 @@ bool DecodeAccountSpace(const Bytes& payload, AccountSpace* out)
 
 bool DecodeUploadTicket(const Bytes& payload, UploadTicket* out)
 {
-    if (payload.size() != 38)
+    if (payload.size() != kUploadTicketSize)
         return false;
     std::memcpy(out->token, &payload[0], kTokenSize);
     out->port = ReadU16(&payload[32]);
@@ -308,7 +213,7 @@ bool DecodeUploadTicket(const Bytes& payload, UploadTicket* out)
 
 bool DecodeCreatedFolder(const Bytes& payload, int32_t parent_id, int32_t* new_id)
 {
-    if (payload.size() != 8 || static_cast<int32_t>(ReadU32(&payload[0])) != parent_id)
+    if (payload.size() != kCreatedFolderSize || static_cast<int32_t>(ReadU32(&payload[0])) != parent_id)
         return false;
     *new_id = static_cast<int32_t>(ReadU32(&payload[4]));
     return true;
@@ -316,38 +221,18 @@ bool DecodeCreatedFolder(const Bytes& payload, int32_t parent_id, int32_t* new_i
 
 RecordCheck DecodeEntryRecord(const uint8_t* data, size_t length, size_t* used, EntryRecord* out)
 {
-    *used = 0;
-    if (length < kEntryRecordFixedSize)
-        return RecordCheck::Short;
     EntryRecord record;
-    record.id = static_cast<int32_t>(ReadU32(data));
-    record.parent_id = static_cast<int32_t>(ReadU32(data + 4));
-    record.kind = ReadU32(data + 8);
-    if (record.id <= 0 || record.parent_id < 0 || record.kind > 1 || !Md5FitsKind(data + 16, record.kind))
+    switch (ReadEntryRecord(data, length, used, &record)) {
+    case EntryRecordRead::Short:
+        return RecordCheck::Short;
+    case EntryRecordRead::Rejected:
         return RecordCheck::Rejected;
-    record.update_time = static_cast<int32_t>(ReadU32(data + 12));
-    std::memcpy(record.md5, data + 16, kDigestSize);
-    record.size = ReadU64(data + 48);
-    const size_t name_length = ReadU16(data + 56);
-    const size_t address_length = ReadU16(data + 58);
-
-    // A string cut short by the end of the payload ends this record there;
-    // a record without its complete name is of no use.
-    size_t at = kEntryRecordFixedSize;
-    const size_t address_end = at + address_length;
-    if (address_end > length) {
-        *used = length;
+    case EntryRecordRead::Cut:
         return RecordCheck::Dropped;
+    case EntryRecordRead::Complete:
+        break;
     }
-    record.address.assign(reinterpret_cast<const char*>(data + at), address_length);
-    at = address_end;
-    if (at + name_length > length) {
-        *used = length;
-        return RecordCheck::Dropped;
-    }
-    record.name.assign(reinterpret_cast<const char*>(data + at), name_length);
-    *used = at + name_length;
-    if (address_length > kMaxEntryString || !IsSafeEntryName(record.name))
+    if (record.address.size() > kMaxEntryString || !IsSafeEntryName(record.name))
         return RecordCheck::Dropped;
     *out = std::move(record);
     return RecordCheck::Accepted;

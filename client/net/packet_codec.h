@@ -1,6 +1,7 @@
-// Byte-level form of the sync protocol: request packets, reply headers and
-// the reply payloads. Needs no platform headers, so it also builds natively
-// for the sanitizer and fuzz runs.
+// The client's side of the sync protocol: the request packets it builds and
+// the reply payloads it accepts, on the shared wire contract. Needs no
+// platform headers, so it also builds natively for the sanitizer and fuzz
+// runs.
 #pragma once
 
 #include <cstddef>
@@ -9,82 +10,26 @@
 #include <string_view>
 #include <vector>
 
+#include "common/wire_contract.h"
+
 namespace Net {
 
-using Bytes = std::vector<uint8_t>;
+// The wire contract (common/wire_contract.h) is the connection layer's
+// vocabulary: its constants, commands, results and records are Net's too.
+using namespace Wire;
 
-constexpr uint32_t kPacketMagic = 0x05030702;
-constexpr size_t kRequestHeaderSize = 26;
-constexpr size_t kReplyHeaderSize = 28;
-constexpr size_t kChecksumStart = 16;
 // Replies announcing more than this are refused before anything is allocated.
 constexpr uint32_t kMaxReplyLength = 64u * 1024u * 1024u;
-constexpr size_t kEntryRecordFixedSize = 60;
 // Longest name or address the client accepts (its conversion buffers hold
 // 260 bytes with the terminator).
 constexpr size_t kMaxEntryString = 259;
-constexpr size_t kSessionKeySize = 32;
-constexpr size_t kTokenSize = 32;
-constexpr size_t kDigestSize = 32;
-
-enum Command : uint16_t {
-    CmdSignOn = 101,
-    CmdSignOff = 102,
-    CmdAccountInfo = 201,
-    CmdListFolder = 301,
-    CmdRenameEntry = 302,
-    CmdDeleteEntries = 303,
-    CmdCreateFolder = 305,
-    CmdLookupEntry = 308,
-    CmdBeginUpload = 309,
-    CmdUploadBlock = 310,
-    CmdFinishUpload = 311,
-};
-
-// Result codes the client looks at.
-enum Result : int {
-    ResSignedOn = 101,
-    ResAccountSpace = 201,
-    ResFolderListed = 301,
-    ResFolderCreated = 303,
-    ResRenamed = 304,
-    ResRenamedToo = 306,
-    ResDeleted = 307,
-    ResFolderExists = 311,
-    ResEntryFound = 315,
-    ResTicketGranted = 317,
-    ResUploadRefused = 318,
-    ResUploadRefusedToo = 319,
-    ResBlockAccepted = 324,
-    ResTicketInvalid = 326,
-    ResUploadComplete = 327,
-    ResContentKnown = 329,
-};
 
 // Timeouts of the replies, in milliseconds.
 constexpr uint32_t kSessionTimeout = 10000;
 constexpr uint32_t kEntryTimeout = 20000;
 
-// CRC-32 over the reflected polynomial 0xEDB88320 with the register
-// starting at 0 and no final inversion.
-uint32_t PacketChecksum(const uint8_t* data, size_t length);
-
 // The process-wide request sequence: the first call gives 1.
 uint32_t NextSequence();
-
-inline uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t ReadU32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-inline uint64_t ReadU64(const uint8_t* p)
-{
-    return static_cast<uint64_t>(ReadU32(p)) | (static_cast<uint64_t>(ReadU32(p + 4)) << 32);
-}
-void WriteU16(uint8_t* p, uint16_t v);
-void WriteU32(uint8_t* p, uint32_t v);
-void WriteU64(uint8_t* p, uint64_t v);
 
 // Request packets. Strings are UTF-8; an empty name or a length that does
 // not fit its field gives an empty packet. Each built packet takes the next
@@ -101,27 +46,14 @@ Bytes BuildBeginUpload(int32_t parent_id, uint64_t size, const char md5[kDigestS
 Bytes BuildUploadBlock(const char token[kTokenSize], uint64_t offset, uint32_t length);
 Bytes BuildFinishUpload(const char token[kTokenSize]);
 
-inline uint32_t PacketSequence(const Bytes& packet) { return packet.size() >= 20 ? ReadU32(&packet[16]) : 0; }
-inline uint16_t PacketCommand(const Bytes& packet) { return packet.size() >= 22 ? ReadU16(&packet[20]) : 0; }
-
-// Verdict on the first 16 bytes of a reply.
-enum class HeaderCheck {
-    Valid,
-    Incompatible,  // version bytes other than 0 and 1: a server this client cannot talk to
-    Malformed,
-};
-HeaderCheck CheckReplyHeader(const uint8_t* first16, uint32_t* total_length);
-
-// A complete reply whose header and checksum have been verified.
-struct Reply {
-    uint32_t sequence = 0;
-    uint16_t command = 0;
-    uint16_t result = 0;
-    Bytes payload;
-};
-// Splits a complete reply packet; false when the payload length does not
-// fit the packet or the checksum does not match.
-bool OpenReply(const uint8_t* packet, size_t length, Reply* reply);
+inline uint32_t PacketSequence(const Bytes& packet)
+{
+    return packet.size() >= kSequenceOffset + 4 ? ReadU32(&packet[kSequenceOffset]) : 0;
+}
+inline uint16_t PacketCommand(const Bytes& packet)
+{
+    return packet.size() >= kCommandOffset + 2 ? ReadU16(&packet[kCommandOffset]) : 0;
+}
 
 struct SessionInfo {
     uint32_t user_id = 0;
@@ -139,18 +71,6 @@ struct UploadTicket {
     char token[kTokenSize] = {};
     uint16_t port = 0;
     uint32_t address = 0;  // first octet in the most significant byte
-};
-
-// One entry as the server describes it, strings still in UTF-8.
-struct EntryRecord {
-    int32_t id = 0;
-    int32_t parent_id = 0;
-    uint32_t kind = 0;  // 0 folder, 1 file
-    int32_t update_time = 0;
-    char md5[kDigestSize] = {};
-    uint64_t size = 0;
-    std::string address;
-    std::string name;
 };
 
 bool DecodeSessionInfo(const Bytes& payload, SessionInfo* out);

@@ -219,7 +219,7 @@ unsigned __stdcall CRequestManager::SessionMain(void* self)
 
 void CRequestManager::RunSession(DWORD id)
 {
-    PacketAssembler assembler;
+    CPacketAssembler assembler;
     LinkItem chunk;
     size_t offset = 0;
     bool carried = false;
@@ -240,11 +240,11 @@ void CRequestManager::RunSession(DWORD id)
                 assembler.Feed(chunk.bytes.data() + offset, chunk.bytes.size() - offset, chunk.tag, &used);
             offset += used;
             carried = offset < chunk.bytes.size();
-            if (outcome == PacketAssembler::Outcome::Complete) {
+            if (outcome == CPacketAssembler::Outcome::Complete) {
                 Dispatch(assembler.TakeReply(), assembler.ReplyTag());
                 continue;
             }
-            if (outcome == PacketAssembler::Outcome::Incompatible)
+            if (outcome == CPacketAssembler::Outcome::Incompatible)
                 ReactToIncompatibleServer();
         }
         DropAbandoned();

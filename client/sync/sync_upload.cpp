@@ -179,7 +179,8 @@ bool CSyncUpload::RenameOnServer(CSyncEngine& engine, const std::wstring& key, c
     if (!table || !engine.IsRunning())
         return false;
     const int renamed = Net::RenameEntry(entry.name.c_str(), entry.id, name);
-    if (renamed != Net::ResRenamedToo && renamed != Net::ResRenamed) {
+    // An unchanged name counts as done too: a repeated rename succeeds.
+    if (renamed != Net::ResRenamed && renamed != Net::ResNameUnchanged) {
         if (renamed <= 0 || !GoneFromServer(entry))
             return false;
         // The entry was deleted on the server meanwhile: the item is
@@ -401,8 +402,8 @@ int CSyncUpload::Begin(CSyncEngine& engine, const std::wstring& key, Net::Upload
         Net::StoreTicket(*ticket, &entry);
         Store(engine, key);
         return StepGoOn;
+    case Net::ResNoSpace:
     case Net::ResUploadRefused:
-    case Net::ResUploadRefusedToo:
         entry.state = Helper::Error;
         Store(engine, key);
         return StepDone;

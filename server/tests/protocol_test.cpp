@@ -8,13 +8,6 @@
 namespace Tessel {
 namespace {
 
-TEST(Checksum, MatchesTheProtocolRule)
-{
-    const uint8_t abc[] = {'a', 'b', 'c'};
-    EXPECT_EQ(PacketChecksum(abc, 3), 0xCA6598D0u);
-    EXPECT_EQ(PacketChecksum(abc, 0), 0u);
-}
-
 TEST(RequestHeader, AcceptsWhatTheClientBuildsAndRejectsTheRest)
 {
     Bytes packet = BuildRequest(7, CmdListFolder, Bytes(8, 0));

@@ -10,7 +10,7 @@
 namespace Net {
 namespace {
 
-using Wire::CTestPeer;
+using NetTest::CTestPeer;
 
 // Accepts one connection and keeps it for the test to use directly.
 class RawPeer {
@@ -64,7 +64,7 @@ TEST(CommonSocketTest, ConnectsToDottedAddressAndFailsOnUnknownName)
     EXPECT_FALSE(client.Connect("no-such-host.invalid", peer.Port()));
     EXPECT_EQ(client.Handle(), INVALID_SOCKET);
     EXPECT_FALSE(client.IsConnected());
-    EXPECT_FALSE(client.Connect("127.0.0.1", Wire::UnusedPort()));
+    EXPECT_FALSE(client.Connect("127.0.0.1", NetTest::UnusedPort()));
     EXPECT_EQ(client.Handle(), INVALID_SOCKET);
 }
 

@@ -7,7 +7,7 @@
 #include "client/net/request_manager.h"
 #include "client/net/requests.h"
 #include "client/net/tests/test_peer.h"
-#include "client/net/tests/wire_builders.h"
+#include "common/tests/wire_builders.h"
 
 using namespace Net;
 
@@ -22,11 +22,11 @@ double Seconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to)
 
 void BenchLookup()
 {
-    Wire::RecordFields record;
+    WireTest::RecordFields record;
     record.id = 5;
     record.name = "entry";
-    const Bytes payload = Wire::MakeRecord(record);
-    Wire::CTestPeer peer([&](Wire::CTestPeer& p, const Wire::PeerRequest& request) { p.Answer(request, 315, payload); });
+    const Bytes payload = WireTest::MakeRecord(record);
+    NetTest::CTestPeer peer([&](NetTest::CTestPeer& p, const NetTest::PeerRequest& request) { p.Answer(request, 315, payload); });
     SetServerForTesting("127.0.0.1", {peer.Port()});
     StartMainConnection();
     std::vector<double> samples;
@@ -50,7 +50,7 @@ void BenchLookup()
 
 void BenchUpload()
 {
-    Wire::CTestPeer data([](Wire::CTestPeer& p, const Wire::PeerRequest& request) { p.Answer(request, 324); });
+    NetTest::CTestPeer data([](NetTest::CTestPeer& p, const NetTest::PeerRequest& request) { p.Answer(request, 324); });
     UploadTicket ticket;
     ticket.address = 0x7F000001u;
     ticket.port = data.Port();

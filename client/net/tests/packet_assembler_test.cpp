@@ -2,16 +2,16 @@
 
 #include <gtest/gtest.h>
 
-#include "client/net/tests/wire_builders.h"
+#include "common/tests/wire_builders.h"
 
 namespace Net {
 namespace {
 
-using Outcome = PacketAssembler::Outcome;
+using Outcome = CPacketAssembler::Outcome;
 
 // Feeds one chunk whole, collecting every outcome and reply.
 struct Collector {
-    PacketAssembler assembler;
+    CPacketAssembler assembler;
     std::vector<Outcome> outcomes;
     std::vector<Reply> replies;
 
@@ -31,7 +31,7 @@ struct Collector {
 
 TEST(PacketAssemblerTest, ReplySplitIntoOneFifteenAndTheRest)
 {
-    const Bytes reply = Wire::MakeReply(3, CmdAccountInfo, 201, Bytes(24, 1));
+    const Bytes reply = WireTest::MakeReply(3, CmdAccountInfo, 201, Bytes(24, 1));
     Collector c;
     c.Feed(Bytes(reply.begin(), reply.begin() + 1));
     c.Feed(Bytes(reply.begin() + 1, reply.begin() + 16));
@@ -44,8 +44,8 @@ TEST(PacketAssemblerTest, ReplySplitIntoOneFifteenAndTheRest)
 
 TEST(PacketAssemblerTest, TwoRepliesInOneChunkAreBothDelivered)
 {
-    Bytes both = Wire::MakeReply(4, CmdLookupEntry, 315, Bytes(60, 0));
-    const Bytes second = Wire::MakeReply(5, CmdListFolder, 301, Bytes(4, 0));
+    Bytes both = WireTest::MakeReply(4, CmdLookupEntry, 315, Bytes(60, 0));
+    const Bytes second = WireTest::MakeReply(5, CmdListFolder, 301, Bytes(4, 0));
     both.insert(both.end(), second.begin(), second.end());
     Collector c;
     c.Feed(both);
@@ -57,7 +57,7 @@ TEST(PacketAssemblerTest, TwoRepliesInOneChunkAreBothDelivered)
 
 TEST(PacketAssemblerTest, ChunkOfAnotherConnectionDiscardsPartialAndItself)
 {
-    const Bytes reply = Wire::MakeReply(6, CmdListFolder, 301, Bytes(4, 0));
+    const Bytes reply = WireTest::MakeReply(6, CmdListFolder, 301, Bytes(4, 0));
     Collector c;
     c.Feed(Bytes(reply.begin(), reply.begin() + 20), 1);
     c.Feed(Bytes(reply.begin() + 20, reply.end()), 2);
@@ -71,7 +71,7 @@ TEST(PacketAssemblerTest, ChunkOfAnotherConnectionDiscardsPartialAndItself)
 
 TEST(PacketAssemblerTest, BadChecksumAndIncompatibleVersionAreDiscarded)
 {
-    Bytes corrupt = Wire::MakeReply(7, CmdListFolder, 301, Bytes(4, 0));
+    Bytes corrupt = WireTest::MakeReply(7, CmdListFolder, 301, Bytes(4, 0));
     corrupt.back() ^= 0x40;
     Collector c;
     c.Feed(corrupt);
@@ -79,14 +79,14 @@ TEST(PacketAssemblerTest, BadChecksumAndIncompatibleVersionAreDiscarded)
     EXPECT_EQ(c.outcomes.back(), Outcome::Discarded);
 
     Collector v;
-    v.Feed(Wire::MakeReply(8, CmdListFolder, 301, Bytes(4, 0), 0, 2));
+    v.Feed(WireTest::MakeReply(8, CmdListFolder, 301, Bytes(4, 0), 0, 2));
     EXPECT_EQ(v.outcomes.front(), Outcome::Incompatible);
     EXPECT_TRUE(v.replies.empty());
 }
 
 TEST(PacketAssemblerTest, OversizedAnnouncementIsDiscardedWithoutAllocating)
 {
-    Bytes header = Wire::MakeReply(9, CmdListFolder, 301, Bytes{});
+    Bytes header = WireTest::MakeReply(9, CmdListFolder, 301, Bytes{});
     WriteU32(&header[8], kMaxReplyLength + 1);
     Collector c;
     c.Feed(Bytes(header.begin(), header.begin() + 16));

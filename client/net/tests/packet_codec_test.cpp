@@ -5,17 +5,10 @@
 #include <cstring>
 #include <string>
 
-#include "client/net/tests/wire_builders.h"
+#include "common/tests/wire_builders.h"
 
 namespace Net {
 namespace {
-
-TEST(PacketCodecTest, ChecksumStartsAtZeroWithoutFinalInversion)
-{
-    const uint8_t abc[] = {'a', 'b', 'c'};
-    EXPECT_EQ(PacketChecksum(abc, 3), 0xCA6598D0u);
-    EXPECT_EQ(PacketChecksum(abc, 0), 0u);
-}
 
 TEST(PacketCodecTest, EveryCommandHasItsLayoutAndLength)
 {
@@ -86,66 +79,6 @@ TEST(PacketCodecTest, EmptyOrOversizedTextBuildsNothing)
     EXPECT_TRUE(BuildDeleteEntries(1, nullptr, 1).empty());
 }
 
-TEST(PacketCodecTest, ReplyHeaderChecks)
-{
-    uint32_t total = 0;
-    Bytes reply = Wire::MakeReply(5, CmdListFolder, 301, Bytes{1, 2, 3, 4});
-    EXPECT_EQ(CheckReplyHeader(reply.data(), &total), HeaderCheck::Valid);
-    EXPECT_EQ(total, 32u);
-
-    Bytes kind3 = reply;
-    kind3[6] = 3;
-    EXPECT_EQ(CheckReplyHeader(kind3.data(), &total), HeaderCheck::Valid);
-
-    Bytes version = reply;
-    version[5] = 2;
-    EXPECT_EQ(CheckReplyHeader(version.data(), &total), HeaderCheck::Incompatible);
-    version[4] = 1;
-    version[5] = 1;
-    EXPECT_EQ(CheckReplyHeader(version.data(), &total), HeaderCheck::Incompatible);
-
-    Bytes bad = reply;
-    bad[6] = 1;
-    EXPECT_EQ(CheckReplyHeader(bad.data(), &total), HeaderCheck::Malformed);
-    bad = reply;
-    bad[7] = 1;
-    EXPECT_EQ(CheckReplyHeader(bad.data(), &total), HeaderCheck::Malformed);
-    bad = reply;
-    WriteU32(&bad[8], 27);
-    EXPECT_EQ(CheckReplyHeader(bad.data(), &total), HeaderCheck::Malformed);
-    WriteU32(&bad[8], kMaxReplyLength + 1);
-    EXPECT_EQ(CheckReplyHeader(bad.data(), &total), HeaderCheck::Malformed);
-    bad = reply;
-    bad[0] = 0;
-    EXPECT_EQ(CheckReplyHeader(bad.data(), &total), HeaderCheck::Malformed);
-}
-
-TEST(PacketCodecTest, OpenReplyChecksChecksumAndPayloadLength)
-{
-    Reply reply;
-    Bytes packet = Wire::MakeReply(9, CmdLookupEntry, 315, Bytes{7, 8});
-    ASSERT_TRUE(OpenReply(packet.data(), packet.size(), &reply));
-    EXPECT_EQ(reply.sequence, 9u);
-    EXPECT_EQ(reply.command, CmdLookupEntry);
-    EXPECT_EQ(reply.result, 315);
-    EXPECT_EQ(reply.payload, (Bytes{7, 8}));
-
-    Bytes corrupt = packet;
-    corrupt[29] ^= 1;
-    EXPECT_FALSE(OpenReply(corrupt.data(), corrupt.size(), &reply));
-
-    Bytes long_payload = packet;
-    WriteU32(&long_payload[24], 3);
-    Wire::Reseal(&long_payload);
-    EXPECT_FALSE(OpenReply(long_payload.data(), long_payload.size(), &reply));
-
-    Bytes short_payload = packet;
-    WriteU32(&short_payload[24], 1);
-    Wire::Reseal(&short_payload);
-    ASSERT_TRUE(OpenReply(short_payload.data(), short_payload.size(), &reply));
-    EXPECT_EQ(reply.payload, (Bytes{7}));
-}
-
 TEST(PacketCodecTest, FixedPayloadsNeedTheirExactLength)
 {
     Bytes session(40, 0);
@@ -197,7 +130,7 @@ TEST(PacketCodecTest, FixedPayloadsNeedTheirExactLength)
 
 TEST(PacketCodecTest, ListingDecodesRecordsInOrder)
 {
-    Wire::RecordFields file;
+    WireTest::RecordFields file;
     file.id = 11;
     file.parent_id = 3;
     file.kind = 1;
@@ -205,11 +138,11 @@ TEST(PacketCodecTest, ListingDecodesRecordsInOrder)
     file.size = 123456789012ull;
     file.name = "report.txt";
     file.address = "http://h/x?k=";
-    Wire::RecordFields folder;
+    WireTest::RecordFields folder;
     folder.id = 12;
     folder.parent_id = 3;
     folder.name = "\xe6\x96\x87\xe4\xbb\xb6";
-    const Bytes payload = Wire::MakeListing({file, folder});
+    const Bytes payload = WireTest::MakeListing({file, folder});
 
     std::vector<EntryRecord> records;
     ASSERT_TRUE(DecodeFolderList(payload, &records));
@@ -225,34 +158,34 @@ TEST(PacketCodecTest, ListingDecodesRecordsInOrder)
     EXPECT_EQ(records[1].kind, 0u);
     EXPECT_EQ(records[1].name, folder.name);
 
-    EXPECT_TRUE(DecodeFolderList(Wire::MakeListing({}), &records));
+    EXPECT_TRUE(DecodeFolderList(WireTest::MakeListing({}), &records));
     EXPECT_TRUE(records.empty());
     EXPECT_FALSE(DecodeFolderList(Bytes{1, 0, 0}, &records));
 }
 
 TEST(PacketCodecTest, OneBrokenRuleRefusesTheWholeListing)
 {
-    Wire::RecordFields good;
+    WireTest::RecordFields good;
     good.name = "good";
-    auto refused = [&](Wire::RecordFields bad) {
+    auto refused = [&](WireTest::RecordFields bad) {
         std::vector<EntryRecord> records;
-        return !DecodeFolderList(Wire::MakeListing({good, bad}), &records) && records.empty();
+        return !DecodeFolderList(WireTest::MakeListing({good, bad}), &records) && records.empty();
     };
-    Wire::RecordFields kind2 = good;
+    WireTest::RecordFields kind2 = good;
     kind2.kind = 2;
     EXPECT_TRUE(refused(kind2));
-    Wire::RecordFields hyphen = good;
+    WireTest::RecordFields hyphen = good;
     hyphen.kind = 1;
     hyphen.md5[10] = '-';
     EXPECT_TRUE(refused(hyphen));
-    Wire::RecordFields folder_md5 = good;
+    WireTest::RecordFields folder_md5 = good;
     folder_md5.kind = 0;
     folder_md5.md5 = std::string(32, 'a');
     EXPECT_TRUE(refused(folder_md5));
-    Wire::RecordFields zero_id = good;
+    WireTest::RecordFields zero_id = good;
     zero_id.id = 0;
     EXPECT_TRUE(refused(zero_id));
-    Wire::RecordFields negative_parent = good;
+    WireTest::RecordFields negative_parent = good;
     negative_parent.parent_id = -1;
     EXPECT_TRUE(refused(negative_parent));
 }
@@ -262,22 +195,22 @@ TEST(PacketCodecTest, UnsafeNamesAreLeftOutAndTheRestStands)
     const char* unsafe[] = {"", ".", "..", "a\\b", "a/b", "a:b", "a*b", "a?b", "a\"b", "a<b", "a>b",
                             "a|b", "tab\there", "nl\n", "del\x7f", "c1\xc2\x85", "bad\xff", "\xc0\xaf"};
     for (const char* name : unsafe) {
-        Wire::RecordFields first;
+        WireTest::RecordFields first;
         first.id = 1;
         first.name = "first";
-        Wire::RecordFields bad;
+        WireTest::RecordFields bad;
         bad.id = 2;
         bad.name = name;
-        Wire::RecordFields last;
+        WireTest::RecordFields last;
         last.id = 3;
         last.name = "last";
         std::vector<EntryRecord> records;
-        ASSERT_TRUE(DecodeFolderList(Wire::MakeListing({first, bad, last}), &records)) << name;
+        ASSERT_TRUE(DecodeFolderList(WireTest::MakeListing({first, bad, last}), &records)) << name;
         ASSERT_EQ(records.size(), 2u) << name;
         EXPECT_EQ(records[0].id, 1);
         EXPECT_EQ(records[1].id, 3);
         EntryRecord single;
-        EXPECT_FALSE(DecodeLookupReply(Wire::MakeRecord(bad), &single)) << name;
+        EXPECT_FALSE(DecodeLookupReply(WireTest::MakeRecord(bad), &single)) << name;
     }
     EXPECT_TRUE(IsSafeEntryName("...a"));
     EXPECT_TRUE(IsSafeEntryName("\xe4\xbd\xa0\xe5\xa5\xbd.doc"));
@@ -287,39 +220,39 @@ TEST(PacketCodecTest, UnsafeNamesAreLeftOutAndTheRestStands)
 
 TEST(PacketCodecTest, ShortTailsAndCutStrings)
 {
-    Wire::RecordFields one;
+    WireTest::RecordFields one;
     one.name = "one";
-    Bytes payload = Wire::MakeListing({one});
+    Bytes payload = WireTest::MakeListing({one});
     WriteU32(&payload[0], 5);  // more announced than present
     payload.insert(payload.end(), 59, 0);
     std::vector<EntryRecord> records;
     ASSERT_TRUE(DecodeFolderList(payload, &records));
     ASSERT_EQ(records.size(), 1u);
 
-    Wire::RecordFields cut;
+    WireTest::RecordFields cut;
     cut.name = "a-long-name";
-    Bytes cut_payload = Wire::MakeListing({one, cut});
+    Bytes cut_payload = WireTest::MakeListing({one, cut});
     cut_payload.resize(cut_payload.size() - 4);
     ASSERT_TRUE(DecodeFolderList(cut_payload, &records));
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].name, "one");
 
-    Wire::RecordFields long_address = one;
+    WireTest::RecordFields long_address = one;
     long_address.address = std::string(260, 'u');
-    ASSERT_TRUE(DecodeFolderList(Wire::MakeListing({long_address, one}), &records));
+    ASSERT_TRUE(DecodeFolderList(WireTest::MakeListing({long_address, one}), &records));
     EXPECT_EQ(records.size(), 1u);
 
     EntryRecord record;
     EXPECT_FALSE(DecodeLookupReply(Bytes(59, 0), &record));
-    ASSERT_TRUE(DecodeLookupReply(Wire::MakeRecord(one), &record));
+    ASSERT_TRUE(DecodeLookupReply(WireTest::MakeRecord(one), &record));
     EXPECT_EQ(record.name, "one");
 }
 
 TEST(PacketCodecTest, HugeAnnouncedCountAllocatesNothingExtra)
 {
-    Wire::RecordFields one;
+    WireTest::RecordFields one;
     one.name = "one";
-    Bytes payload = Wire::MakeListing({one});
+    Bytes payload = WireTest::MakeListing({one});
     WriteU32(&payload[0], 0xFFFFFFFFu);
     std::vector<EntryRecord> records;
     ASSERT_TRUE(DecodeFolderList(payload, &records));

@@ -6,22 +6,22 @@
 #include <random>
 
 #include "client/net/packet_assembler.h"
-#include "client/net/tests/wire_builders.h"
+#include "common/tests/wire_builders.h"
 
 namespace Net {
 namespace {
 
 std::vector<Bytes> Seeds()
 {
-    Wire::RecordFields file;
+    WireTest::RecordFields file;
     file.kind = 1;
     file.name = "f.bin";
     file.address = "http://x/y";
-    Wire::RecordFields folder;
+    WireTest::RecordFields folder;
     folder.name = "dir";
     return {
-        Wire::MakeListing({file, folder, file}),
-        Wire::MakeRecord(file),
+        WireTest::MakeListing({file, folder, file}),
+        WireTest::MakeRecord(file),
         Bytes(40, 'a'),
         Bytes(24, 3),
         Bytes(38, 9),
@@ -75,7 +75,7 @@ TEST(ReplyFuzzTest, MutatedRepliesNeverBreakTheDecoders)
     std::mt19937 random(20261207);
     const std::vector<Bytes> seeds = Seeds();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    PacketAssembler assembler;
+    CPacketAssembler assembler;
     uint64_t rounds = 0;
     while (std::chrono::steady_clock::now() < deadline) {
         for (int batch = 0; batch < 200; ++batch, ++rounds) {
@@ -83,7 +83,7 @@ TEST(ReplyFuzzTest, MutatedRepliesNeverBreakTheDecoders)
             Mutate(&payload, random);
             DecodeEverything(payload);
 
-            Bytes stream = Wire::MakeReply(static_cast<uint32_t>(rounds), CmdListFolder, 301, payload);
+            Bytes stream = WireTest::MakeReply(static_cast<uint32_t>(rounds), CmdListFolder, 301, payload);
             if (random() % 2)
                 Mutate(&stream, random);
             size_t at = 0;
@@ -94,7 +94,7 @@ TEST(ReplyFuzzTest, MutatedRepliesNeverBreakTheDecoders)
                     size_t used = 0;
                     const auto outcome =
                         assembler.Feed(&stream[at + offset], piece - offset, random() % 64 ? 1 : 2, &used);
-                    if (outcome == PacketAssembler::Outcome::Complete)
+                    if (outcome == CPacketAssembler::Outcome::Complete)
                         DecodeEverything(assembler.TakeReply().payload);
                     offset += used;
                 }

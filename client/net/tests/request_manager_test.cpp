@@ -9,14 +9,14 @@
 #include "client/net/session.h"
 #include "client/net/tests/test_app_host.h"
 #include "client/net/tests/test_peer.h"
-#include "client/net/tests/wire_builders.h"
+#include "common/tests/wire_builders.h"
 #include "common/tray_contract.h"
 
 namespace Net {
 namespace {
 
-using Wire::CTestPeer;
-using Wire::PeerRequest;
+using NetTest::CTestPeer;
+using NetTest::PeerRequest;
 
 void AnswerAtOnce(CTestPeer& peer, const PeerRequest& request)
 {
@@ -73,7 +73,7 @@ TEST_F(RequestManagerTest, MainConnectionFindsTheFifthPort)
 TEST_F(RequestManagerTest, PortListIsTriedInOrder)
 {
     CTestPeer peer(AnswerAtOnce);
-    SetServerForTesting("127.0.0.1", {Wire::UnusedPort(), Wire::UnusedPort(), peer.Port()});
+    SetServerForTesting("127.0.0.1", {NetTest::UnusedPort(), NetTest::UnusedPort(), peer.Port()});
     ASSERT_TRUE(StartMainConnection());
     EXPECT_FALSE(IsMainLinkDown());
     Bytes packet = BuildLookupEntry(1, "y");
@@ -82,7 +82,7 @@ TEST_F(RequestManagerTest, PortListIsTriedInOrder)
 
 TEST_F(RequestManagerTest, IdenticalPacketsWaitingTogetherGoOutOnce)
 {
-    const uint16_t port = Wire::UnusedPort();
+    const uint16_t port = NetTest::UnusedPort();
     CRequestManager manager;
     ASSERT_TRUE(manager.Start({"127.0.0.1"}, {port}, false));
     ASSERT_EQ(manager.Channel().State(), LinkDown);
@@ -106,7 +106,7 @@ TEST_F(RequestManagerTest, IdenticalPacketsWaitingTogetherGoOutOnce)
 TEST_F(RequestManagerTest, SplitAndMergedRepliesAreAssembled)
 {
     CTestPeer peer([](CTestPeer& p, const PeerRequest& request) {
-        const Bytes reply = Wire::MakeReply(request.sequence, request.command, 301, Bytes(4, 0));
+        const Bytes reply = WireTest::MakeReply(request.sequence, request.command, 301, Bytes(4, 0));
         if (ReadU32(&request.packet[26]) == 1) {
             p.Send(Bytes(reply.begin(), reply.begin() + 1));
             Sleep(30);
@@ -130,8 +130,8 @@ TEST_F(RequestManagerTest, SplitAndMergedRepliesAreAssembled)
     auto first = std::async(std::launch::async, [&] { return manager.SendAndWait(&a, 0, 3000, 0); });
     auto second = std::async(std::launch::async, [&] { return manager.SendAndWait(&b, 0, 3000, 0); });
     ASSERT_TRUE(peer.WaitForRequests(3, 3000));
-    Bytes both = Wire::MakeReply(seq_a, CmdListFolder, 301, Bytes(4, 1));
-    const Bytes reply_b = Wire::MakeReply(seq_b, CmdListFolder, 301, Bytes(4, 2));
+    Bytes both = WireTest::MakeReply(seq_a, CmdListFolder, 301, Bytes(4, 1));
+    const Bytes reply_b = WireTest::MakeReply(seq_b, CmdListFolder, 301, Bytes(4, 2));
     both.insert(both.end(), reply_b.begin(), reply_b.end());
     peer.Send(both);
     EXPECT_EQ(first.get(), 301);
@@ -155,8 +155,8 @@ TEST_F(RequestManagerTest, ReplyOnANewConnectionIsNotDelivered)
     ASSERT_TRUE(peer.WaitForRequests(2, 3000));
     peer.Drop();
     ASSERT_TRUE(peer.WaitForConnections(2, 5000));
-    Bytes replies = Wire::MakeReply(seq_a, CmdListFolder, 301, {});
-    const Bytes reply_b = Wire::MakeReply(seq_b, CmdListFolder, 301, {});
+    Bytes replies = WireTest::MakeReply(seq_a, CmdListFolder, 301, {});
+    const Bytes reply_b = WireTest::MakeReply(seq_b, CmdListFolder, 301, {});
     replies.insert(replies.end(), reply_b.begin(), reply_b.end());
     peer.Send(replies);
     const int results[] = {first.get(), second.get()};
@@ -176,7 +176,7 @@ TEST_F(RequestManagerTest, TimeoutCountsFromTheLastReceipt)
     std::thread feeder([&] {
         // Replies that match nothing keep the connection receiving.
         while (feeding.load()) {
-            peer.Send(Wire::MakeReply(0xFFFFFF, CmdListFolder, 301, {}));
+            peer.Send(WireTest::MakeReply(0xFFFFFF, CmdListFolder, 301, {}));
             Sleep(100);
         }
     });
@@ -223,7 +223,7 @@ TEST_F(RequestManagerTest, IncompatibleVersionIsReportedAndNotMatched)
     };
     SetSessionHooks(hooks);
     CTestPeer peer([](CTestPeer& p, const PeerRequest& request) {
-        p.Send(Wire::MakeReply(request.sequence, request.command, 301, {}, 0, 2));
+        p.Send(WireTest::MakeReply(request.sequence, request.command, 301, {}, 0, 2));
     });
     CRequestManager manager;
     ASSERT_TRUE(manager.Start({"127.0.0.1"}, {peer.Port()}, false));

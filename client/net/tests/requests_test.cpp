@@ -10,13 +10,13 @@
 #include "client/net/request_manager.h"
 #include "client/net/session_values.h"
 #include "client/net/tests/test_peer.h"
-#include "client/net/tests/wire_builders.h"
+#include "common/tests/wire_builders.h"
 
 namespace Net {
 namespace {
 
-using Wire::CTestPeer;
-using Wire::PeerRequest;
+using NetTest::CTestPeer;
+using NetTest::PeerRequest;
 
 // The main server of these tests: answers each command with the reply the
 // test put in place.
@@ -122,7 +122,7 @@ TEST_F(RequestsTest, AccountInfoAndSignOffCarryTheSession)
 
 TEST_F(RequestsTest, ListFolderDecodesAndDropsUnsafeNames)
 {
-    Wire::RecordFields file;
+    WireTest::RecordFields file;
     file.id = 20;
     file.parent_id = 4;
     file.kind = 1;
@@ -130,15 +130,15 @@ TEST_F(RequestsTest, ListFolderDecodesAndDropsUnsafeNames)
     file.update_time = 1234;
     file.name = "\xe6\x8a\xa5\xe5\x91\x8a.txt";
     file.address = "http://127.0.0.1:8765/d/20?k=";
-    Wire::RecordFields escape;
+    WireTest::RecordFields escape;
     escape.id = 21;
     escape.parent_id = 4;
     escape.name = "..";
-    Wire::RecordFields nested;
+    WireTest::RecordFields nested;
     nested.id = 22;
     nested.parent_id = 4;
     nested.name = "a\\..\\b";
-    AnswerWith(CmdListFolder, 301, Wire::MakeListing({file, escape, nested}));
+    AnswerWith(CmdListFolder, 301, WireTest::MakeListing({file, escape, nested}));
 
     std::vector<RemoteEntry> entries;
     ASSERT_EQ(ListFolder(4, &entries), 301);
@@ -155,13 +155,13 @@ TEST_F(RequestsTest, ListFolderDecodesAndDropsUnsafeNames)
     EXPECT_EQ(entry.upload_offset, 0u);
     EXPECT_EQ(entry.path[0], L'\0');
 
-    AnswerWith(CmdListFolder, 301, Wire::MakeListing({}));
+    AnswerWith(CmdListFolder, 301, WireTest::MakeListing({}));
     EXPECT_EQ(ListFolder(4, &entries), 301);
     EXPECT_TRUE(entries.empty());
 
-    Wire::RecordFields bad_kind = file;
+    WireTest::RecordFields bad_kind = file;
     bad_kind.kind = 2;
-    AnswerWith(CmdListFolder, 301, Wire::MakeListing({file, bad_kind}));
+    AnswerWith(CmdListFolder, 301, WireTest::MakeListing({file, bad_kind}));
     EXPECT_EQ(ListFolder(4, &entries), 0);
     EXPECT_TRUE(entries.empty());
 }
@@ -180,11 +180,11 @@ TEST_F(RequestsTest, FolderAndEntryCommands)
     AnswerWith(CmdCreateFolder, 311);
     EXPECT_EQ(CreateFolder(5, L"new", &id), 311);
 
-    Wire::RecordFields found;
+    WireTest::RecordFields found;
     found.id = 31;
     found.parent_id = 5;
     found.name = "doc";
-    AnswerWith(CmdLookupEntry, 315, Wire::MakeRecord(found));
+    AnswerWith(CmdLookupEntry, 315, WireTest::MakeRecord(found));
     RemoteEntry entry;
     EXPECT_EQ(LookupEntry(L"doc", 5, &entry), 315);
     EXPECT_EQ(entry.entry.id, 31);

@@ -5,9 +5,11 @@
 #include <cstring>
 
 #include "client/net/common_socket.h"
-#include "client/net/tests/wire_builders.h"
+#include "common/tests/wire_builders.h"
 
-namespace Net::Wire {
+namespace NetTest {
+
+using namespace Net;
 
 namespace {
 
@@ -169,7 +171,7 @@ void CTestPeer::Send(const Bytes& bytes)
 
 void CTestPeer::Answer(const PeerRequest& request, uint16_t result, const Bytes& payload)
 {
-    Send(MakeReply(request.sequence, request.command, result, payload));
+    Send(WireTest::MakeReply(request.sequence, request.command, result, payload));
 }
 
 void CTestPeer::Drop()
@@ -219,4 +221,4 @@ uint16_t UnusedPort()
     return ntohs(address.sin_port);
 }
 
-}  // namespace Net::Wire
+}  // namespace NetTest

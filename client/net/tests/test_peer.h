@@ -16,7 +16,9 @@
 
 #include "client/net/packet_codec.h"
 
-namespace Net::Wire {
+namespace NetTest {
+
+using namespace Net;
 
 struct PeerRequest {
     int connection = 0;  // 1 for the first accepted connection
@@ -76,4 +78,4 @@ private:
 // A port on loopback where nothing listens (taken and given back).
 uint16_t UnusedPort();
 
-}  // namespace Net::Wire
+}  // namespace NetTest

@@ -136,13 +136,7 @@ bool BuildTree(Tree* tree, const wchar_t* user)
         const std::wstring folder_wide(folder_name.begin(), folder_name.end());
         const std::wstring folder_path = tree->root + L"\\" + folder_wide;
         CreateDirectoryW(folder_path.c_str(), nullptr);
-        SyncTest::ServerRecord folder_spec;
-        folder_spec.id = folder_id;
-        folder_spec.parent_id = 0;
-        folder_spec.kind = 0;
-        folder_spec.update_time = 1;
-        folder_spec.name = folder_name;
-        top.push_back(folder_spec);
+        top.push_back(SyncTest::FolderSpec(folder_id, 0, folder_name, 1));
 
         auto folder = std::make_unique<Sync::SyncNode>();
         folder->entry.id = folder_id;
@@ -187,9 +181,9 @@ bool BuildTree(Tree* tree, const wchar_t* user)
             inside.push_back(record);
             tree->files.push_back(path);
         }
-        tree->listings[folder_id] = SyncTest::ListingBytes(inside);
+        tree->listings[folder_id] = WireTest::MakeListing(inside);
     }
-    tree->listings[0] = SyncTest::ListingBytes(top);
+    tree->listings[0] = WireTest::MakeListing(top);
 
     wchar_t state_file[Sync::kPathCapacity];
     Sync::StateFilePathFor(user, state_file);
@@ -213,11 +207,11 @@ void ScanBench()
     std::printf("scan tree: %d folders, %zu files, built in %.1f s\n", kFolders, tree.files.size(),
                 Seconds(Clock::now() - t0));
 
-    Net::Wire::CTestPeer peer([&](Net::Wire::CTestPeer& p, const Net::Wire::PeerRequest& request) {
+    NetTest::CTestPeer peer([&](NetTest::CTestPeer& p, const NetTest::PeerRequest& request) {
         if (request.command != Net::CmdListFolder || request.packet.size() < 30)
             return;
         auto found = tree.listings.find(static_cast<int32_t>(Net::ReadU32(&request.packet[26])));
-        p.Answer(request, Net::ResFolderListed, found != tree.listings.end() ? found->second : SyncTest::ListingBytes({}));
+        p.Answer(request, Net::ResFolderListed, found != tree.listings.end() ? found->second : WireTest::MakeListing({}));
     });
     Net::SetServerForTesting("127.0.0.1", {peer.Port()});
     Net::StartMainConnection();

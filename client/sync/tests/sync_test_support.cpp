@@ -126,7 +126,7 @@ void SetSpace(uint64_t total, uint64_t free)
 }
 
 ServerRecord FileSpec(int32_t id, int32_t parent_id, const std::string& name, const std::string& bytes,
-                               int32_t update_time)
+                      int32_t update_time)
 {
     ServerRecord record;
     record.id = id;
@@ -151,45 +151,18 @@ ServerRecord FolderSpec(int32_t id, int32_t parent_id, const std::string& name, 
     return spec;
 }
 
-Net::Bytes RecordBytes(const ServerRecord& record)
-{
-    Net::Bytes bytes(Net::kEntryRecordFixedSize, 0);
-    Net::WriteU32(&bytes[0], static_cast<uint32_t>(record.id));
-    Net::WriteU32(&bytes[4], static_cast<uint32_t>(record.parent_id));
-    Net::WriteU32(&bytes[8], record.kind);
-    Net::WriteU32(&bytes[12], static_cast<uint32_t>(record.update_time));
-    std::memcpy(&bytes[16], record.md5.data(), std::min<size_t>(record.md5.size(), 32));
-    Net::WriteU64(&bytes[48], record.size);
-    Net::WriteU16(&bytes[56], static_cast<uint16_t>(record.name.size()));
-    Net::WriteU16(&bytes[58], static_cast<uint16_t>(record.address.size()));
-    bytes.insert(bytes.end(), record.address.begin(), record.address.end());
-    bytes.insert(bytes.end(), record.name.begin(), record.name.end());
-    return bytes;
-}
-
-Net::Bytes ListingBytes(const std::vector<ServerRecord>& records)
-{
-    Net::Bytes payload(4, 0);
-    Net::WriteU32(&payload[0], static_cast<uint32_t>(records.size()));
-    for (const ServerRecord& record : records) {
-        const Net::Bytes bytes = RecordBytes(record);
-        payload.insert(payload.end(), bytes.begin(), bytes.end());
-    }
-    return payload;
-}
-
 void EngineTest::SetUp()
 {
     SetSpace(1ull << 40, 1ull << 39);
-    peer_ = std::make_unique<Net::Wire::CTestPeer>([this](Net::Wire::CTestPeer& peer,
-                                                          const Net::Wire::PeerRequest& request) {
+    peer_ = std::make_unique<NetTest::CTestPeer>([this](NetTest::CTestPeer& peer,
+                                                          const NetTest::PeerRequest& request) {
         std::lock_guard<std::mutex> hold(lock_);
         if (request.command == Net::CmdListFolder && request.packet.size() >= 30) {
             auto found = listings_.find(static_cast<int32_t>(Net::ReadU32(&request.packet[26])));
             if (found != listings_.end())
                 peer.Answer(request, found->second.first, found->second.second);
             else
-                peer.Answer(request, Net::ResFolderListed, ListingBytes({}));
+                peer.Answer(request, Net::ResFolderListed, WireTest::MakeListing({}));
         } else if (request.command == Net::CmdLookupEntry) {
             auto found = lookups_.find(LookupName(request.packet));
             if (found != lookups_.end())
@@ -241,7 +214,7 @@ void EngineTest::StartEngine(bool workers, const Sync::EngineTiming& timing)
 void EngineTest::ListFolderAs(int32_t folder_id, const std::vector<ServerRecord>& records)
 {
     std::lock_guard<std::mutex> hold(lock_);
-    listings_[folder_id] = {Net::ResFolderListed, ListingBytes(records)};
+    listings_[folder_id] = {Net::ResFolderListed, WireTest::MakeListing(records)};
 }
 
 void EngineTest::FailListing(int32_t folder_id, uint16_t result)
@@ -253,13 +226,13 @@ void EngineTest::FailListing(int32_t folder_id, uint16_t result)
 void EngineTest::LookupAs(const std::string& name, uint16_t result, const ServerRecord& record)
 {
     std::lock_guard<std::mutex> hold(lock_);
-    lookups_[name] = {result, result == Net::ResEntryFound ? RecordBytes(record) : Net::Bytes{}};
+    lookups_[name] = {result, result == Net::ResEntryFound ? WireTest::MakeRecord(record) : Net::Bytes{}};
 }
 
 int EngineTest::RequestCount(uint16_t command)
 {
     int count = 0;
-    for (const Net::Wire::PeerRequest& request : peer_->Requests())
+    for (const NetTest::PeerRequest& request : peer_->Requests())
         if (request.command == command)
             ++count;
     return count;

@@ -14,6 +14,7 @@
 
 #include "client/net/tests/test_peer.h"
 #include "client/sync/sync_engine.h"
+#include "common/tests/wire_builders.h"
 
 namespace SyncTest {
 
@@ -50,21 +51,10 @@ Sync::ServerEntry ServerOf(const Sync::SyncEntry& entry);
 void SetSpace(uint64_t total, uint64_t free);
 
 // One entry of a listing or lookup reply, as the server sends it.
-struct ServerRecord {
-    int32_t id = 0;
-    int32_t parent_id = 0;
-    uint32_t kind = 0;  // 0 folder, 1 file
-    int32_t update_time = 0;
-    std::string md5;    // 32 digits for files, empty for folders
-    uint64_t size = 0;
-    std::string address;
-    std::string name;
-};
-Net::Bytes RecordBytes(const ServerRecord& record);
-Net::Bytes ListingBytes(const std::vector<ServerRecord>& records);
+using ServerRecord = WireTest::RecordFields;
 
 ServerRecord FileSpec(int32_t id, int32_t parent_id, const std::string& name, const std::string& bytes,
-                               int32_t update_time);
+                      int32_t update_time);
 ServerRecord FolderSpec(int32_t id, int32_t parent_id, const std::string& name, int32_t update_time);
 
 // An engine brought up on a temporary sync folder, online through a
@@ -89,7 +79,7 @@ protected:
 
     TempFolder root_;
     std::unique_ptr<Sync::CSyncEngine> engine_;
-    std::unique_ptr<Net::Wire::CTestPeer> peer_;
+    std::unique_ptr<NetTest::CTestPeer> peer_;
     std::mutex lock_;
     std::map<int32_t, std::pair<uint16_t, Net::Bytes>> listings_;
     std::map<std::string, std::pair<uint16_t, Net::Bytes>> lookups_;

@@ -371,7 +371,7 @@ TEST_F(TransferTest, RenameAndDeleteOnTheServerReachTheDisk)
     const int fetches = http_relay_->Connections();
 
     const int renamed = Net::RenameEntry(L"a.txt", first_id, L"b.txt");
-    ASSERT_TRUE(renamed == Net::ResRenamed || renamed == Net::ResRenamedToo) << renamed;
+    ASSERT_TRUE(renamed == Net::ResRenamed || renamed == Net::ResNameUnchanged) << renamed;
     ASSERT_EQ(Net::DeleteEntries(1, 0, &second_id), Net::ResDeleted);
 
     ASSERT_TRUE(WaitFor([&] {
