@@ -12,8 +12,6 @@ enum FileSyncState : int {
     Untracked = 5,
 };
 
-constexpr int kFileSyncStateCount = 6;
-
 inline bool IsValidFileSyncState(long value) { return value >= Synced && value <= Untracked; }
 
 }  // namespace Helper

@@ -75,13 +75,13 @@ bool StartsWith(std::string_view s, size_t pos, std::string_view prefix)
 
 }  // namespace
 
-XmlReader::XmlReader(std::string_view document) : doc_(document)
+CXmlReader::CXmlReader(std::string_view document) : doc_(document)
 {
     if (doc_.substr(0, kBom.size()) == kBom)
         pos_ = kBom.size();
 }
 
-const std::u16string* XmlReader::Attribute(std::u16string_view name) const
+const std::u16string* CXmlReader::Attribute(std::u16string_view name) const
 {
     for (size_t i = 0; i < attribute_count_; ++i) {
         if (attributes_[i].first == name)
@@ -90,15 +90,14 @@ const std::u16string* XmlReader::Attribute(std::u16string_view name) const
     return nullptr;
 }
 
-XmlReadResult XmlReader::Fail()
+XmlReadResult CXmlReader::Fail()
 {
     failed_ = true;
-    error_offset_ = pos_;
     type_ = XmlNodeType::None;
     return XmlReadResult::Error;
 }
 
-XmlReadResult XmlReader::Read()
+XmlReadResult CXmlReader::Read()
 {
     if (failed_)
         return XmlReadResult::Error;
@@ -115,13 +114,13 @@ XmlReadResult XmlReader::Read()
     return doc_[pos_] == '<' ? ReadMarkup() : ReadContent();
 }
 
-void XmlReader::SkipSpace()
+void CXmlReader::SkipSpace()
 {
     while (!AtEnd() && IsSpace(doc_[pos_]))
         ++pos_;
 }
 
-bool XmlReader::ReadName(std::string_view* name)
+bool CXmlReader::ReadName(std::string_view* name)
 {
     size_t start = pos_;
     if (AtEnd() || !IsNameStart(static_cast<unsigned char>(doc_[pos_])))
@@ -132,7 +131,7 @@ bool XmlReader::ReadName(std::string_view* name)
     return IsValidUtf8(*name);
 }
 
-bool XmlReader::DecodeReference(std::u16string* out)
+bool CXmlReader::DecodeReference(std::u16string* out)
 {
     // At '&'.
     size_t semicolon = doc_.find(';', pos_);
@@ -172,7 +171,7 @@ bool XmlReader::DecodeReference(std::u16string* out)
 
 // Decodes raw character data up to pos_end into out; line breaks are
 // normalised to a line feed.
-bool XmlReader::AppendText(std::string_view raw, std::u16string* out)
+bool CXmlReader::AppendText(std::string_view raw, std::u16string* out)
 {
     if (HasForbiddenControl(raw) || !IsValidUtf8(raw))
         return false;
@@ -191,7 +190,7 @@ bool XmlReader::AppendText(std::string_view raw, std::u16string* out)
     return true;
 }
 
-XmlReadResult XmlReader::ReadContent()
+XmlReadResult CXmlReader::ReadContent()
 {
     size_t start = pos_;
     bool all_space = true;
@@ -226,7 +225,7 @@ XmlReadResult XmlReader::ReadContent()
     return XmlReadResult::Node;
 }
 
-XmlReadResult XmlReader::ReadMarkup()
+XmlReadResult CXmlReader::ReadMarkup()
 {
     if (StartsWith(doc_, pos_, "<?"))
         return ReadProcessingInstruction();
@@ -241,7 +240,7 @@ XmlReadResult XmlReader::ReadMarkup()
     return ReadStartTag();
 }
 
-XmlReadResult XmlReader::ReadProcessingInstruction()
+XmlReadResult CXmlReader::ReadProcessingInstruction()
 {
     size_t start = pos_;
     pos_ += 2;
@@ -277,7 +276,7 @@ XmlReadResult XmlReader::ReadProcessingInstruction()
     return XmlReadResult::Node;
 }
 
-XmlReadResult XmlReader::ReadComment()
+XmlReadResult CXmlReader::ReadComment()
 {
     size_t body = pos_ + 4;
     size_t close = doc_.find("--", body);
@@ -295,7 +294,7 @@ XmlReadResult XmlReader::ReadComment()
     return XmlReadResult::Node;
 }
 
-XmlReadResult XmlReader::ReadCData()
+XmlReadResult CXmlReader::ReadCData()
 {
     if (open_elements_.empty())
         return Fail();
@@ -311,7 +310,7 @@ XmlReadResult XmlReader::ReadCData()
     return XmlReadResult::Node;
 }
 
-bool XmlReader::ReadAttributeValue(std::u16string* value)
+bool CXmlReader::ReadAttributeValue(std::u16string* value)
 {
     if (AtEnd() || (doc_[pos_] != '"' && doc_[pos_] != '\''))
         return false;
@@ -366,7 +365,7 @@ bool XmlReader::ReadAttributeValue(std::u16string* value)
     return false;
 }
 
-XmlReadResult XmlReader::ReadStartTag()
+XmlReadResult CXmlReader::ReadStartTag()
 {
     if (root_closed_ || open_elements_.size() >= kMaxDepth)
         return Fail();
@@ -420,7 +419,7 @@ XmlReadResult XmlReader::ReadStartTag()
     return XmlReadResult::Node;
 }
 
-XmlReadResult XmlReader::ReadEndTag()
+XmlReadResult CXmlReader::ReadEndTag()
 {
     pos_ += 2;
     std::string_view name;

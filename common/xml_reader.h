@@ -28,11 +28,11 @@ enum class XmlNodeType {
 
 enum class XmlReadResult { Node, End, Error };
 
-class XmlReader {
+class CXmlReader {
 public:
     // The bytes must outlive the reader. A leading UTF-8 byte-order mark is
     // skipped.
-    explicit XmlReader(std::string_view document);
+    explicit CXmlReader(std::string_view document);
 
     XmlReadResult Read();
 
@@ -51,9 +51,6 @@ public:
     const std::u16string* Attribute(std::u16string_view name) const;
     const std::u16string& AttributeName(size_t index) const { return attributes_[index].first; }
     const std::u16string& AttributeValue(size_t index) const { return attributes_[index].second; }
-
-    // Byte offset of the error once Read returned Error.
-    size_t ErrorOffset() const { return error_offset_; }
 
 private:
     XmlReadResult Fail();
@@ -74,7 +71,6 @@ private:
     std::string_view doc_;
     size_t pos_ = 0;
     size_t depth_ = 0;
-    size_t error_offset_ = 0;
     bool failed_ = false;
     bool seen_root_ = false;
     bool root_closed_ = false;

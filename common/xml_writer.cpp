@@ -98,7 +98,7 @@ bool AppendEscaped(std::u16string_view text, bool attribute, std::string* out)
 
 }  // namespace
 
-void XmlWriter::NewLine(size_t depth)
+void CXmlWriter::NewLine(size_t depth)
 {
     if (!indent_)
         return;
@@ -107,7 +107,7 @@ void XmlWriter::NewLine(size_t depth)
         out_ += kIndentUnit;
 }
 
-void XmlWriter::CloseStartTag()
+void CXmlWriter::CloseStartTag()
 {
     if (tag_open_) {
         out_ += '>';
@@ -115,7 +115,7 @@ void XmlWriter::CloseStartTag()
     }
 }
 
-bool XmlWriter::StartDocument()
+bool CXmlWriter::StartDocument()
 {
     if (started_)
         return false;
@@ -125,7 +125,7 @@ bool XmlWriter::StartDocument()
     return true;
 }
 
-bool XmlWriter::StartElement(std::u16string_view name)
+bool CXmlWriter::StartElement(std::u16string_view name)
 {
     if (!IsValidName(name))
         return false;
@@ -143,7 +143,7 @@ bool XmlWriter::StartElement(std::u16string_view name)
     return true;
 }
 
-bool XmlWriter::WriteAttribute(std::u16string_view name, std::u16string_view value)
+bool CXmlWriter::WriteAttribute(std::u16string_view name, std::u16string_view value)
 {
     if (!tag_open_ || !IsValidName(name))
         return false;
@@ -159,7 +159,7 @@ bool XmlWriter::WriteAttribute(std::u16string_view name, std::u16string_view val
     return true;
 }
 
-bool XmlWriter::WriteString(std::u16string_view text)
+bool CXmlWriter::WriteString(std::u16string_view text)
 {
     if (open_.empty())
         return false;
@@ -175,7 +175,7 @@ bool XmlWriter::WriteString(std::u16string_view text)
     return true;
 }
 
-bool XmlWriter::EndElement()
+bool CXmlWriter::EndElement()
 {
     if (open_.empty())
         return false;
@@ -194,7 +194,7 @@ bool XmlWriter::EndElement()
     return true;
 }
 
-bool XmlWriter::EndDocument()
+bool CXmlWriter::EndDocument()
 {
     if (!started_)
         return false;

@@ -9,12 +9,12 @@
 
 namespace Helper {
 
-class XmlWriter {
+class CXmlWriter {
 public:
-    XmlWriter() = default;
+    CXmlWriter() = default;
     // Writes into storage, whose capacity is kept: a caller that writes
     // large documents often hands the same buffer back each time.
-    explicit XmlWriter(std::string&& storage) : out_(std::move(storage)) { out_.clear(); }
+    explicit CXmlWriter(std::string&& storage) : out_(std::move(storage)) { out_.clear(); }
 
     void SetIndent(bool indent) { indent_ = indent; }
 

@@ -23,12 +23,12 @@ CSyncFolderTable* g_folder_table = nullptr;
 constexpr wchar_t kRegistryResourceType[] = L"REGISTRY";
 constexpr wchar_t kModuleReplacement[] = L"MODULE";
 
-class RegistrarRef {
+class CRegistrarRef {
 public:
-    RegistrarRef() = default;
-    RegistrarRef(const RegistrarRef&) = delete;
-    RegistrarRef& operator=(const RegistrarRef&) = delete;
-    ~RegistrarRef()
+    CRegistrarRef() = default;
+    CRegistrarRef(const CRegistrarRef&) = delete;
+    CRegistrarRef& operator=(const CRegistrarRef&) = delete;
+    ~CRegistrarRef()
     {
         if (registrar_)
             registrar_->Release();
@@ -47,7 +47,7 @@ private:
 // Runs the registration script of this module forwards or backwards.
 HRESULT RunRegistrationScript(bool install)
 {
-    RegistrarRef registrar;
+    CRegistrarRef registrar;
     HRESULT result = registrar.Create();
     if (FAILED(result))
         return result;

@@ -40,13 +40,13 @@ int32_t ParseId(std::u16string_view text)
     return static_cast<int32_t>(value);
 }
 
-const std::u16string* BoundedAttribute(const Helper::XmlReader& reader, const Helper::StateAttribute& attribute)
+const std::u16string* BoundedAttribute(const Helper::CXmlReader& reader, const Helper::StateAttribute& attribute)
 {
     const std::u16string* value = reader.Attribute(attribute.name);
     return value && Helper::FitsStateAttribute(*value, attribute) ? value : nullptr;
 }
 
-CStateNode* MakeNode(const Helper::XmlReader& reader, CStateTree* tree, CStateNode* parent)
+CStateNode* MakeNode(const Helper::CXmlReader& reader, CStateTree* tree, CStateNode* parent)
 {
     if (reader.AttributeCount() < Helper::kStateBadgeAttributeCount)
         return nullptr;
@@ -114,7 +114,7 @@ const CStateNode* CStateTree::Find(std::u16string_view relative) const
 
 void LoadStateTree(std::string_view document, CStateTree* tree)
 {
-    Helper::XmlReader reader(document);
+    Helper::CXmlReader reader(document);
     CStateNode* level = &tree->Root();
     size_t skip_depth = 0;
     bool stray_end = false;

@@ -44,7 +44,7 @@ bool IsAsciiText(std::u16string_view text)
 // Reads on from the start of a matching "client" element to its own end,
 // taking every text node at any depth. Whitespace between elements is not
 // a text node.
-bool CollectClientTexts(Helper::XmlReader& reader, std::vector<std::u16string>* texts)
+bool CollectClientTexts(Helper::CXmlReader& reader, std::vector<std::u16string>* texts)
 {
     // An empty element has no content and no end element: reading on would
     // take the texts of whatever follows it.
@@ -93,7 +93,7 @@ bool ParseUpdateManifest(std::string_view document, std::u16string_view platform
                          std::vector<std::u16string>* texts)
 {
     texts->clear();
-    Helper::XmlReader reader(document);
+    Helper::CXmlReader reader(document);
     while (reader.Read() == Helper::XmlReadResult::Node) {
         if (reader.NodeType() != Helper::XmlNodeType::Element || reader.LocalName() != kClientElement)
             continue;

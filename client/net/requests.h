@@ -68,7 +68,6 @@ public:
     int Post(uint64_t offset, uint32_t length, const void* bytes);
     // The reply to the oldest block on its way; 0 when none is.
     int Await();
-    size_t InFlight() const { return in_flight_.size(); }
 
 private:
     void AbandonAll();

@@ -214,8 +214,8 @@ int Summarize(Sync::CSyncEngine& engine, const std::map<int32_t, int>& done, dou
     std::vector<Sync::SyncEntry> problems;
     std::shared_ptr<Sync::CSyncStateTable> table = engine.Table();
     if (table) {
-        table->collect(&problems, L"", Helper::Error);
-        table->collect(&problems, L"", Helper::Conflict);
+        table->Collect(&problems, L"", Helper::Error);
+        table->Collect(&problems, L"", Helper::Conflict);
     }
     auto count = [&](int32_t kind) {
         auto it = done.find(kind);

@@ -52,7 +52,7 @@ bool IsEmptyDigest(const char (&bytes)[kDigestLength])
     return true;
 }
 
-void WriteElement(Helper::XmlWriter& w, const SyncNode& node)
+void WriteElement(Helper::CXmlWriter& w, const SyncNode& node)
 {
     using namespace Helper;
     const SyncEntry& e = node.entry;
@@ -133,14 +133,14 @@ uint64_t ParseDecimal(const std::u16string& text)
 }
 
 // Looks an attribute up and applies its maximum length.
-const std::u16string* Attr(const Helper::XmlReader& r, const Helper::StateAttribute& attribute)
+const std::u16string* Attr(const Helper::CXmlReader& r, const Helper::StateAttribute& attribute)
 {
     const std::u16string* value = r.Attribute(attribute.name);
     return value != nullptr && Helper::FitsStateAttribute(*value, attribute) ? value : nullptr;
 }
 
 // The fields every element carries.
-bool ReadItemFields(const Helper::XmlReader& r, bool folder, SyncEntry* e)
+bool ReadItemFields(const Helper::CXmlReader& r, bool folder, SyncEntry* e)
 {
     using namespace Helper;
     const std::u16string* id = Attr(r, kStateId);
@@ -175,7 +175,7 @@ bool ReadDigestValue(const std::u16string& value, bool hex_only, char (&out)[kDi
 }
 
 // The upload ticket, taken in order up to the first attribute missing.
-bool ReadTicketFields(const Helper::XmlReader& r, SyncEntry* e)
+bool ReadTicketFields(const Helper::CXmlReader& r, SyncEntry* e)
 {
     using namespace Helper;
     const std::u16string* token = Attr(r, kStateUploadToken);
@@ -197,7 +197,7 @@ bool ReadTicketFields(const Helper::XmlReader& r, SyncEntry* e)
     return true;
 }
 
-bool BuildEntry(const Helper::XmlReader& r, bool folder, SyncEntry* e)
+bool BuildEntry(const Helper::CXmlReader& r, bool folder, SyncEntry* e)
 {
     using namespace Helper;
     if (r.AttributeCount() < (folder ? kStateFolderAttributeCount : kStateFileAttributeCount))
@@ -219,7 +219,7 @@ bool BuildEntry(const Helper::XmlReader& r, bool folder, SyncEntry* e)
     return ReadTicketFields(r, e);
 }
 
-bool IsLevelOpeningFolder(const Helper::XmlReader& r)
+bool IsLevelOpeningFolder(const Helper::CXmlReader& r)
 {
     return r.LocalName() == Helper::kStateFolderElement && !r.IsEmptyElement();
 }
@@ -227,7 +227,7 @@ bool IsLevelOpeningFolder(const Helper::XmlReader& r)
 // Reads the content of one level into parent, up to the end of its "DIR"
 // (or the end of the document at the top). False when the document ended
 // in an error.
-bool ReadLevel(Helper::XmlReader& r, SyncNode* parent)
+bool ReadLevel(Helper::CXmlReader& r, SyncNode* parent)
 {
     int skip_depth = 0;
     for (;;) {
@@ -299,7 +299,7 @@ bool WriteStateFile(const SyncNode* root, const wchar_t* path, std::string* buff
         CreateParentFolders(path);
 
     std::string scratch;
-    Helper::XmlWriter w(std::move(buffer != nullptr ? *buffer : scratch));
+    Helper::CXmlWriter w(std::move(buffer != nullptr ? *buffer : scratch));
     w.SetIndent(true);
     w.StartDocument();
     w.StartElement(Helper::kStateRootElement);
@@ -317,7 +317,7 @@ bool ReadStateFile(const wchar_t* path, SyncNode* root)
     std::string bytes;
     if (root == nullptr || !ReadWholeFile(path, &bytes))
         return false;
-    Helper::XmlReader reader(bytes);
+    Helper::CXmlReader reader(bytes);
     ReadLevel(reader, root);
     return true;
 }

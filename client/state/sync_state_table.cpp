@@ -146,7 +146,7 @@ SyncNode* CSyncStateTable::FindNode(const wchar_t* path)
     return node;
 }
 
-bool CSyncStateTable::find(const wchar_t* path, SyncEntry* copy)
+bool CSyncStateTable::Find(const wchar_t* path, SyncEntry* copy)
 {
     Helper::CLockGuard guard(lock_);
     SyncNode* node = FindNode(path);
@@ -176,7 +176,7 @@ bool CSyncStateTable::UpdateLocked(const SyncEntry* record, const wchar_t* path,
     return true;
 }
 
-bool CSyncStateTable::update(const SyncEntry* record, const wchar_t* path)
+bool CSyncStateTable::Update(const SyncEntry* record, const wchar_t* path)
 {
     bool state_changed = false;
     {
@@ -215,7 +215,7 @@ bool CSyncStateTable::AddLocked(const SyncEntry* record, const wchar_t* path)
     return true;
 }
 
-bool CSyncStateTable::add(const SyncEntry* record, const wchar_t* path)
+bool CSyncStateTable::Add(const SyncEntry* record, const wchar_t* path)
 {
     bool notify;
     {
@@ -229,7 +229,7 @@ bool CSyncStateTable::add(const SyncEntry* record, const wchar_t* path)
     return true;
 }
 
-bool CSyncStateTable::store(const SyncEntry* record, const wchar_t* path)
+bool CSyncStateTable::Store(const SyncEntry* record, const wchar_t* path)
 {
     bool notify;
     {
@@ -244,7 +244,7 @@ bool CSyncStateTable::store(const SyncEntry* record, const wchar_t* path)
     return true;
 }
 
-bool CSyncStateTable::remove(const wchar_t* path)
+bool CSyncStateTable::Remove(const wchar_t* path)
 {
     bool notify;
     {
@@ -269,7 +269,7 @@ bool CSyncStateTable::remove(const wchar_t* path)
     return true;
 }
 
-void CSyncStateTable::clear()
+void CSyncStateTable::Clear()
 {
     Helper::CLockGuard guard(lock_);
     root_.children.clear();
@@ -278,7 +278,7 @@ void CSyncStateTable::clear()
     Save();
 }
 
-bool CSyncStateTable::rename(const wchar_t* old_path, const wchar_t* new_path, int32_t update_time)
+bool CSyncStateTable::Rename(const wchar_t* old_path, const wchar_t* new_path, int32_t update_time)
 {
     if (old_path == nullptr || new_path == nullptr)
         return false;
@@ -311,7 +311,7 @@ bool CSyncStateTable::rename(const wchar_t* old_path, const wchar_t* new_path, i
     return true;
 }
 
-void CSyncStateTable::collect(std::vector<SyncEntry>* list, const wchar_t* folder_path, uint32_t state)
+void CSyncStateTable::Collect(std::vector<SyncEntry>* list, const wchar_t* folder_path, uint32_t state)
 {
     Helper::CLockGuard guard(lock_);
     if (list == nullptr)
@@ -321,7 +321,7 @@ void CSyncStateTable::collect(std::vector<SyncEntry>* list, const wchar_t* folde
         CollectInto(list, folder, state);
 }
 
-std::vector<SyncEntry> CSyncStateTable::children(const wchar_t* folder_path)
+std::vector<SyncEntry> CSyncStateTable::Children(const wchar_t* folder_path)
 {
     Helper::CLockGuard guard(lock_);
     std::vector<SyncEntry> list;
@@ -333,7 +333,7 @@ std::vector<SyncEntry> CSyncStateTable::children(const wchar_t* folder_path)
     return list;
 }
 
-size_t CSyncStateTable::size()
+size_t CSyncStateTable::Size()
 {
     Helper::CLockGuard guard(lock_);
     return CountBeneath(&root_);

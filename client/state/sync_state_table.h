@@ -41,23 +41,22 @@ public:
     // Paths are relative to the sync folder, without a leading "\", and
     // compared without regard to letter case. Lookups hand out copies: the
     // node may be gone by the time a caller reads it.
-    bool find(const wchar_t* path, SyncEntry* copy = nullptr);
-    bool update(const SyncEntry* record, const wchar_t* path);
-    bool add(const SyncEntry* record, const wchar_t* path);
+    bool Find(const wchar_t* path, SyncEntry* copy = nullptr);
+    bool Update(const SyncEntry* record, const wchar_t* path);
+    bool Add(const SyncEntry* record, const wchar_t* path);
     // Replaces the record under the path, or adds it when there is none.
-    bool store(const SyncEntry* record, const wchar_t* path);
-    bool remove(const wchar_t* path);
-    void clear();
-    bool rename(const wchar_t* old_path, const wchar_t* new_path, int32_t update_time);
+    bool Store(const SyncEntry* record, const wchar_t* path);
+    bool Remove(const wchar_t* path);
+    void Clear();
+    bool Rename(const wchar_t* old_path, const wchar_t* new_path, int32_t update_time);
     // Every record beneath the folder (empty path: the whole table) whose
     // state equals the value, depth-first in pre-order.
-    void collect(std::vector<SyncEntry>* list, const wchar_t* folder_path, uint32_t state);
+    void Collect(std::vector<SyncEntry>* list, const wchar_t* folder_path, uint32_t state);
     // The records directly inside the folder, in their order.
-    std::vector<SyncEntry> children(const wchar_t* folder_path);
-    size_t size();
+    std::vector<SyncEntry> Children(const wchar_t* folder_path);
+    size_t Size();
 
     const wchar_t* StateFilePath() const { return state_file_path_; }
-    const wchar_t* UserName() const { return user_name_; }
 
 private:
     SyncNode* FindNode(const wchar_t* path);

@@ -96,8 +96,6 @@ bool RenameLetterCase(const wchar_t* from, const wchar_t* to)
 
 }  // namespace
 
-bool LoadMd5Provider() { return BindMd5(); }
-
 bool FileDigest(const wchar_t* path, DigestText& out)
 {
     DigestText digest;
@@ -165,11 +163,17 @@ bool IsMissingOrEmptyFolder(const wchar_t* path)
     return true;
 }
 
-bool FindItem(WIN32_FIND_DATAW* find_data, const wchar_t* path)
+bool FindItem(WIN32_FIND_DATAW* find_data, const wchar_t* path, DWORD* error)
 {
-    if (find_data == nullptr || path == nullptr || path[0] == L'\0')
+    if (find_data == nullptr)
         return false;
-    CFindHandle find(FindFirstFileW(path, find_data));
+    WIN32_FIND_DATAW found{};
+    const bool named = path != nullptr && path[0] != L'\0';
+    CFindHandle find(named ? FindFirstFileW(path, &found) : INVALID_HANDLE_VALUE);
+    const DWORD reason = !named ? ERROR_INVALID_PARAMETER : find.Valid() ? ERROR_SUCCESS : GetLastError();
+    if (error != nullptr)
+        *error = reason;
+    *find_data = find.Valid() ? found : WIN32_FIND_DATAW{};
     return find.Valid();
 }
 

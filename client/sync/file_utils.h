@@ -10,10 +10,6 @@ namespace Helper {
 
 using DigestText = char[kMd5HexLength + 1];
 
-// Binds the platform's MD5 functions; the client does not start without
-// them.
-bool LoadMd5Provider();
-
 // MD5 of the file as 32 lower-case digits and a terminator. False when MD5
 // is unavailable, the file cannot be opened or the client is shutting
 // down; out is then left untouched.
@@ -35,7 +31,11 @@ bool MovePath(const wchar_t* from, const wchar_t* to);
 // True when the path does not exist or is a folder with nothing in it.
 bool IsMissingOrEmptyFolder(const wchar_t* path);
 
-// True when the path exists; find_data then describes it.
-bool FindItem(WIN32_FIND_DATAW* find_data, const wchar_t* path);
+// True when the path exists; find_data then describes it. Otherwise
+// find_data is zeroed (the item is missing) and *error, when asked for,
+// holds the reason.
+bool FindItem(WIN32_FIND_DATAW* find_data, const wchar_t* path, DWORD* error = nullptr);
+// The reasons that mean the item is not there (rather than unreadable).
+inline bool IsNotFoundError(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
 }  // namespace Helper

@@ -16,8 +16,6 @@ namespace Sync {
 
 namespace {
 
-bool NotFound(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
 ServerEntry ToServerEntry(const Net::RemoteEntry& remote)
 {
     ServerEntry server;
@@ -40,20 +38,11 @@ bool LookUpLocal(const std::wstring& full_path, WIN32_FIND_DATAW* local)
 {
     if (full_path.size() >= kPathCapacity)
         return false;
-    *local = WIN32_FIND_DATAW{};
-    if (!Helper::FindItem(local, full_path.c_str())) {
-        const DWORD error = GetLastError();
-        if (!NotFound(error))
-            return false;
-        *local = WIN32_FIND_DATAW{};
-    }
+    DWORD error = ERROR_SUCCESS;
+    if (!Helper::FindItem(local, full_path.c_str(), &error) && !Helper::IsNotFoundError(error))
+        return false;
     Helper::CopyBounded(local->cFileName, full_path.c_str());
     return true;
-}
-
-std::wstring JoinKey(const std::wstring& folder_key, const std::wstring& name)
-{
-    return folder_key.empty() ? name : folder_key + L"\\" + name;
 }
 
 // Decides, records and queues; true when an action was queued.
@@ -76,20 +65,152 @@ bool DecideAndQueue(CSyncEngine* engine, const WIN32_FIND_DATAW& local, const Se
 // finished after the listing may have put it on disk since, and a decision
 // on the old listing would take it for deleted locally; so the disk and the
 // record are looked at again, and an item found on disk is left to the next
-// pass. 1: queued, 0: nothing to do, -1: left for later.
-int DecideListedOnly(CSyncEngine* engine, CSyncStateTable& table, const std::wstring& key,
-                     const std::wstring& full_path, const ServerEntry& server)
+// pass. True when the item asks for work: an action queued or the item left
+// for the next pass.
+bool DecideListedOnly(CSyncEngine* engine, CSyncStateTable& table, const std::wstring& key,
+                      const std::wstring& full_path, const ServerEntry& server)
 {
     std::lock_guard<std::recursive_mutex> guard(engine->DecisionLock());
     WIN32_FIND_DATAW local;
     if (!LookUpLocal(full_path, &local))
-        return 0;
+        return false;
     if (!IsMissing(local))
-        return -1;
+        return true;
     SyncEntry record;
-    table.find(key.c_str(), &record);
-    return DecideAndQueue(engine, local, server, record) ? 1 : 0;
+    table.Find(key.c_str(), &record);
+    return DecideAndQueue(engine, local, server, record);
 }
+
+// The folder's items on disk, each with its full path in cFileName; the
+// dot entries, temporary files and paths too long to hold are left out (an
+// item is never acted upon under a cut name).
+std::vector<WIN32_FIND_DATAW> ListLocalItems(CSyncEngine& engine, const std::wstring& folder_path)
+{
+    std::vector<WIN32_FIND_DATAW> items;
+    WIN32_FIND_DATAW found;
+    Helper::CFindHandle find(FindFirstFileW((folder_path + L"\\*").c_str(), &found));
+    if (!find)
+        return items;
+    do {
+        if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0 ||
+            Helper::IsTempFileName(found.cFileName))
+            continue;
+        const std::wstring full = folder_path + L"\\" + found.cFileName;
+        if (full.size() >= kPathCapacity)
+            continue;
+        Helper::CopyBounded(found.cFileName, full.c_str());
+        items.push_back(found);
+    } while (engine.IsRunning() && FindNextFileW(find.Get(), &found));
+    return items;
+}
+
+// The server's listing of a folder; false when none came.
+bool ListServerItems(int32_t folder_id, std::vector<ServerEntry>* listing)
+{
+    std::vector<Net::RemoteEntry> remote;
+    if (Net::ListFolder(folder_id, &remote) != Net::ResFolderListed)
+        return false;
+    listing->reserve(remote.size());
+    for (const Net::RemoteEntry& item : remote)
+        listing->push_back(ToServerEntry(item));
+    return true;
+}
+
+// One pass over a folder: its items on disk against the server's listing,
+// then what only the server lists, then the subfolders.
+class CFolderPass {
+public:
+    CFolderPass(CSyncEngine* engine, CSyncStateTable& table, const std::wstring& folder_path,
+                const std::wstring& folder_key, int32_t folder_id, std::vector<ServerEntry> listing)
+        : engine_(engine), table_(table), folder_path_(folder_path), folder_key_(folder_key),
+          folder_id_(folder_id), listing_(std::move(listing)), taken_(listing_.size(), false)
+    {
+    }
+
+    // False when the listing no longer fits the record: the pass cannot tell.
+    bool DecideLocalItems(const std::vector<WIN32_FIND_DATAW>& items)
+    {
+        for (const WIN32_FIND_DATAW& item : items) {
+            if (!engine_->IsRunning())
+                break;
+            const wchar_t* slash = wcsrchr(item.cFileName, L'\\');
+            if (slash == nullptr)
+                return false;
+            SyncEntry record;
+            table_.Find(JoinKey(folder_key_, slash + 1).c_str(), &record);
+            ServerEntry server;
+            if (!TakeListed(slash + 1, record, &server))
+                return false;
+            if (DecideAndQueue(engine_, item, server, record))
+                changed_ = true;
+            else if (IsLocalFolder(item))
+                subfolders_.push_back(item.cFileName);
+        }
+        return true;
+    }
+
+    // False when a listed entry no longer fits the record: the pass ends
+    // with what it saw.
+    bool DecideListedOnly()
+    {
+        for (size_t i = 0; i < listing_.size(); ++i) {
+            if (!engine_->IsRunning())
+                break;
+            if (taken_[i])
+                continue;
+            if (listing_[i].parent_id != folder_id_)
+                return false;
+            const std::wstring& name = listing_[i].name;
+            if (Sync::DecideListedOnly(engine_, table_, JoinKey(folder_key_, name), folder_path_ + L"\\" + name,
+                                       listing_[i]))
+                changed_ = true;
+        }
+        return true;
+    }
+
+    void ScanSubfolders()
+    {
+        for (const std::wstring& subfolder : subfolders_) {
+            if (!engine_->IsRunning())
+                break;
+            if (engine_->ScanFolder(subfolder.c_str()) != ScanResult::Agreed)
+                changed_ = true;
+        }
+    }
+
+    ScanResult Result() const { return changed_ ? ScanResult::Changed : ScanResult::Agreed; }
+
+private:
+    // The listed entry of a local item: the one with the recorded id, else
+    // the one of its name. False when the listing no longer fits the record.
+    bool TakeListed(const wchar_t* name, const SyncEntry& record, ServerEntry* server)
+    {
+        for (size_t i = 0; i < listing_.size(); ++i) {
+            if (taken_[i])
+                continue;
+            if (listing_[i].parent_id != folder_id_)
+                return false;
+            const bool match =
+                record.id > 0 ? listing_[i].id == record.id : _wcsicmp(listing_[i].name.c_str(), name) == 0;
+            if (match) {
+                *server = std::move(listing_[i]);
+                taken_[i] = true;
+                return true;
+            }
+        }
+        return true;
+    }
+
+    CSyncEngine* engine_;
+    CSyncStateTable& table_;
+    const std::wstring& folder_path_;
+    const std::wstring& folder_key_;
+    const int32_t folder_id_;
+    std::vector<ServerEntry> listing_;
+    std::vector<bool> taken_;
+    std::vector<std::wstring> subfolders_;
+    bool changed_ = false;
+};
 
 }  // namespace
 
@@ -105,7 +226,7 @@ void CSyncEngine::OnPathChanged(const wchar_t* path, int change, const wchar_t* 
         return;
 
     SyncEntry record;
-    table->find(path, &record);
+    table->Find(path, &record);
     if (record.state == Helper::Syncing)
         return;  // an action is already working on the item
 
@@ -135,7 +256,7 @@ bool CSyncEngine::ResumeInterrupted()
     if (!IsRunning() || !table)
         return false;
     std::vector<SyncEntry> interrupted;
-    table->collect(&interrupted, L"", Helper::Syncing);
+    table->Collect(&interrupted, L"", Helper::Syncing);
     const std::wstring root = Root();
     for (const SyncEntry& record : interrupted) {
         if (!IsRunning())
@@ -159,101 +280,29 @@ bool CSyncEngine::ResumeInterrupted()
     return true;
 }
 
-bool CSyncEngine::ScanFolder(const wchar_t* path)
+ScanResult CSyncEngine::ScanFolder(const wchar_t* path)
 {
     std::shared_ptr<CSyncStateTable> table = Table();
     if (!IsRunning() || !table)
-        return false;
+        return ScanResult::Agreed;
     const std::wstring root = Root();
     const std::wstring folder_path = path ? path : root;
     std::wstring folder_key;
     if (_wcsicmp(folder_path.c_str(), root.c_str()) != 0 && !KeyOf(folder_path.c_str(), &folder_key))
-        return true;
+        return ScanResult::Undecided;
     SyncEntry folder;
-    if (!table->find(folder_key.c_str(), &folder) || folder.is_file != 0)
-        return true;
-
-    std::vector<Net::RemoteEntry> remote;
-    if (Net::ListFolder(folder.id, &remote) != Net::ResFolderListed)
-        return true;
+    if (!table->Find(folder_key.c_str(), &folder) || folder.is_file != 0)
+        return ScanResult::Undecided;
     std::vector<ServerEntry> listing;
-    listing.reserve(remote.size());
-    for (const Net::RemoteEntry& item : remote)
-        listing.push_back(ToServerEntry(item));
-    std::vector<bool> taken(listing.size(), false);
+    if (!ListServerItems(folder.id, &listing))
+        return ScanResult::Undecided;
 
-    std::vector<WIN32_FIND_DATAW> local_items;
-    {
-        WIN32_FIND_DATAW found;
-        const std::wstring pattern = folder_path + L"\\*";
-        Helper::CFindHandle find(FindFirstFileW(pattern.c_str(), &found));
-        if (find.Valid()) {
-            do {
-                if (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0 ||
-                    Helper::IsTempFileName(found.cFileName))
-                    continue;
-                const std::wstring full = folder_path + L"\\" + found.cFileName;
-                if (full.size() >= kPathCapacity)
-                    continue;  // never acted upon under a cut name
-                Helper::CopyBounded(found.cFileName, full.c_str());
-                local_items.push_back(found);
-            } while (IsRunning() && FindNextFileW(find.Get(), &found));
-        }
-    }
-
-    bool changed = false;
-    std::vector<std::wstring> subfolders;
-    for (const WIN32_FIND_DATAW& item : local_items) {
-        if (!IsRunning())
-            break;
-        const wchar_t* name = wcsrchr(item.cFileName, L'\\');
-        if (name == nullptr)
-            return true;
-        ++name;
-        const std::wstring key = JoinKey(folder_key, name);
-        SyncEntry record;
-        table->find(key.c_str(), &record);
-
-        ServerEntry server;
-        for (size_t i = 0; i < listing.size(); ++i) {
-            if (taken[i])
-                continue;
-            if (listing[i].parent_id != folder.id)
-                return true;  // the listing no longer fits the record
-            const bool match = record.id > 0 ? listing[i].id == record.id
-                                             : _wcsicmp(listing[i].name.c_str(), name) == 0;
-            if (match) {
-                server = std::move(listing[i]);
-                taken[i] = true;
-                break;
-            }
-        }
-
-        if (DecideAndQueue(this, item, server, record))
-            changed = true;
-        else if (IsLocalFolder(item))
-            subfolders.push_back(item.cFileName);
-    }
-
-    for (size_t i = 0; i < listing.size(); ++i) {
-        if (!IsRunning())
-            break;
-        if (taken[i])
-            continue;
-        if (listing[i].parent_id != folder.id)
-            return changed;
-        const std::wstring key = JoinKey(folder_key, listing[i].name);
-        if (DecideListedOnly(this, *table, key, folder_path + L"\\" + listing[i].name, listing[i]) != 0)
-            changed = true;
-    }
-
-    for (const std::wstring& subfolder : subfolders) {
-        if (!IsRunning())
-            break;
-        if (ScanFolder(subfolder.c_str()))
-            changed = true;
-    }
-    return changed;
+    CFolderPass pass(this, *table, folder_path, folder_key, folder.id, std::move(listing));
+    if (!pass.DecideLocalItems(ListLocalItems(*this, folder_path)))
+        return ScanResult::Undecided;
+    if (pass.DecideListedOnly())
+        pass.ScanSubfolders();
+    return pass.Result();
 }
 
 }  // namespace Sync

@@ -15,15 +15,9 @@ namespace Sync {
 
 namespace {
 
-const wchar_t* LastComponent(const wchar_t* path)
-{
-    const wchar_t* slash = wcsrchr(path, L'\\');
-    return slash ? slash + 1 : nullptr;
-}
-
 // The steps both comparisons share; check_time adds the recorded time
 // between the size and the contents.
-int Compare(const SyncEntry* view, const WIN32_FIND_DATAW& local, char* digest, bool names, bool check_time,
+CompareResult Compare(const SyncEntry* view, const WIN32_FIND_DATAW& local, char* digest, bool names, bool check_time,
             HANDLE stop_event)
 {
     const bool view_absent = view == nullptr || IsAbsent(*view);
@@ -37,10 +31,11 @@ int Compare(const SyncEntry* view, const WIN32_FIND_DATAW& local, char* digest, 
     if (folder == (view->is_file != 0))
         return CompareDifferent;
     if (names) {
-        const wchar_t* name = LastComponent(local.cFileName);
-        if (view->name.empty() || name == nullptr)
+        // cFileName holds the full path; the name follows its last backslash.
+        const wchar_t* slash = wcsrchr(local.cFileName, L'\\');
+        if (view->name.empty() || slash == nullptr)
             return CompareUndecidable;
-        if (_wcsicmp(name, view->name.c_str()) != 0)
+        if (_wcsicmp(slash + 1, view->name.c_str()) != 0)
             return CompareDifferent;
     }
     if (folder)
@@ -85,28 +80,47 @@ public:
     }
 
 private:
-    HANDLE Stop() const { return stop_ ? stop_->Get() : nullptr; }
-    int ToServer(bool names = true) { return CompareToServer(&d_.server, d_.local, d_.digest, names, Stop()); }
-    int ToEntry() { return CompareToEntry(&d_.entry, d_.local, d_.digest, Stop()); }
+    HANDLE Stop() const { return StopHandle(stop_); }
+    CompareResult ToServer(bool names = true)
+    {
+        return CompareToServer(&d_.server, d_.local, d_.digest, names, Stop());
+    }
+    CompareResult ToEntry() { return CompareToEntry(&d_.entry, d_.local, d_.digest, Stop()); }
     bool Missing() const { return IsMissing(d_.local); }
 
-    // 0: no figures yet; 1: does not fit; -1: fits.
-    int SpaceCheck(bool figures_required) const
+    enum class Space { Unknown, DoesNotFit, Fits };
+
+    // Unknown only when figures are required and no account space came yet.
+    Space SpaceCheck(bool figures_required) const
     {
         const Net::AccountSpace quota = Net::CurrentAccountSpace();
         if (figures_required && quota.total == 0 && quota.free == 0)
-            return 0;
+            return Space::Unknown;
         const uint64_t size = LocalSize(d_.local);
-        return size > quota.total || size > quota.free ? 1 : -1;
+        return size > quota.total || size > quota.free ? Space::DoesNotFit : Space::Fits;
+    }
+
+    // The kind when the space check decides alone; KindNone when it does
+    // not (the item fits).
+    bool DecidedBySpace(int32_t* kind) const
+    {
+        switch (SpaceCheck(true)) {
+        case Space::Unknown:
+            *kind = KindNone;
+            return true;
+        case Space::DoesNotFit:
+            *kind = KindError;
+            return true;
+        default:
+            return false;
+        }
     }
 
     int32_t SyncedRules()
     {
-        const int space = SpaceCheck(true);
-        if (space == 0)
-            return KindNone;
-        if (space == 1)
-            return KindError;
+        int32_t by_space = KindNone;
+        if (DecidedBySpace(&by_space))
+            return by_space;
         const uint32_t server_time = static_cast<uint32_t>(d_.server.update_time);
         const uint32_t record_time = static_cast<uint32_t>(d_.entry.update_time);
         if (server_time > record_time)
@@ -121,7 +135,7 @@ private:
     // The kind for each outcome of a comparison. An undecidable one never
     // acts, and the kind for a difference is only worked out when needed.
     template <typename WhenDifferent>
-    static int32_t ByOutcome(int compared, int32_t when_equal, WhenDifferent when_different)
+    static int32_t ByOutcome(CompareResult compared, int32_t when_equal, WhenDifferent when_different)
     {
         switch (compared) {
         case CompareEqual:
@@ -145,10 +159,10 @@ private:
 
     int32_t ServerUnchanged()
     {
-        const int to_entry = ToEntry();
+        const CompareResult to_entry = ToEntry();
         if (to_entry == CompareUndecidable)
             return KindNone;
-        const int to_server = ToServer();
+        const CompareResult to_server = ToServer();
         if (to_entry == CompareEqual)
             return to_server == CompareDifferent ? KindVersionInfo : KindNone;
         switch (to_server) {
@@ -177,10 +191,9 @@ private:
             !Helper::AppendBounded(temporary, kPathCapacity, Helper::kTempFileSuffix.data()))
             return KindNone;
         WIN32_FIND_DATAW found{};
-        if (!Helper::FindItem(&found, temporary)) {
-            const DWORD error = GetLastError();
-            return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? KindUpload : KindNone;
-        }
+        DWORD error = ERROR_SUCCESS;
+        if (!Helper::FindItem(&found, temporary, &error))
+            return Helper::IsNotFoundError(error) ? KindUpload : KindNone;
         Helper::CopyBounded(found.cFileName, temporary);
         char temporary_digest[kDigestLength + 1] = {};
         switch (CompareToServer(&d_.server, found, temporary_digest, false, Stop())) {
@@ -200,11 +213,9 @@ private:
 
     int32_t PendingRules()
     {
-        const int space = SpaceCheck(true);
-        if (space == 0)
-            return KindNone;
-        if (space == 1)
-            return KindError;
+        int32_t by_space = KindNone;
+        if (DecidedBySpace(&by_space))
+            return by_space;
         return ByOutcome(ToServer(), KindVersionInfo,
                          [&]() -> int32_t { return d_.entry.id > 0 ? PendingOnServer() : KindUpload; });
     }
@@ -227,7 +238,7 @@ private:
 
     int32_t ConflictRules()
     {
-        if (SpaceCheck(false) == 1)
+        if (SpaceCheck(false) == Space::DoesNotFit)
             return KindNone;
         if (Missing())
             return KindDownload;
@@ -238,7 +249,7 @@ private:
 
     int32_t ErrorRules()
     {
-        if (SpaceCheck(false) == 1)
+        if (SpaceCheck(false) == Space::DoesNotFit)
             return KindNone;
         if (IsAbsent(d_.server))
             return KindUpload;
@@ -264,13 +275,13 @@ bool FillDigest(const WIN32_FIND_DATAW& local, char* digest, HANDLE stop_event)
     return true;
 }
 
-int CompareToServer(const ServerEntry* server, const WIN32_FIND_DATAW& local, char* digest, bool names,
-                    HANDLE stop_event)
+CompareResult CompareToServer(const ServerEntry* server, const WIN32_FIND_DATAW& local, char* digest, bool names,
+                              HANDLE stop_event)
 {
     return Compare(server, local, digest, names, false, stop_event);
 }
 
-int CompareToEntry(const SyncEntry* entry, const WIN32_FIND_DATAW& local, char* digest, HANDLE stop_event)
+CompareResult CompareToEntry(const SyncEntry* entry, const WIN32_FIND_DATAW& local, char* digest, HANDLE stop_event)
 {
     return Compare(entry, local, digest, true, true, stop_event);
 }

@@ -21,10 +21,10 @@ enum CompareResult : int {
 // digest holds the local file's digest once computed (first character zero
 // until then) and is filled at most once; null makes any comparison that
 // needs contents undecidable. stop_event (may be null) cuts a digest short.
-int CompareToServer(const ServerEntry* server, const WIN32_FIND_DATAW& local, char* digest, bool names,
-                    HANDLE stop_event = nullptr);
-int CompareToEntry(const SyncEntry* entry, const WIN32_FIND_DATAW& local, char* digest,
-                   HANDLE stop_event = nullptr);
+CompareResult CompareToServer(const ServerEntry* server, const WIN32_FIND_DATAW& local, char* digest, bool names,
+                              HANDLE stop_event = nullptr);
+CompareResult CompareToEntry(const SyncEntry* entry, const WIN32_FIND_DATAW& local, char* digest,
+                             HANDLE stop_event = nullptr);
 
 // Fills digest with the local file's digest unless it is filled already.
 bool FillDigest(const WIN32_FIND_DATAW& local, char* digest, HANDLE stop_event);

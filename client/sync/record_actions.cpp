@@ -17,7 +17,7 @@ bool RecordState(ISyncAction& action, CSyncEngine* engine, uint32_t state)
         return false;
     RefreshEntry(action.server, action.local, &action.entry);
     action.entry.state = state;
-    table->store(&action.entry, key.c_str());
+    table->Store(&action.entry, key.c_str());
     if (!IsMissing(action.local) && IsLocalFolder(action.local))
         engine->ScanFolder(action.local_path);
     return true;
@@ -32,7 +32,7 @@ bool CSyncVersionInfo::Execute(CSyncEngine* engine)
         std::wstring key;
         if (!table || !engine->KeyOf(local_path, &key))
             return false;
-        table->remove(key.c_str());
+        table->Remove(key.c_str());
         return true;
     }
     return RecordState(*this, engine, Helper::Synced);

@@ -54,7 +54,7 @@ void RecordUploadedContents(SyncDecision& decision, CSyncEngine& engine)
     if (decision.entry.id <= 0 || IsMissing(decision.local) || IsLocalFolder(decision.local))
         return;
     const std::shared_ptr<Helper::CHandle> stop = engine.StopEvent();
-    if (FillDigest(decision.local, decision.digest, stop ? stop->Get() : nullptr))
+    if (FillDigest(decision.local, decision.digest, StopHandle(stop)))
         memcpy(decision.entry.md5, decision.digest, kDigestLength);
 }
 
@@ -105,19 +105,36 @@ void RecordOutcome(SyncDecision& decision, CSyncEngine& engine)
         decision.kind = KindNone;
         return;
     }
-    if (table->find(key.c_str())) {
+    if (table->Find(key.c_str())) {
         if (server_absent && local_missing) {
-            table->remove(key.c_str());
+            table->Remove(key.c_str());
             decision.kind = KindNone;
         } else {
-            table->store(&entry, key.c_str());
+            table->Store(&entry, key.c_str());
         }
     } else {
-        table->add(&entry, key.c_str());
+        table->Add(&entry, key.c_str());
     }
 }
 
 }  // namespace
+
+std::wstring ParentKey(const std::wstring& key)
+{
+    const size_t slash = key.rfind(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : key.substr(0, slash);
+}
+
+std::wstring LastComponent(const std::wstring& key)
+{
+    const size_t slash = key.rfind(L'\\');
+    return slash == std::wstring::npos ? key : key.substr(slash + 1);
+}
+
+std::wstring JoinKey(const std::wstring& folder_key, const std::wstring& name)
+{
+    return folder_key.empty() ? name : folder_key + L"\\" + name;
+}
 
 bool IsAbsent(const SyncEntry& entry) { return entry.id == -1 || AllZero(entry); }
 

@@ -46,6 +46,12 @@ struct SyncDecision {
     char digest[kDigestLength + 1] = {};
 };
 
+// Keys of the state table: paths below the sync folder without a leading
+// backslash. The parent's key is empty for an item of the root.
+std::wstring ParentKey(const std::wstring& key);
+std::wstring LastComponent(const std::wstring& key);
+std::wstring JoinKey(const std::wstring& folder_key, const std::wstring& name);
+
 // An entry is absent when it is all zero or its id is -1.
 bool IsAbsent(const SyncEntry& entry);
 bool IsMissing(const WIN32_FIND_DATAW& local);

@@ -39,14 +39,12 @@ bool IsUnreservedUrlCharacter(char c)
            c == '.' || c == '~';
 }
 
-HANDLE StopHandle(const std::shared_ptr<Helper::CHandle>& stop) { return stop ? stop->Get() : nullptr; }
-
 // A path the shell may delete or move onto: only when something is there.
 void DeleteIfPresent(const wchar_t* path)
 {
     WIN32_FIND_DATAW found;
     DWORD error = 0;
-    if (LookUp(path, &found, &error))
+    if (Helper::FindItem(&found, path, &error))
         Helper::DeletePath(path);
 }
 
@@ -82,7 +80,7 @@ bool PruneItem(CSyncStateTable& table, const std::wstring& key, const std::wstri
                HANDLE stop_event, bool* gone)
 {
     SyncEntry record;
-    const bool synced = table.find(key.c_str(), &record) && record.state == Helper::Synced;
+    const bool synced = table.Find(key.c_str(), &record) && record.state == Helper::Synced;
     if (IsLocalFolder(*found)) {
         bool kept = false;
         if (!PruneSynced(table, key, path, stop_event, &kept))
@@ -100,7 +98,7 @@ bool PruneItem(CSyncStateTable& table, const std::wstring& key, const std::wstri
         return true;
     if (!Helper::DeletePath(path.c_str()))
         return false;
-    table.remove(key.c_str());
+    table.Remove(key.c_str());
     return true;
 }
 
@@ -134,12 +132,12 @@ bool CSyncDownload::Execute(CSyncEngine* engine)
         return RefuseUnsafeTarget(*engine);
 
     DWORD error = 0;
-    const bool present = LookUp(local_path, &local, &error);
+    const bool present = Helper::FindItem(&local, local_path, &error);
     if (IsAbsent(server))
-        return present ? DeleteLocally(*engine, paths) : IsNotFound(error);
+        return present ? DeleteLocally(*engine, paths) : Helper::IsNotFoundError(error);
     if (present && wcscmp(local_path, paths.target) != 0)
         return RenameToServerName(*engine, paths);
-    if (!present && !IsNotFound(error))
+    if (!present && !Helper::IsNotFoundError(error))
         return false;
     if (!FetchIntoPlace(*engine, paths))
         return false;
@@ -174,9 +172,9 @@ bool CSyncDownload::RefuseUnsafeTarget(CSyncEngine& engine)
 {
     std::wstring key;
     std::shared_ptr<CSyncStateTable> table = engine.Table();
-    if (table && engine.KeyOf(local_path, &key) && table->find(key.c_str())) {
+    if (table && engine.KeyOf(local_path, &key) && table->Find(key.c_str())) {
         entry.state = Helper::Error;
-        table->store(&entry, key.c_str());
+        table->Store(&entry, key.c_str());
     }
     return true;
 }
@@ -185,7 +183,7 @@ void CSyncDownload::StoreAs(CSyncEngine& engine, const std::wstring& key, uint32
 {
     entry.state = state;
     if (std::shared_ptr<CSyncStateTable> table = engine.Table())
-        table->store(&entry, key.c_str());
+        table->Store(&entry, key.c_str());
 }
 
 bool CSyncDownload::DeleteLocally(CSyncEngine& engine, const Paths& paths)
@@ -194,13 +192,13 @@ bool CSyncDownload::DeleteLocally(CSyncEngine& engine, const Paths& paths)
     if (!table || !engine.IsRunning())
         return false;
     entry.state = Helper::Syncing;
-    if (table->find(paths.target_key.c_str()))
-        table->store(&entry, paths.target_key.c_str());
+    if (table->Find(paths.target_key.c_str()))
+        table->Store(&entry, paths.target_key.c_str());
     if (IsLocalFolder(local))
         return DeleteFolderLocally(engine, *table, paths.target_key);
     if (!Helper::DeletePath(local_path))
         return false;
-    table->remove(paths.target_key.c_str());
+    table->Remove(paths.target_key.c_str());
     return true;
 }
 
@@ -216,7 +214,7 @@ bool CSyncDownload::DeleteFolderLocally(CSyncEngine& engine, CSyncStateTable& ta
         return false;
     if (!kept && !Helper::DeletePath(local_path))
         return false;
-    table.remove(key.c_str());
+    table.Remove(key.c_str());
     return true;
 }
 
@@ -226,8 +224,8 @@ bool CSyncDownload::RenameToServerName(CSyncEngine& engine, const Paths& paths)
     if (!table || !engine.IsRunning())
         return false;
     entry.state = Helper::Syncing;
-    if (table->find(paths.old_key.c_str()))
-        table->store(&entry, paths.old_key.c_str());
+    if (table->Find(paths.old_key.c_str()))
+        table->Store(&entry, paths.old_key.c_str());
 
     // A name that differs only in letter case names the local item itself
     // on this file system; it must not be taken for another item and
@@ -235,7 +233,7 @@ bool CSyncDownload::RenameToServerName(CSyncEngine& engine, const Paths& paths)
     if (_wcsicmp(local_path, paths.target) != 0) {
         WIN32_FIND_DATAW found;
         DWORD error = 0;
-        if (LookUp(paths.target, &found, &error)) {
+        if (Helper::FindItem(&found, paths.target, &error)) {
             switch (CompareOtherFile(server, found, paths.target, true, StopHandle(engine.StopEvent()))) {
             case CompareEqual:
                 CopyServerFields(server, &entry);
@@ -246,26 +244,26 @@ bool CSyncDownload::RenameToServerName(CSyncEngine& engine, const Paths& paths)
             case CompareDifferent:
                 if (!Helper::DeletePath(paths.target))
                     return false;
-                table->remove(paths.target_key.c_str());
+                table->Remove(paths.target_key.c_str());
                 break;
             default:
                 return false;
             }
-        } else if (!IsNotFound(error)) {
+        } else if (!Helper::IsNotFoundError(error)) {
             return false;
         }
     }
 
     if (!Helper::MovePath(local_path, paths.target))
         return false;
-    if (table->find(paths.old_key.c_str()))
-        table->rename(paths.old_key.c_str(), paths.target_key.c_str(), server.update_time);
+    if (table->Find(paths.old_key.c_str()))
+        table->Rename(paths.old_key.c_str(), paths.target_key.c_str(), server.update_time);
     else
-        table->add(&entry, paths.target_key.c_str());
+        table->Add(&entry, paths.target_key.c_str());
 
     DWORD error = 0;
-    if (!LookUp(paths.target, &local, &error)) {
-        table->remove(paths.target_key.c_str());
+    if (!Helper::FindItem(&local, paths.target, &error)) {
+        table->Remove(paths.target_key.c_str());
         return true;
     }
     RefreshEntry(server, local, &entry);
@@ -286,7 +284,7 @@ bool CSyncDownload::FetchIntoPlace(CSyncEngine& engine, const Paths& paths)
 
     WIN32_FIND_DATAW found;
     DWORD error = 0;
-    if (LookUp(paths.target, &found, &error)) {
+    if (Helper::FindItem(&found, paths.target, &error)) {
         const int compared = wcscmp(paths.target, local_path) == 0
                                  ? CompareOwnItem(server, found, paths.target, digest, true, StopHandle(stop))
                                  : CompareOtherFile(server, found, paths.target, true, StopHandle(stop));
@@ -301,7 +299,7 @@ bool CSyncDownload::FetchIntoPlace(CSyncEngine& engine, const Paths& paths)
         const bool server_file = server.is_file == 1;
         if (server_file == IsLocalFolder(found) && !Helper::DeletePath(paths.target))
             return false;
-    } else if (!IsNotFound(error)) {
+    } else if (!Helper::IsNotFoundError(error)) {
         return false;
     }
     return server.is_file == 1 ? FetchFile(engine, paths, StopHandle(stop)) : FetchFolder(engine, paths);
@@ -322,7 +320,7 @@ bool CSyncDownload::FetchFile(CSyncEngine& engine, const Paths& paths, HANDLE st
     // an interrupted one never leaves a partial file there.
     WIN32_FIND_DATAW found;
     DWORD error = 0;
-    const bool reusable = LookUp(temp_path, &found, &error) &&
+    const bool reusable = Helper::FindItem(&found, temp_path, &error) &&
                           CompareOtherFile(server, found, temp_path, false, stop_event) == CompareEqual;
     if (!reusable && !HttpFetch(engine, temp_path, address))
         return false;
@@ -330,7 +328,7 @@ bool CSyncDownload::FetchFile(CSyncEngine& engine, const Paths& paths, HANDLE st
     DeleteIfPresent(paths.target);
     if (!Helper::MovePath(temp_path, paths.target))
         return false;
-    if (!LookUp(paths.target, &local, &error))
+    if (!Helper::FindItem(&local, paths.target, &error))
         return false;
     entry.size = LocalSize(local);
     if (entry.size != server.size)
@@ -350,7 +348,7 @@ bool CSyncDownload::FetchFolder(CSyncEngine& engine, const Paths& paths)
     if (created != ERROR_SUCCESS)
         return false;
     DWORD error = 0;
-    if (!LookUp(paths.target, &local, &error))
+    if (!Helper::FindItem(&local, paths.target, &error))
         return false;
     RefreshEntry(server, local, &entry);
     StoreAs(engine, paths.target_key, Helper::Synced);

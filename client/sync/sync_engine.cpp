@@ -293,7 +293,7 @@ void CSyncEngine::RunStarter()
             ClearQueueLocked();
             std::shared_ptr<CSyncStateTable> table(new (std::nothrow) CSyncStateTable(user_name_));
             if (table && Helper::IsMissingOrEmptyFolder(root_))
-                table->clear();
+                table->Clear();
             table_ = std::move(table);
 
             Helper::CHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -370,7 +370,8 @@ void CSyncEngine::RunScanner(DWORD self_id)
             return;
         if (Offline())
             continue;
-        if (ScanFolder(nullptr))
+        // A pass that found work, or could not tell, is followed soon.
+        if (ScanFolder(nullptr) != ScanResult::Agreed)
             interval = timing_.first_scan_interval_ms;
         else
             interval = std::min(interval * 2, timing_.longest_scan_interval_ms);

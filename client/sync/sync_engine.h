@@ -22,6 +22,9 @@
 
 namespace Sync {
 
+// The handle of a stop event held by a shared pointer; null for none.
+inline HANDLE StopHandle(const std::shared_ptr<Helper::CHandle>& stop) { return stop ? stop->Get() : nullptr; }
+
 // The engine's waits. The product uses the defaults; tests shorten them.
 struct EngineTiming {
     DWORD retry_delay_ms = 3000;
@@ -32,6 +35,13 @@ struct EngineTiming {
     // Tests that drive scans and the queue step by step bring the engine up
     // without its scanner and executor.
     bool workers = true;
+};
+
+// What one pass over a folder came to.
+enum class ScanResult {
+    Agreed,     // nothing to do, as far as the pass could see
+    Changed,    // actions were queued, or items left for the next pass
+    Undecided,  // no listing, or one that no longer fits the record: the pass could not tell
 };
 
 // What the tray shows of the running action.
@@ -87,7 +97,9 @@ public:
     // folder watcher; a rename names the new path in other_path.
     void OnPathChanged(const wchar_t* path, int change, const wchar_t* other_path);
     bool ResumeInterrupted();
-    bool ScanFolder(const wchar_t* path);
+    // Compares the folder (null: the root) and every folder below it with
+    // the server's listings and queues what it finds to do.
+    ScanResult ScanFolder(const wchar_t* path);
 
     // Told of every action that finished, on the executor thread, before
     // the action is destroyed; for tools that report what was done.

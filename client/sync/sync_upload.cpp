@@ -32,21 +32,7 @@ bool TicketIsEmpty(const Net::UploadTicket& ticket)
     return true;
 }
 
-HANDLE StopHandle(const std::shared_ptr<Helper::CHandle>& stop) { return stop ? stop->Get() : nullptr; }
-
 }  // namespace
-
-std::wstring ParentKey(const std::wstring& key)
-{
-    const size_t slash = key.rfind(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : key.substr(0, slash);
-}
-
-std::wstring LastComponent(const std::wstring& key)
-{
-    const size_t slash = key.rfind(L'\\');
-    return slash == std::wstring::npos ? key : key.substr(slash + 1);
-}
 
 CSyncUpload::CSyncUpload(SyncDecision&& decision)
     : ISyncAction(std::move(decision), KindUpload), digest_size_(LocalSize(local)), digest_time_(LocalTime(local))
@@ -56,7 +42,7 @@ CSyncUpload::CSyncUpload(SyncDecision&& decision)
 void CSyncUpload::Store(CSyncEngine& engine, const std::wstring& key)
 {
     if (std::shared_ptr<CSyncStateTable> table = engine.Table())
-        table->store(&entry, key.c_str());
+        table->Store(&entry, key.c_str());
 }
 
 void CSyncUpload::ClearTicket()
@@ -76,14 +62,14 @@ bool CSyncUpload::Execute(CSyncEngine* engine)
     // it is never sent and never recorded.
     if (Helper::IsTempFileName(key)) {
         if (std::shared_ptr<CSyncStateTable> table = engine->Table())
-            table->remove(key.c_str());
+            table->Remove(key.c_str());
         return true;
     }
 
     DWORD error = 0;
     bool done = false;
-    if (!LookUp(local_path, &local, &error)) {
-        if (!IsNotFound(error))
+    if (!Helper::FindItem(&local, local_path, &error)) {
+        if (!Helper::IsNotFoundError(error))
             return false;
         done = DeleteOnServer(*engine, key);
     } else {
@@ -106,7 +92,7 @@ bool CSyncUpload::DeleteOnServer(CSyncEngine& engine, const std::wstring& key)
         return false;
     if (!IsAbsent(server) && !DeleteServerEntry(*table, key))
         return false;
-    table->remove(key.c_str());
+    table->Remove(key.c_str());
     return true;
 }
 
@@ -160,7 +146,7 @@ bool CSyncUpload::DeleteKnownContents(CSyncStateTable& table, const std::wstring
 bool CSyncUpload::KnownAsListed(CSyncStateTable& table, const std::wstring& key, const SyncEntry& listed)
 {
     SyncEntry record;
-    return IsSafeName(listed.name.c_str()) && table.find(key.c_str(), &record) && record.id == listed.id &&
+    return IsSafeName(listed.name.c_str()) && table.Find(key.c_str(), &record) && record.id == listed.id &&
            record.update_time >= listed.update_time;
 }
 
@@ -185,18 +171,18 @@ bool CSyncUpload::RenameOnServer(CSyncEngine& engine, const std::wstring& key, c
             return false;
         // The entry was deleted on the server meanwhile: the item is
         // forgotten here, and the next scan uploads it as a new one.
-        table->remove(key.c_str());
+        table->Remove(key.c_str());
         return true;
     }
     const std::wstring parent = ParentKey(key);
     const std::wstring old_key = parent.empty() ? entry.name : parent + L"\\" + entry.name;
-    table->remove(key.c_str());
+    table->Remove(key.c_str());
 
     Net::RemoteEntry found;
     const int32_t update_time = Net::LookupEntry(name, entry.parent_id, &found) == Net::ResEntryFound
                                     ? found.entry.update_time
                                     : entry.update_time;
-    table->rename(old_key.c_str(), key.c_str(), update_time);
+    table->Rename(old_key.c_str(), key.c_str(), update_time);
     return true;
 }
 
@@ -206,7 +192,7 @@ bool CSyncUpload::CreateFolderOnServer(CSyncEngine& engine, const std::wstring& 
     if (!table || !engine.IsRunning())
         return false;
     SyncEntry record;
-    if (table->find(key.c_str(), &record)) {
+    if (table->Find(key.c_str(), &record)) {
         if (record.state == Helper::Synced)
             return true;
         entry = record;
@@ -227,7 +213,7 @@ bool CSyncUpload::CreateFolderOnServer(CSyncEngine& engine, const std::wstring& 
         // A folder found on the server by the check above has no id in the
         // record yet; it is taken with the update time.
         Net::RemoteEntry found;
-        if (table->find(key.c_str(), &record) &&
+        if (table->Find(key.c_str(), &record) &&
             Net::LookupEntry(record.name.c_str(), record.parent_id, &found) == Net::ResEntryFound) {
             entry.id = found.entry.id;
             entry.update_time = found.entry.update_time;
@@ -272,7 +258,7 @@ bool CSyncUpload::EnsureFolders(CSyncEngine& engine, const std::wstring& path, S
     }
     const std::wstring parent_key = ParentKey(path);
     SyncEntry parent;
-    if (!table->find(parent_key.c_str(), &parent))
+    if (!table->Find(parent_key.c_str(), &parent))
         return true;
     if (!EnsureFolders(engine, parent_key, &parent, true))
         return false;
@@ -293,7 +279,7 @@ bool CSyncUpload::EnsureFolders(CSyncEngine& engine, const std::wstring& path, S
     record->state = Helper::Synced;
     if (record->name.empty())
         record->name = name;
-    table->store(record, path.c_str());
+    table->Store(record, path.c_str());
     return true;
 }
 
@@ -322,7 +308,7 @@ bool CSyncUpload::PrepareRecord(CSyncEngine& engine, const std::wstring& key, bo
     if (!table || !engine.IsRunning())
         return false;
     SyncEntry record;
-    const bool recorded = table->find(key.c_str(), &record);
+    const bool recorded = table->Find(key.c_str(), &record);
     const bool synced = recorded && record.state == Helper::Synced;
     if (recorded) {
         if (synced && record.local_modified == LocalTime(local)) {
@@ -354,7 +340,7 @@ bool CSyncUpload::PrepareRecord(CSyncEngine& engine, const std::wstring& key, bo
     }
     if (entry.name.empty()) {
         SyncEntry parent;
-        if (!table->find(ParentKey(key).c_str(), &parent))
+        if (!table->Find(ParentKey(key).c_str(), &parent))
             return false;
         entry.name = LastComponent(key);
         entry.update_time = 0;
@@ -493,7 +479,7 @@ int CSyncUpload::SendBlocks(CSyncEngine& engine, const std::wstring& key, Net::U
     }
     if (!PathFileExistsW(local_path)) {
         if (std::shared_ptr<CSyncStateTable> table = engine.Table())
-            table->remove(key.c_str());
+            table->Remove(key.c_str());
         return StepDone;
     }
     Store(engine, key);
@@ -546,7 +532,7 @@ bool CSyncUpload::ParentFolderId(CSyncEngine& engine, const std::wstring& key, i
     std::shared_ptr<CSyncStateTable> table = engine.Table();
     const std::wstring parent_key = ParentKey(key);
     SyncEntry parent;
-    if (!table || !table->find(parent_key.c_str(), &parent))
+    if (!table || !table->Find(parent_key.c_str(), &parent))
         return false;
     if (parent_key.empty()) {
         *folder_id = parent.id;

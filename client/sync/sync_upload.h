@@ -63,9 +63,5 @@ private:
     uint64_t digest_time_ = 0;
 };
 
-// The key up to its last backslash; empty for an item of the root.
-std::wstring ParentKey(const std::wstring& key);
-// The last component of a key.
-std::wstring LastComponent(const std::wstring& key);
 
 }  // namespace Sync

@@ -39,37 +39,20 @@ bool IsSafeKey(const std::wstring& key)
     }
 }
 
-bool LookUp(const wchar_t* path, WIN32_FIND_DATAW* local, DWORD* error)
-{
-    WIN32_FIND_DATAW found{};
-    const HANDLE find = FindFirstFileW(path, &found);
-    if (find == INVALID_HANDLE_VALUE) {
-        *error = GetLastError();
-        *local = WIN32_FIND_DATAW{};
-        return false;
-    }
-    FindClose(find);
-    *error = ERROR_SUCCESS;
-    *local = found;
-    return true;
-}
-
-bool IsNotFound(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
-int CompareOwnItem(const ServerEntry& server, const WIN32_FIND_DATAW& found, const wchar_t* path,
-                   char (&digest)[kDigestLength], bool names, HANDLE stop_event)
+CompareResult CompareOwnItem(const ServerEntry& server, const WIN32_FIND_DATAW& found, const wchar_t* path,
+                             char (&digest)[kDigestLength], bool names, HANDLE stop_event)
 {
     WIN32_FIND_DATAW named = found;
     Helper::CopyBounded(named.cFileName, path);
     char text[kDigestLength + 1] = {};
     memcpy(text, digest, kDigestLength);
-    const int result = CompareToServer(&server, named, text, names, stop_event);
+    const CompareResult result = CompareToServer(&server, named, text, names, stop_event);
     memcpy(digest, text, kDigestLength);
     return result;
 }
 
-int CompareOtherFile(const ServerEntry& server, const WIN32_FIND_DATAW& found, const wchar_t* path, bool names,
-                     HANDLE stop_event)
+CompareResult CompareOtherFile(const ServerEntry& server, const WIN32_FIND_DATAW& found, const wchar_t* path,
+                               bool names, HANDLE stop_event)
 {
     WIN32_FIND_DATAW named = found;
     Helper::CopyBounded(named.cFileName, path);

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "client/sync/reconcile.h"
 #include "client/sync/sync_action.h"
 
 namespace Sync {
@@ -18,19 +19,14 @@ bool IsSafeName(const wchar_t* name);
 // Every backslash-separated component of the relative path is safe.
 bool IsSafeKey(const std::wstring& key);
 
-// FindFirstFileW for one path. On failure local is zeroed (the item is
-// missing) and *error holds the reason.
-bool LookUp(const wchar_t* path, WIN32_FIND_DATAW* local, DWORD* error);
-bool IsNotFound(DWORD error);
-
 // CompareToServer on an action's own item, filling the action's digest at
 // most once.
 // found describes path, which goes into the compared find data.
-int CompareOwnItem(const ServerEntry& server, const WIN32_FIND_DATAW& found, const wchar_t* path,
-                   char (&digest)[kDigestLength], bool names, HANDLE stop_event);
+CompareResult CompareOwnItem(const ServerEntry& server, const WIN32_FIND_DATAW& found, const wchar_t* path,
+                             char (&digest)[kDigestLength], bool names, HANDLE stop_event);
 // CompareToServer on another file: its own digest, the action's is left
 // alone.
-int CompareOtherFile(const ServerEntry& server, const WIN32_FIND_DATAW& found, const wchar_t* path, bool names,
-                     HANDLE stop_event);
+CompareResult CompareOtherFile(const ServerEntry& server, const WIN32_FIND_DATAW& found, const wchar_t* path,
+                               bool names, HANDLE stop_event);
 
 }  // namespace Sync

@@ -12,7 +12,7 @@ namespace {
 
 std::string SeedDocument()
 {
-    Helper::XmlWriter w;
+    Helper::CXmlWriter w;
     w.SetIndent(true);
     w.StartDocument();
     w.StartElement(u"ROOT");
@@ -72,7 +72,7 @@ TEST(XmlFuzz, RandomDocumentsNeverCrashHangOrOverread)
         std::string doc = Mutate(seed, rng);
         std::unique_ptr<char[]> exact(new char[doc.empty() ? 1 : doc.size()]);
         std::copy(doc.begin(), doc.end(), exact.get());
-        Helper::XmlReader reader(std::string_view(exact.get(), doc.size()));
+        Helper::CXmlReader reader(std::string_view(exact.get(), doc.size()));
         size_t nodes = 0;
         while (reader.Read() == Helper::XmlReadResult::Node) {
             ASSERT_LT(++nodes, doc.size() + 2);

@@ -5,9 +5,9 @@
 #include "common/xml_writer.h"
 
 using Helper::XmlNodeType;
-using Helper::XmlReader;
+using Helper::CXmlReader;
 using Helper::XmlReadResult;
-using Helper::XmlWriter;
+using Helper::CXmlWriter;
 
 namespace {
 
@@ -19,7 +19,7 @@ struct Node {
 
 std::vector<Node> ReadAll(std::string_view doc, XmlReadResult* last = nullptr)
 {
-    XmlReader reader(doc);
+    CXmlReader reader(doc);
     std::vector<Node> nodes;
     XmlReadResult result;
     while ((result = reader.Read()) == XmlReadResult::Node)
@@ -31,9 +31,9 @@ std::vector<Node> ReadAll(std::string_view doc, XmlReadResult* last = nullptr)
 
 }  // namespace
 
-TEST(XmlWriter, WritesBomDeclarationIndentationAndEscapes)
+TEST(CXmlWriter, WritesBomDeclarationIndentationAndEscapes)
 {
-    XmlWriter w;
+    CXmlWriter w;
     w.SetIndent(true);
     ASSERT_TRUE(w.StartDocument());
     ASSERT_TRUE(w.StartElement(u"ROOT"));
@@ -56,9 +56,9 @@ TEST(XmlWriter, WritesBomDeclarationIndentationAndEscapes)
               "</ROOT>\r\n");
 }
 
-TEST(XmlWriter, RefusesWhatXmlCannotCarry)
+TEST(CXmlWriter, RefusesWhatXmlCannotCarry)
 {
-    XmlWriter w;
+    CXmlWriter w;
     ASSERT_TRUE(w.StartElement(u"ROOT"));
     EXPECT_FALSE(w.WriteAttribute(u"name", std::u16string(u"a\x01" u"b")));
     EXPECT_FALSE(w.WriteAttribute(u"name", std::u16string(1, char16_t(0xD800))));
@@ -75,7 +75,7 @@ TEST(XmlRoundTrip, AttributeValuesSurviveExactly)
         u"plain", u"&amp; literal", u"<>\"'&", u"tab\there", u"line\r\nbreak\n", u"中文 名字",
         u"emoji \U0001F600", u"  spaces  ", u"",
     };
-    XmlWriter w;
+    CXmlWriter w;
     w.SetIndent(true);
     w.StartElement(u"ROOT");
     for (const auto& v : values) {
@@ -85,7 +85,7 @@ TEST(XmlRoundTrip, AttributeValuesSurviveExactly)
     }
     w.EndDocument();
 
-    XmlReader r(w.Output());
+    CXmlReader r(w.Output());
     size_t i = 0;
     XmlReadResult result;
     while ((result = r.Read()) == XmlReadResult::Node) {
@@ -101,12 +101,12 @@ TEST(XmlRoundTrip, AttributeValuesSurviveExactly)
     EXPECT_EQ(i, std::size(values));
 }
 
-TEST(XmlReader, DeliversNodesInOrderWithDepthAndDecodedReferences)
+TEST(CXmlReader, DeliversNodesInOrderWithDepthAndDecodedReferences)
 {
     std::string doc =
         "<?xml version=\"1.0\"?>\n<!-- c -->\n<a:ROOT x='1' y=\"&#x4E2D;&#25991;&lt;\">\n"
         "  <DIR><![CDATA[<raw>&amp;]]></DIR>\n  <?pi data?>\n  <F>t&amp;x</F>\n<E/></a:ROOT>\n";
-    XmlReader r(doc);
+    CXmlReader r(doc);
     ASSERT_EQ(r.Read(), XmlReadResult::Node);
     EXPECT_EQ(r.NodeType(), XmlNodeType::XmlDeclaration);
     ASSERT_EQ(r.Read(), XmlReadResult::Node);
@@ -143,7 +143,7 @@ TEST(XmlReader, DeliversNodesInOrderWithDepthAndDecodedReferences)
     EXPECT_EQ(depths[2], 2u);
 }
 
-TEST(XmlReader, ErrorsStopAtThePointOfFaultKeepingEarlierNodes)
+TEST(CXmlReader, ErrorsStopAtThePointOfFaultKeepingEarlierNodes)
 {
     struct Case {
         const char* doc;
@@ -177,7 +177,7 @@ TEST(XmlReader, ErrorsStopAtThePointOfFaultKeepingEarlierNodes)
     }
 }
 
-TEST(XmlReader, AcceptsDocumentsWithAndWithoutBom)
+TEST(CXmlReader, AcceptsDocumentsWithAndWithoutBom)
 {
     XmlReadResult last;
     EXPECT_EQ(ReadAll("\xEF\xBB\xBF<?xml version=\"1.0\"?><r/>", &last).size(), 2u);
@@ -186,7 +186,7 @@ TEST(XmlReader, AcceptsDocumentsWithAndWithoutBom)
     EXPECT_EQ(last, XmlReadResult::End);
 }
 
-TEST(XmlReader, RefusesAbsurdNesting)
+TEST(CXmlReader, RefusesAbsurdNesting)
 {
     std::string doc;
     for (int i = 0; i < 5000; ++i)

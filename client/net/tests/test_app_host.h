@@ -1,6 +1,9 @@
 // An application for the tests of the layers below the shell: a state
-// value that any move may change, with a record of the moves asked for and
-// the refreshes reported. Registered for the life of the object.
+// value with a record of the refreshes reported. The engine's move goes to
+// any other state; the move to Offline leaves a client that is not signed
+// on alone, as the application does, so that a link watcher left over from
+// an earlier test cannot disturb one that has not signed on. Registered
+// for the life of the object.
 #pragma once
 
 #include <atomic>
@@ -37,8 +40,14 @@ public:
     }
     bool TrySetOffline(Helper::AppState* previous) override
     {
-        *previous = state_.exchange(Helper::AppState::Offline);
-        return *previous != Helper::AppState::Offline;
+        Helper::AppState current = state_.load();
+        while (current == Helper::AppState::Synced || current == Helper::AppState::Syncing) {
+            if (state_.compare_exchange_weak(current, Helper::AppState::Offline)) {
+                *previous = current;
+                return true;
+            }
+        }
+        return false;
     }
     void RefreshForState(Helper::AppState previous) override
     {

@@ -35,7 +35,7 @@ void Run(int entries, const StateTest::TempDir& dir)
     double save_ms = 0;
     {
         Sync::CSyncStateTable table(L"benchuser", file.c_str());
-        table.clear();
+        table.Clear();
         // Filled through a file written once, so that filling does not
         // rewrite the file for every entry.
         Sync::SyncNode root;
@@ -68,7 +68,7 @@ void Run(int entries, const StateTest::TempDir& dir)
     auto t1 = Clock::now();
     for (int r = 0; r < rounds; ++r) {
         e.state = r % 2;
-        table->update(&e, L"folder 1\\document number 2.txt");
+        table->Update(&e, L"folder 1\\document number 2.txt");
     }
     save_ms = Millis(Clock::now() - t1) / rounds;
     table.reset();

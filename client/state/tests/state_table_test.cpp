@@ -42,32 +42,32 @@ TEST_F(StateTable, FindIgnoresCaseAndHandlesSeparators)
 {
     SyncEntry docs = MakeFolder(3);
     SyncEntry plan = MakeFile(4);
-    ASSERT_TRUE(table_->add(&docs, L"Docs"));
-    ASSERT_TRUE(table_->add(&plan, L"Docs\\Plan.TXT"));
+    ASSERT_TRUE(table_->Add(&docs, L"Docs"));
+    ASSERT_TRUE(table_->Add(&plan, L"Docs\\Plan.TXT"));
 
     SyncEntry found;
-    ASSERT_TRUE(table_->find(L"docs\\plan.txt", &found));
+    ASSERT_TRUE(table_->Find(L"docs\\plan.txt", &found));
     EXPECT_EQ(found.id, 4);
     EXPECT_STREQ(found.path, L"Docs\\Plan.TXT");
     EXPECT_EQ(found.parent_id, 3);
-    ASSERT_TRUE(table_->find(L"Docs\\", &found));
+    ASSERT_TRUE(table_->Find(L"Docs\\", &found));
     EXPECT_EQ(found.id, 3);
-    ASSERT_TRUE(table_->find(L"", &found));
+    ASSERT_TRUE(table_->Find(L"", &found));
     EXPECT_EQ(found.id, 0);
-    EXPECT_FALSE(table_->find(L"Docs\\\\Plan.TXT"));
-    EXPECT_FALSE(table_->find(L"Plan.TXT"));
+    EXPECT_FALSE(table_->Find(L"Docs\\\\Plan.TXT"));
+    EXPECT_FALSE(table_->Find(L"Plan.TXT"));
 }
 
 TEST_F(StateTable, AddRefusesMissingParentsAndExistingNamesWithoutWriting)
 {
     SyncEntry e = MakeFile(1);
-    EXPECT_FALSE(table_->add(&e, L"New\\a.txt"));
+    EXPECT_FALSE(table_->Add(&e, L"New\\a.txt"));
     EXPECT_EQ(GetFileAttributesW(file_.c_str()), INVALID_FILE_ATTRIBUTES);
-    ASSERT_TRUE(table_->add(&e, L"readme"));
-    EXPECT_FALSE(table_->add(&e, L"README"));
-    EXPECT_FALSE(table_->add(nullptr, L"x"));
-    EXPECT_FALSE(table_->add(&e, nullptr));
-    EXPECT_EQ(table_->size(), 1u);
+    ASSERT_TRUE(table_->Add(&e, L"readme"));
+    EXPECT_FALSE(table_->Add(&e, L"README"));
+    EXPECT_FALSE(table_->Add(nullptr, L"x"));
+    EXPECT_FALSE(table_->Add(&e, nullptr));
+    EXPECT_EQ(table_->Size(), 1u);
 }
 
 TEST_F(StateTable, RenameStaysWithinTheFolder)
@@ -75,25 +75,25 @@ TEST_F(StateTable, RenameStaysWithinTheFolder)
     SyncEntry a = MakeFolder(1);
     SyncEntry b = MakeFile(2);
     SyncEntry other = MakeFile(3);
-    table_->add(&a, L"a");
-    table_->add(&b, L"a\\b.txt");
-    table_->add(&other, L"a.txt");
+    table_->Add(&a, L"a");
+    table_->Add(&b, L"a\\b.txt");
+    table_->Add(&other, L"a.txt");
 
-    EXPECT_FALSE(table_->rename(L"a\\b.txt", L"c\\b.txt", 0));
-    EXPECT_FALSE(table_->rename(L"a.txt", L"d\\a.txt", 0));
-    EXPECT_FALSE(table_->rename(L"a\\b.txt", L"a.txt", 0));
-    EXPECT_FALSE(table_->rename(L"a\\b.txt", L"a\\", 0));
-    ASSERT_TRUE(table_->rename(L"a\\b.txt", L"A\\c.txt", 99));
+    EXPECT_FALSE(table_->Rename(L"a\\b.txt", L"c\\b.txt", 0));
+    EXPECT_FALSE(table_->Rename(L"a.txt", L"d\\a.txt", 0));
+    EXPECT_FALSE(table_->Rename(L"a\\b.txt", L"a.txt", 0));
+    EXPECT_FALSE(table_->Rename(L"a\\b.txt", L"a\\", 0));
+    ASSERT_TRUE(table_->Rename(L"a\\b.txt", L"A\\c.txt", 99));
     SyncEntry found;
-    ASSERT_TRUE(table_->find(L"a\\c.txt", &found));
+    ASSERT_TRUE(table_->Find(L"a\\c.txt", &found));
     EXPECT_EQ(found.name, L"c.txt");
     EXPECT_STREQ(found.path, L"a\\c.txt");
     EXPECT_EQ(found.update_time, 99);
-    EXPECT_FALSE(table_->rename(L"a.txt", L"A", 0));
+    EXPECT_FALSE(table_->Rename(L"a.txt", L"A", 0));
 
     // A renamed folder carries its new name into the paths beneath it.
-    ASSERT_TRUE(table_->rename(L"a", L"z", 0));
-    ASSERT_TRUE(table_->find(L"z\\c.txt", &found));
+    ASSERT_TRUE(table_->Rename(L"a", L"z", 0));
+    ASSERT_TRUE(table_->Find(L"z\\c.txt", &found));
     EXPECT_STREQ(found.path, L"z\\c.txt");
 }
 
@@ -101,17 +101,17 @@ TEST_F(StateTable, UpdateCopiesFileFieldsOnlyForFilesAndPassesNewIdsDown)
 {
     SyncEntry folder = MakeFolder(5);
     SyncEntry file = MakeFile(6);
-    table_->add(&folder, L"f");
-    table_->add(&file, L"f\\x");
+    table_->Add(&folder, L"f");
+    table_->Add(&file, L"f\\x");
 
     SyncEntry changed = MakeFolder(50);
     changed.size = 777;
-    ASSERT_TRUE(table_->update(&changed, L"f"));
+    ASSERT_TRUE(table_->Update(&changed, L"f"));
     SyncEntry found;
-    table_->find(L"f", &found);
+    table_->Find(L"f", &found);
     EXPECT_EQ(found.id, 50);
     EXPECT_EQ(found.size, 0u);
-    table_->find(L"f\\x", &found);
+    table_->Find(L"f\\x", &found);
     EXPECT_EQ(found.parent_id, 50);
 
     SyncEntry file_update = MakeFile(6, "ffffffffffffffffffffffffffffffff");
@@ -120,10 +120,10 @@ TEST_F(StateTable, UpdateCopiesFileFieldsOnlyForFilesAndPassesNewIdsDown)
     file_update.upload_offset = 1 << 20;
     std::memcpy(file_update.upload_token, "TTTTTTTTTTTTTTTTTTTTTTTTTTTTTTTT", 32);
     file_update.state = Helper::Syncing;
-    ASSERT_TRUE(table_->update(&file_update, L"F\\X"));
+    ASSERT_TRUE(table_->Update(&file_update, L"F\\X"));
 
     auto reloaded = Reload();
-    ASSERT_TRUE(reloaded->find(L"f\\x", &found));
+    ASSERT_TRUE(reloaded->Find(L"f\\x", &found));
     EXPECT_EQ(std::string(found.md5, 32), "ffffffffffffffffffffffffffffffff");
     EXPECT_EQ(found.upload_port, 40000);
     EXPECT_EQ(found.upload_address, 0x7f000001u);
@@ -136,13 +136,13 @@ TEST_F(StateTable, RemoveTakesTheSubtreeAndRefusesTheRoot)
 {
     SyncEntry folder = MakeFolder(1);
     SyncEntry file = MakeFile(2);
-    table_->add(&folder, L"d");
-    table_->add(&file, L"d\\f");
-    EXPECT_FALSE(table_->remove(L""));
-    EXPECT_FALSE(table_->remove(L"nothing"));
-    ASSERT_TRUE(table_->remove(L"D"));
-    EXPECT_EQ(table_->size(), 0u);
-    EXPECT_EQ(Reload()->size(), 0u);
+    table_->Add(&folder, L"d");
+    table_->Add(&file, L"d\\f");
+    EXPECT_FALSE(table_->Remove(L""));
+    EXPECT_FALSE(table_->Remove(L"nothing"));
+    ASSERT_TRUE(table_->Remove(L"D"));
+    EXPECT_EQ(table_->Size(), 0u);
+    EXPECT_EQ(Reload()->Size(), 0u);
 }
 
 TEST_F(StateTable, CollectWalksDepthFirstInPreOrder)
@@ -152,13 +152,13 @@ TEST_F(StateTable, CollectWalksDepthFirstInPreOrder)
     SyncEntry syncing_file = MakeFile(2);
     syncing_file.state = Helper::Syncing;
     SyncEntry synced = MakeFile(3);
-    table_->add(&syncing_folder, L"a");
-    table_->add(&synced, L"a\\synced");
-    table_->add(&syncing_file, L"a\\inner");
-    table_->add(&syncing_file, L"b");
+    table_->Add(&syncing_folder, L"a");
+    table_->Add(&synced, L"a\\synced");
+    table_->Add(&syncing_file, L"a\\inner");
+    table_->Add(&syncing_file, L"b");
 
     std::vector<SyncEntry> list;
-    table_->collect(&list, L"", Helper::Syncing);
+    table_->Collect(&list, L"", Helper::Syncing);
     ASSERT_EQ(list.size(), 3u);
     EXPECT_STREQ(list[0].path, L"a");
     EXPECT_STREQ(list[1].path, L"a\\inner");
@@ -168,16 +168,16 @@ TEST_F(StateTable, CollectWalksDepthFirstInPreOrder)
 TEST_F(StateTable, ClearEmptiesTheTableAndTheFile)
 {
     SyncEntry e = MakeFile(1);
-    table_->add(&e, L"x");
-    table_->clear();
-    EXPECT_EQ(table_->size(), 0u);
-    EXPECT_EQ(Reload()->size(), 0u);
+    table_->Add(&e, L"x");
+    table_->Clear();
+    EXPECT_EQ(table_->Size(), 0u);
+    EXPECT_EQ(Reload()->Size(), 0u);
 }
 
 TEST_F(StateTable, HandEditedFileLoadsEmptyAndIsReplacedByTheNextSave)
 {
     SyncEntry e = MakeFile(1);
-    table_->add(&e, L"kept");
+    table_->Add(&e, L"kept");
     table_.reset();
 
     std::string bytes = ReadFileBytes(file_);
@@ -186,22 +186,22 @@ TEST_F(StateTable, HandEditedFileLoadsEmptyAndIsReplacedByTheNextSave)
     WriteFileBytes(file_, bytes);
 
     auto table = std::make_unique<CSyncStateTable>(L"tabletest", file_.c_str());
-    EXPECT_EQ(table->size(), 0u);
+    EXPECT_EQ(table->Size(), 0u);
     SyncEntry fresh = MakeFile(2);
-    ASSERT_TRUE(table->add(&fresh, L"fresh"));
+    ASSERT_TRUE(table->Add(&fresh, L"fresh"));
     table.reset();
     auto again = std::make_unique<CSyncStateTable>(L"tabletest", file_.c_str());
-    EXPECT_EQ(again->size(), 1u);
-    EXPECT_TRUE(again->find(L"fresh"));
+    EXPECT_EQ(again->Size(), 1u);
+    EXPECT_TRUE(again->Find(L"fresh"));
 }
 
 TEST_F(StateTable, MissingDigestRefusesTheFile)
 {
     SyncEntry e = MakeFile(1);
-    table_->add(&e, L"x");
+    table_->Add(&e, L"x");
     table_.reset();
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tavo\\Tessel\\Users\\tabletest");
-    EXPECT_EQ(std::make_unique<CSyncStateTable>(L"tabletest", file_.c_str())->size(), 0u);
+    EXPECT_EQ(std::make_unique<CSyncStateTable>(L"tabletest", file_.c_str())->Size(), 0u);
 }
 
 TEST(StateTableLocation, LivesInTheRoamingApplicationData)

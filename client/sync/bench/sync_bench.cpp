@@ -228,7 +228,7 @@ void ScanBench()
         engine.WaitUntilStarted(60000);
 
         t0 = Clock::now();
-        const bool changed = engine.ScanFolder(nullptr);
+        const bool changed = engine.ScanFolder(nullptr) != Sync::ScanResult::Agreed;
         const double scan = Seconds(Clock::now() - t0);
 
         t0 = Clock::now();
@@ -248,7 +248,7 @@ void ScanBench()
         std::wstring key;
         for (const std::wstring& path : tree.files)
             if (engine.KeyOf(path.c_str(), &key))
-                engine.Table()->find(key.c_str(), &record);
+                engine.Table()->Find(key.c_str(), &record);
         const double lookups = Seconds(Clock::now() - t0);
 
         t0 = Clock::now();
@@ -274,7 +274,7 @@ void ScanBench()
 
 int main()
 {
-    if (!Helper::LoadMd5Provider()) {
+    if (!Helper::BindMd5()) {
         std::printf("MD5 functions are not available\n");
         return 1;
     }

@@ -7,6 +7,7 @@
 
 #include "client/net/tests/test_app_host.h"
 #include "client/sync/tests/sync_test_support.h"
+#include "common/md5.h"
 #include "common/win_handle.h"
 
 namespace {
@@ -17,7 +18,7 @@ using SyncTest::WriteBytes;
 
 class FileUtilsTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(Helper::LoadMd5Provider()); }
+    void SetUp() override { ASSERT_TRUE(Helper::BindMd5()); }
     TempFolder folder_;
 };
 

@@ -35,12 +35,12 @@ protected:
         return queued;
     }
 
-    void Record(const SyncEntry& entry, const wchar_t* key) { ASSERT_TRUE(Table().add(&entry, key)); }
+    void Record(const SyncEntry& entry, const wchar_t* key) { ASSERT_TRUE(Table().Add(&entry, key)); }
 
     SyncEntry Recorded(const wchar_t* key)
     {
         SyncEntry copy;
-        EXPECT_TRUE(Table().find(key, &copy)) << "no record";
+        EXPECT_TRUE(Table().Find(key, &copy)) << "no record";
         return copy;
     }
 };
@@ -52,7 +52,7 @@ TEST_F(FolderScanTest, RecordedIdWinsOverTheName)
     Record(record, L"report.txt");
     ListFolderAs(0, {FileSpec(20, 0, "report.txt", "v2", 9), FileSpec(17, 0, "report.txt", "v1", 7)});
 
-    EXPECT_TRUE(engine_->ScanFolder(nullptr));
+    EXPECT_EQ(engine_->ScanFolder(nullptr), ScanResult::Changed);
     // The local item is decided first, against entry 17. The other entry of
     // the same name is left over, but its path already has an action in the
     // queue, so it waits for a later pass instead of recording over it.
@@ -72,8 +72,8 @@ TEST_F(FolderScanTest, ItemWithAQueuedActionIsNotDecidedAgain)
     SyncEntry record = SyncTest::FileRecord(31, L"gone.txt", "v1", 5);
     Record(record, L"gone.txt");
     ListFolderAs(0, {FileSpec(31, 0, "gone.txt", "v1", 5)});
-    EXPECT_TRUE(engine_->ScanFolder(nullptr));
-    EXPECT_FALSE(engine_->ScanFolder(nullptr));
+    EXPECT_EQ(engine_->ScanFolder(nullptr), ScanResult::Changed);
+    EXPECT_EQ(engine_->ScanFolder(nullptr), ScanResult::Agreed);
     const std::vector<Queued> queued = Queue();
     ASSERT_EQ(queued.size(), 1u);
     EXPECT_EQ(queued[0].kind, KindUpload);
@@ -83,7 +83,7 @@ TEST_F(FolderScanTest, NameMatchesWithoutRegardToCaseWhenThereIsNoId)
 {
     SyncTest::WriteBytes(root_ / L"Photo.JPG", "pixels");
     ListFolderAs(0, {FileSpec(40, 0, "photo.jpg", "pixels", 3)});
-    EXPECT_TRUE(engine_->ScanFolder(nullptr));
+    EXPECT_EQ(engine_->ScanFolder(nullptr), ScanResult::Changed);
     const std::vector<Queued> queued = Queue();
     ASSERT_EQ(queued.size(), 1u);
     EXPECT_EQ(queued[0].server_id, 40);
@@ -95,32 +95,32 @@ TEST_F(FolderScanTest, ListingThatNoLongerFitsEndsTheScan)
 {
     SyncTest::WriteBytes(root_ / L"a.txt", "a");
     ListFolderAs(0, {FileSpec(50, 99, "a.txt", "a", 3)});
-    EXPECT_TRUE(engine_->ScanFolder(nullptr));
+    EXPECT_EQ(engine_->ScanFolder(nullptr), ScanResult::Undecided);
     EXPECT_TRUE(Queue().empty());
-    EXPECT_FALSE(Table().find(L"a.txt"));
+    EXPECT_FALSE(Table().Find(L"a.txt"));
 }
 
 TEST_F(FolderScanTest, MisfitServerOnlyEntryEndsWithWhatWasSeen)
 {
     ListFolderAs(0, {FileSpec(50, 99, "remote.txt", "r", 3)});
-    EXPECT_FALSE(engine_->ScanFolder(nullptr));
-    EXPECT_FALSE(Table().find(L"remote.txt"));
+    EXPECT_EQ(engine_->ScanFolder(nullptr), ScanResult::Agreed);
+    EXPECT_FALSE(Table().Find(L"remote.txt"));
 }
 
 TEST_F(FolderScanTest, FailedListingCountsAsUnfinished)
 {
     FailListing(0, 302);
-    EXPECT_TRUE(engine_->ScanFolder(nullptr));
+    EXPECT_EQ(engine_->ScanFolder(nullptr), ScanResult::Undecided);
     EXPECT_EQ(RequestCount(Net::CmdListFolder), 1);
 }
 
 TEST_F(FolderScanTest, FolderWithoutRecordOrAFileIsNotListed)
 {
     SyncTest::MakeFolder(root_ / L"unknown");
-    EXPECT_TRUE(engine_->ScanFolder((root_ / L"unknown").c_str()));
+    EXPECT_EQ(engine_->ScanFolder((root_ / L"unknown").c_str()), ScanResult::Undecided);
     SyncTest::WriteBytes(root_ / L"file.txt", "f");
     Record(SyncTest::FileRecord(3, L"file.txt", "f", 1), L"file.txt");
-    EXPECT_TRUE(engine_->ScanFolder((root_ / L"file.txt").c_str()));
+    EXPECT_EQ(engine_->ScanFolder((root_ / L"file.txt").c_str()), ScanResult::Undecided);
     EXPECT_EQ(RequestCount(Net::CmdListFolder), 0);
 }
 
@@ -139,7 +139,7 @@ TEST_F(FolderScanTest, UnchangedFoldersAreEnteredAndNothingIsQueued)
     ListFolderAs(0, {FolderSpec(30, 0, "Sub", 2), FileSpec(31, 0, "top.txt", "top", 4)});
     ListFolderAs(30, {FileSpec(32, 30, "inner.txt", "in", 6)});
 
-    EXPECT_FALSE(engine_->ScanFolder(nullptr));
+    EXPECT_EQ(engine_->ScanFolder(nullptr), ScanResult::Agreed);
     EXPECT_EQ(RequestCount(Net::CmdListFolder), 2);
     EXPECT_TRUE(Queue().empty());
     EXPECT_EQ(Recorded(L"Sub\\inner.txt").state, uint32_t(Helper::Synced));
@@ -148,7 +148,7 @@ TEST_F(FolderScanTest, UnchangedFoldersAreEnteredAndNothingIsQueued)
 TEST_F(FolderScanTest, ServerOnlyItemsAreRecordedForDownload)
 {
     ListFolderAs(0, {FolderSpec(60, 0, "New", 3), FileSpec(61, 0, "fresh.txt", "f", 3)});
-    EXPECT_TRUE(engine_->ScanFolder(nullptr));
+    EXPECT_EQ(engine_->ScanFolder(nullptr), ScanResult::Changed);
     const std::vector<Queued> queued = Queue();
     ASSERT_EQ(queued.size(), 2u);
     EXPECT_EQ(queued[0].kind, KindDownload);
@@ -164,15 +164,15 @@ TEST_F(FolderScanTest, TemporaryFilesAreNeverScanned)
 {
     SyncTest::WriteBytes(root_ / L"movie.avi.tavo", "partial");
     ListFolderAs(0, {});
-    EXPECT_FALSE(engine_->ScanFolder(nullptr));
-    EXPECT_FALSE(Table().find(L"movie.avi.tavo"));
+    EXPECT_EQ(engine_->ScanFolder(nullptr), ScanResult::Agreed);
+    EXPECT_FALSE(Table().Find(L"movie.avi.tavo"));
 }
 
 TEST_F(FolderScanTest, ChangedPathOfATemporaryFileIsIgnored)
 {
     SyncTest::WriteBytes(root_ / L"x.bin.tavo", "partial");
     engine_->OnPathChanged(L"x.bin.tavo", PathAdded, nullptr);
-    EXPECT_FALSE(Table().find(L"x.bin.tavo"));
+    EXPECT_FALSE(Table().Find(L"x.bin.tavo"));
 }
 
 TEST_F(FolderScanTest, ChangedNewFileIsRecordedWithoutAskingTheServer)
@@ -242,11 +242,11 @@ TEST_F(FolderScanTest, ResumeLooksUpInterruptedItems)
 TEST_F(FolderScanTest, StoppedEngineDoesNothing)
 {
     engine_->Stop(0);
-    EXPECT_FALSE(engine_->ScanFolder(nullptr));
+    EXPECT_EQ(engine_->ScanFolder(nullptr), ScanResult::Agreed);
     EXPECT_FALSE(engine_->ResumeInterrupted());
     SyncTest::WriteBytes(root_ / L"late.txt", "l");
     engine_->OnPathChanged(L"late.txt", PathAdded, nullptr);
-    EXPECT_FALSE(Table().find(L"late.txt"));
+    EXPECT_FALSE(Table().Find(L"late.txt"));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "client/sync/file_utils.h"
 #include "client/sync/tests/sync_test_support.h"
 #include "common/file_sync_state.h"
+#include "common/md5.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ class ReconcileTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(Helper::LoadMd5Provider());
+        ASSERT_TRUE(Helper::BindMd5());
         SyncTest::SetSpace(kBig, kBig);
     }
     TempFolder folder_;

@@ -37,7 +37,7 @@ protected:
     SyncEntry Recorded(const wchar_t* key)
     {
         SyncEntry copy;
-        EXPECT_TRUE(Table().find(key, &copy)) << "no record";
+        EXPECT_TRUE(Table().Find(key, &copy)) << "no record";
         return copy;
     }
 };
@@ -47,10 +47,10 @@ TEST_F(SyncActionTest, KindNoneLeavesTheTableAlone)
     const std::wstring path = root_ / L"a.txt";
     SyncTest::WriteBytes(path, "a");
     EXPECT_EQ(CreateAction(MakeDecision(KindNone, path, true, nullptr, nullptr), engine_.get()), nullptr);
-    EXPECT_FALSE(Table().find(L"a.txt"));
+    EXPECT_FALSE(Table().Find(L"a.txt"));
     EXPECT_EQ(CreateAction(nullptr, engine_.get()), nullptr);
     EXPECT_EQ(CreateAction(MakeDecision(KindVersionInfo, path, true, nullptr, nullptr), nullptr), nullptr);
-    EXPECT_FALSE(Table().find(L"a.txt"));
+    EXPECT_FALSE(Table().Find(L"a.txt"));
 }
 
 TEST_F(SyncActionTest, NewItemIsRecordedAsNotSynced)
@@ -74,7 +74,7 @@ TEST_F(SyncActionTest, ExistingRecordTakesTheServerViewAndTheOutcome)
     const std::wstring path = root_ / L"doc.txt";
     SyncTest::WriteBytes(path, "local");
     const SyncEntry old_record = SyncTest::FileRecord(7, L"doc.txt", "old", 3);
-    ASSERT_TRUE(Table().add(&old_record, L"doc.txt"));
+    ASSERT_TRUE(Table().Add(&old_record, L"doc.txt"));
     const SyncEntry server = SyncTest::FileRecord(7, L"doc.txt", "server", 9);
 
     std::unique_ptr<ISyncAction> action =
@@ -99,7 +99,7 @@ TEST_F(SyncActionTest, UploadOfAnEditRecordsTheLocalContentsSoARestartSendsThemO
     const std::wstring path = root_ / L"doc.txt";
     SyncTest::WriteBytes(path, "the edit, longer than the server's copy");
     const SyncEntry old_record = SyncTest::FileRecord(7, L"doc.txt", "old", 3);
-    ASSERT_TRUE(Table().add(&old_record, L"doc.txt"));
+    ASSERT_TRUE(Table().Add(&old_record, L"doc.txt"));
 
     ASSERT_NE(CreateAction(MakeDecision(KindUpload, path, true, &old_record, &old_record), engine_.get()), nullptr);
     SyncEntry record = Recorded(L"doc.txt");
@@ -125,7 +125,7 @@ TEST_F(SyncActionTest, UploadDecidedAgainKeepsItsTicketOnlyForTheSameContents)
     interrupted.upload_port = 7700;
     interrupted.upload_offset = 32768;
     memset(interrupted.upload_token, 'k', sizeof interrupted.upload_token);
-    ASSERT_TRUE(Table().add(&interrupted, L"video.bin"));
+    ASSERT_TRUE(Table().Add(&interrupted, L"video.bin"));
 
     CreateAction(MakeDecision(KindUpload, path, true, &server, &interrupted), engine_.get());
     SyncEntry record = Recorded(L"video.bin");
@@ -144,9 +144,9 @@ TEST_F(SyncActionTest, ItemGoneOnBothSidesLosesItsRecord)
 {
     const std::wstring path = root_ / L"gone.txt";
     const SyncEntry old_record = SyncTest::FileRecord(7, L"gone.txt", "old", 3);
-    ASSERT_TRUE(Table().add(&old_record, L"gone.txt"));
+    ASSERT_TRUE(Table().Add(&old_record, L"gone.txt"));
     EXPECT_EQ(CreateAction(MakeDecision(KindVersionInfo, path, false, nullptr, &old_record), engine_.get()), nullptr);
-    EXPECT_FALSE(Table().find(L"gone.txt"));
+    EXPECT_FALSE(Table().Find(L"gone.txt"));
 }
 
 TEST_F(SyncActionTest, HugeFileSizeIsRecordedWhole)
@@ -159,7 +159,7 @@ TEST_F(SyncActionTest, HugeFileSizeIsRecordedWhole)
     decision->local.nFileSizeHigh = 0;
     decision->local.nFileSizeLow = 0xC0000000u;
     const SyncEntry existing = SyncTest::FileRecord(8, L"huge.bin", "", 1);
-    ASSERT_TRUE(Table().add(&existing, L"huge.bin"));
+    ASSERT_TRUE(Table().Add(&existing, L"huge.bin"));
     decision->entry = existing;
     ASSERT_NE(CreateAction(std::move(decision), engine_.get()), nullptr);
     EXPECT_EQ(Recorded(L"huge.bin").size, 3221225472ull);
@@ -170,7 +170,7 @@ TEST_F(SyncActionTest, RecordActionsWriteTheirStates)
     const std::wstring path = root_ / L"doc.txt";
     SyncTest::WriteBytes(path, "same");
     const SyncEntry old_record = SyncTest::FileRecord(7, L"doc.txt", "same", 3);
-    ASSERT_TRUE(Table().add(&old_record, L"doc.txt"));
+    ASSERT_TRUE(Table().Add(&old_record, L"doc.txt"));
     const SyncEntry server = SyncTest::FileRecord(7, L"doc.txt", "same", 12);
 
     std::unique_ptr<ISyncAction> action =
@@ -192,7 +192,7 @@ TEST_F(SyncActionTest, RecordActionsWriteTheirStates)
     action = CreateAction(MakeDecision(KindVersionInfo, path, true, nullptr, &record), engine_.get());
     ASSERT_NE(action, nullptr);
     EXPECT_TRUE(action->Execute(engine_.get()));
-    EXPECT_FALSE(Table().find(L"doc.txt"));
+    EXPECT_FALSE(Table().Find(L"doc.txt"));
 }
 
 TEST_F(SyncActionTest, ConflictedFolderIsStillScanned)
@@ -201,7 +201,7 @@ TEST_F(SyncActionTest, ConflictedFolderIsStillScanned)
     SyncTest::MakeFolder(folder);
     SyncTest::WriteBytes(folder + L"\\inside.txt", "in");
     const SyncEntry record = SyncTest::FolderRecord(30, L"Docs", 1);
-    ASSERT_TRUE(Table().add(&record, L"Docs"));
+    ASSERT_TRUE(Table().Add(&record, L"Docs"));
     ListFolderAs(30, {});
 
     std::unique_ptr<ISyncAction> action =

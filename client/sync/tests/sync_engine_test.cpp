@@ -204,7 +204,7 @@ TEST_F(SyncEngineTest, RestartWithTheSameRootReloadsTheTable)
     StartEngine(false);
     SyncTest::WriteBytes(root_ / L"kept.txt", "k");
     const SyncEntry record = SyncTest::FileRecord(5, L"kept.txt", "k", 2);
-    ASSERT_TRUE(Table().add(&record, L"kept.txt"));
+    ASSERT_TRUE(Table().Add(&record, L"kept.txt"));
     const CSyncStateTable* first = engine_->Table().get();
     engine_->Enqueue(Scripted(KindUpload, root_ / L"queued.txt"));
     const int before = g_destroyed;
@@ -212,7 +212,7 @@ TEST_F(SyncEngineTest, RestartWithTheSameRootReloadsTheTable)
     StartEngine(false);
     EXPECT_NE(engine_->Table().get(), first);
     SyncEntry loaded;
-    ASSERT_TRUE(Table().find(L"kept.txt", &loaded));
+    ASSERT_TRUE(Table().Find(L"kept.txt", &loaded));
     EXPECT_EQ(loaded.id, 5);
     // The restart dropped the queue.
     EXPECT_EQ(engine_->QueueLength(), 0u);
@@ -223,9 +223,9 @@ TEST_F(SyncEngineTest, EmptySyncFolderClearsTheLoadedTable)
 {
     StartEngine(false);
     const SyncEntry record = SyncTest::FileRecord(5, L"stale.txt", "s", 2);
-    ASSERT_TRUE(Table().add(&record, L"stale.txt"));
+    ASSERT_TRUE(Table().Add(&record, L"stale.txt"));
     StartEngine(false);
-    EXPECT_EQ(Table().size(), 0u);
+    EXPECT_EQ(Table().Size(), 0u);
 }
 
 TEST_F(SyncEngineTest, StopEndsTheWorkersAndKeepsTheQueue)

@@ -247,7 +247,7 @@ protected:
     bool Recorded(const wchar_t* key, SyncEntry* copy = nullptr)
     {
         std::shared_ptr<CSyncStateTable> table = engine_->Table();
-        return table && table->find(key, copy);
+        return table && table->Find(key, copy);
     }
 
     bool RecordedAs(const wchar_t* key, uint32_t state)
@@ -655,7 +655,7 @@ TEST_F(TransferTest, InvalidTicketStartsAgainFromByteZeroWithANewOne)
     const uint64_t stored = record.upload_offset;
     // A ticket the data server does not know, as after its expiry.
     memset(record.upload_token, 'z', sizeof record.upload_token);
-    ASSERT_TRUE(engine_->Table()->store(&record, L"backup.bin"));
+    ASSERT_TRUE(engine_->Table()->Store(&record, L"backup.bin"));
     const size_t blocks_before = AllBlockOffsets(data_relay_->Upstream()).size();
 
     SetUploadLimit(0);
