@@ -285,6 +285,7 @@ TEST_F(RequestManagerTest, StopDoesNotWaitForAConnectInProgress)
 TEST_F(RequestManagerTest, LostMainLinkMovesTheApplicationOffline)
 {
     NetTest::CTestAppHost host;
+    host.AllowOffline();
     CTestPeer peer(Ignore);
     SetServerForTesting("127.0.0.1", {peer.Port()});
     ASSERT_TRUE(StartMainConnection());

@@ -1,9 +1,9 @@
 // An application for the tests of the layers below the shell: a state
 // value with a record of the refreshes reported. The engine's move goes to
-// any other state; the move to Offline leaves a client that is not signed
-// on alone, as the application does, so that a link watcher left over from
-// an earlier test cannot disturb one that has not signed on. Registered
-// for the life of the object.
+// any other state. The move to Offline is refused unless a test asks for
+// it: the connections of one test process share one link watcher, and one
+// left over from an earlier test must not disturb the next. Registered for
+// the life of the object.
 #pragma once
 
 #include <atomic>
@@ -26,6 +26,7 @@ public:
 
     void SetState(Helper::AppState state) { state_.store(state); }
     void SetAborting(bool aborting) { aborting_.store(aborting); }
+    void AllowOffline() { offline_allowed_.store(true); }
     // The states replaced, in the order the refreshes reported them.
     std::vector<Helper::AppState> Refreshed()
     {
@@ -40,14 +41,10 @@ public:
     }
     bool TrySetOffline(Helper::AppState* previous) override
     {
-        Helper::AppState current = state_.load();
-        while (current == Helper::AppState::Synced || current == Helper::AppState::Syncing) {
-            if (state_.compare_exchange_weak(current, Helper::AppState::Offline)) {
-                *previous = current;
-                return true;
-            }
-        }
-        return false;
+        if (!offline_allowed_.load())
+            return false;
+        *previous = state_.exchange(Helper::AppState::Offline);
+        return *previous != Helper::AppState::Offline;
     }
     void RefreshForState(Helper::AppState previous) override
     {
@@ -59,6 +56,7 @@ public:
 private:
     std::atomic<Helper::AppState> state_;
     std::atomic<bool> aborting_{false};
+    std::atomic<bool> offline_allowed_{false};
     std::mutex lock_;
     std::vector<Helper::AppState> refreshed_;
 };

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "client/state/dir_watcher.h"
+#include "common/win_handle.h"
 #include "test_support.h"
 
 using Sync::CDirWatcher;
@@ -22,11 +23,11 @@ struct Change {
     std::wstring new_name;
 };
 
-class RecordingListener : public Sync::IPathChangeListener {
+class CRecordingListener : public Sync::IPathChangeListener {
 public:
-    RecordingListener(std::vector<Change>* changes, std::mutex* mutex, HANDLE signal, bool* deleted)
+    CRecordingListener(std::vector<Change>* changes, std::mutex* mutex, HANDLE signal, bool* deleted)
         : changes_(changes), mutex_(mutex), signal_(signal), deleted_(deleted) {}
-    ~RecordingListener() override { *deleted_ = true; }
+    ~CRecordingListener() override { *deleted_ = true; }
 
     void OnPathChanged(int kind, const wchar_t* name, DWORD name_bytes, const wchar_t* new_name,
                        DWORD new_name_bytes) override
@@ -48,20 +49,20 @@ class DirWatcher : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        signal_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        signal_ = Helper::MakeEvent(false);
         ASSERT_TRUE(watcher_.Start());
-        listener_ = new RecordingListener(&changes_, &mutex_, signal_, &deleted_);
-        ASSERT_TRUE(watcher_.Watch(listener_, dir_.path().c_str()));
+        listener_ = new CRecordingListener(&changes_, &mutex_, signal_.Get(), &deleted_);
+        ASSERT_TRUE(watcher_.Watch(listener_, dir_.Path().c_str()));
     }
     void TearDown() override
     {
         watcher_.Stop();
-        CloseHandle(signal_);
     }
 
-    // Waits until a change satisfying the predicate arrived, or 5 s passed.
+    // Waits on the listener's signal until a change satisfying the predicate
+    // arrived, or 5 s passed.
     template <typename Pred>
-    bool WaitFor(Pred pred)
+    bool WaitForChange(Pred pred)
     {
         DWORD deadline = GetTickCount() + 5000;
         for (;;) {
@@ -75,7 +76,7 @@ protected:
             LONG left = static_cast<LONG>(deadline - GetTickCount());
             if (left <= 0)
                 return false;
-            WaitForSingleObject(signal_, static_cast<DWORD>(left));
+            WaitForSingleObject(signal_.Get(), static_cast<DWORD>(left));
         }
     }
 
@@ -98,22 +99,22 @@ protected:
         return changes_;
     }
 
-    StateTest::TempDir dir_;
+    StateTest::CTempFolder dir_;
     CDirWatcher watcher_;
     std::vector<Change> changes_;
     std::mutex mutex_;
-    HANDLE signal_ = nullptr;
+    Helper::CHandle signal_;
     bool deleted_ = false;
-    RecordingListener* listener_ = nullptr;
+    CRecordingListener* listener_ = nullptr;
 };
 
 }  // namespace
 
 TEST_F(DirWatcher, ReportsAddsInSubfoldersRelativeToTheWatchedFolder)
 {
-    ASSERT_TRUE(CreateDirectoryW(dir_.File(L"sub").c_str(), nullptr));
-    StateTest::WriteFileBytes(dir_.File(L"sub\\f.txt"), "hello");
-    EXPECT_TRUE(WaitFor([](const Change& c) { return c.kind == Sync::PathAdded && c.name == L"sub\\f.txt"; }));
+    ASSERT_TRUE(CreateDirectoryW((dir_ / L"sub").c_str(), nullptr));
+    StateTest::WriteFileBytes(dir_ / L"sub\\f.txt", "hello");
+    EXPECT_TRUE(WaitForChange([](const Change& c) { return c.kind == Sync::PathAdded && c.name == L"sub\\f.txt"; }));
 }
 
 TEST_F(DirWatcher, ReportsRenamesAndRemovals)
@@ -121,25 +122,25 @@ TEST_F(DirWatcher, ReportsRenamesAndRemovals)
     // The file exists before the watch, so that the rename happens while a
     // read is pending: Wine drops changes made between two reads.
     watcher_.Unwatch();
-    StateTest::WriteFileBytes(dir_.File(L"a.txt"), "x");
-    ASSERT_TRUE(watcher_.Watch(new RecordingListener(&changes_, &mutex_, signal_, &deleted_),
-                               dir_.path().c_str()));
-    ASSERT_TRUE(MoveFileW(dir_.File(L"a.txt").c_str(), dir_.File(L"b.txt").c_str()));
+    StateTest::WriteFileBytes(dir_ / L"a.txt", "x");
+    ASSERT_TRUE(watcher_.Watch(new CRecordingListener(&changes_, &mutex_, signal_.Get(), &deleted_),
+                               dir_.Path().c_str()));
+    ASSERT_TRUE(MoveFileW((dir_ / L"a.txt").c_str(), (dir_ / L"b.txt").c_str()));
     // Wine delivers the old name of a rename and loses the new one.
-    EXPECT_TRUE(WaitFor([](const Change& c) {
+    EXPECT_TRUE(WaitForChange([](const Change& c) {
         return (c.kind == Sync::PathRenamed || c.kind == Sync::PathRemoved) && c.name == L"a.txt";
     })) << Dump();
-    ASSERT_TRUE(DeleteFileW(dir_.File(L"b.txt").c_str()));
-    EXPECT_TRUE(WaitFor([](const Change& c) { return c.kind == Sync::PathRemoved && c.name == L"b.txt"; }))
+    ASSERT_TRUE(DeleteFileW((dir_ / L"b.txt").c_str()));
+    EXPECT_TRUE(WaitForChange([](const Change& c) { return c.kind == Sync::PathRemoved && c.name == L"b.txt"; }))
         << Dump();
 }
 
 namespace {
 
 // Builds a batch of change records as the system lays them out.
-class Batch {
+class CBatch {
 public:
-    Batch& Add(DWORD action, const std::wstring& name)
+    CBatch& Add(DWORD action, const std::wstring& name)
     {
         DWORD at = static_cast<DWORD>(bytes_.size());
         if (last_ != ~0u)
@@ -158,14 +159,13 @@ public:
         std::vector<Change> changes;
         std::mutex mutex;
         bool deleted = false;
-        HANDLE signal = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        Helper::CHandle signal = Helper::MakeEvent(false);
         {
-            RecordingListener listener(&changes, &mutex, signal, &deleted);
+            CRecordingListener listener(&changes, &mutex, signal.Get(), &deleted);
             alignas(DWORD) BYTE buffer[CDirWatcher::kBufferSize] = {};
             std::memcpy(buffer, bytes_.data(), std::min<size_t>(bytes_.size(), sizeof(buffer)));
             Sync::DeliverChanges(buffer, bytes == ~0u ? static_cast<DWORD>(bytes_.size()) : bytes, &listener);
         }
-        CloseHandle(signal);
         return changes;
     }
 
@@ -188,7 +188,7 @@ using Flattened = std::vector<std::tuple<int, std::wstring, std::wstring>>;
 
 TEST(DirWatcherBatch, CollapsesRepeatedModificationsAndPairsRenames)
 {
-    auto changes = Batch()
+    auto changes = CBatch()
                        .Add(FILE_ACTION_MODIFIED, L"doc.txt")
                        .Add(FILE_ACTION_MODIFIED, L"doc.txt")
                        .Add(FILE_ACTION_MODIFIED, L"doc.txt")
@@ -209,38 +209,38 @@ TEST(DirWatcherBatch, CollapsesRepeatedModificationsAndPairsRenames)
 
 TEST(DirWatcherBatch, RenameHalvesApartBecomeRemovalAndAddition)
 {
-    EXPECT_EQ(Flat(Batch().Add(FILE_ACTION_RENAMED_OLD_NAME, L"a.txt").Deliver()),
+    EXPECT_EQ(Flat(CBatch().Add(FILE_ACTION_RENAMED_OLD_NAME, L"a.txt").Deliver()),
               (Flattened{{Sync::PathRemoved, L"a.txt", L""}}));
-    EXPECT_EQ(Flat(Batch().Add(FILE_ACTION_RENAMED_NEW_NAME, L"b.txt").Deliver()),
+    EXPECT_EQ(Flat(CBatch().Add(FILE_ACTION_RENAMED_NEW_NAME, L"b.txt").Deliver()),
               (Flattened{{Sync::PathAdded, L"b.txt", L""}}));
 }
 
 TEST(DirWatcherBatch, LostOrDamagedBatchesReportNothingBeyondThem)
 {
-    Batch batch;
+    CBatch batch;
     batch.Add(FILE_ACTION_ADDED, L"x").Add(FILE_ACTION_ADDED, L"y");
     EXPECT_TRUE(batch.Deliver(0).empty());
     // Only the records that lie wholly within the bytes written count.
     EXPECT_EQ(Flat(batch.Deliver(20)), (Flattened{{Sync::PathAdded, L"x", L""}}));
-    EXPECT_EQ(Flat(Batch().Add(99, L"x").Add(FILE_ACTION_ADDED, L"y").Deliver()), Flattened{});
+    EXPECT_EQ(Flat(CBatch().Add(99, L"x").Add(FILE_ACTION_ADDED, L"y").Deliver()), Flattened{});
 }
 
 TEST_F(DirWatcher, UnwatchDeletesTheListenerAndStopsReporting)
 {
     watcher_.Unwatch();
     EXPECT_TRUE(deleted_);
-    StateTest::WriteFileBytes(dir_.File(L"late.txt"), "x");
+    StateTest::WriteFileBytes(dir_ / L"late.txt", "x");
     // A fresh watch on the same folder sees only what happens after it.
     bool second_deleted = false;
     std::vector<Change> second;
     std::mutex second_mutex;
-    auto* listener = new RecordingListener(&second, &second_mutex, signal_, &second_deleted);
-    ASSERT_TRUE(watcher_.Watch(listener, dir_.path().c_str()));
-    StateTest::WriteFileBytes(dir_.File(L"fresh.txt"), "x");
+    auto* listener = new CRecordingListener(&second, &second_mutex, signal_.Get(), &second_deleted);
+    ASSERT_TRUE(watcher_.Watch(listener, dir_.Path().c_str()));
+    StateTest::WriteFileBytes(dir_ / L"fresh.txt", "x");
     DWORD deadline = GetTickCount() + 5000;
     bool seen = false;
     while (!seen && static_cast<LONG>(deadline - GetTickCount()) > 0) {
-        WaitForSingleObject(signal_, 100);
+        WaitForSingleObject(signal_.Get(), 100);
         std::lock_guard<std::mutex> lock(second_mutex);
         for (const auto& c : second)
             seen = seen || c.name == L"fresh.txt";
@@ -257,7 +257,7 @@ TEST(DirWatcherLifecycle, WatchFailsForAMissingFolderAndLeavesTheListenerToTheCa
     bool deleted = false;
     std::vector<Change> changes;
     std::mutex mutex;
-    auto listener = std::make_unique<RecordingListener>(&changes, &mutex, nullptr, &deleted);
+    auto listener = std::make_unique<CRecordingListener>(&changes, &mutex, nullptr, &deleted);
     EXPECT_FALSE(watcher.Watch(listener.get(), L"C:\\no\\such\\folder"));
     ASSERT_TRUE(watcher.Start());
     EXPECT_FALSE(watcher.Watch(listener.get(), L"C:\\no\\such\\folder"));

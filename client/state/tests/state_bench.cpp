@@ -27,36 +27,39 @@ double Millis(std::chrono::steady_clock::duration d)
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
-void Run(int entries, const StateTest::TempDir& dir)
+// The table's file with the given number of entries, twenty files to a
+// folder, written once and with its digest stored, so that filling does not
+// rewrite the file for every entry.
+void WriteBenchFile(int entries, const std::wstring& file)
+{
+    const int per_folder = 20;
+    Sync::CSyncStateTable table(L"benchuser", file.c_str());
+    table.Clear();
+    Sync::SyncNode root;
+    for (int i = 0, id = 1; i < entries; ++id) {
+        auto folder = std::make_unique<Sync::SyncNode>();
+        folder->entry = StateTest::MakeFolder(id);
+        folder->entry.name = L"folder " + std::to_wstring(id);
+        Sync::SyncNode* f = Sync::AttachChild(&root, std::move(folder));
+        ++i;
+        for (int k = 0; k < per_folder && i < entries; ++k, ++i) {
+            auto child = std::make_unique<Sync::SyncNode>();
+            child->entry = StateTest::MakeFile(++id);
+            child->entry.name = L"document number " + std::to_wstring(id) + L".txt";
+            Sync::AttachChild(f, std::move(child));
+        }
+    }
+    Sync::WriteStateFile(&root, file.c_str());
+    char digest[33];
+    Sync::StateFileDigest(file.c_str(), digest);
+    Helper::WriteStateDigest(L"benchuser", digest);
+}
+
+void Run(int entries, const StateTest::CTempFolder& dir)
 {
     using Clock = std::chrono::steady_clock;
-    std::wstring file = dir.File((L"bench" + std::to_wstring(entries) + L".user_cfg").c_str());
-    const int per_folder = 20;
-    double save_ms = 0;
-    {
-        Sync::CSyncStateTable table(L"benchuser", file.c_str());
-        table.Clear();
-        // Filled through a file written once, so that filling does not
-        // rewrite the file for every entry.
-        Sync::SyncNode root;
-        for (int i = 0, id = 1; i < entries; ++id) {
-            auto folder = std::make_unique<Sync::SyncNode>();
-            folder->entry = StateTest::MakeFolder(id);
-            folder->entry.name = L"folder " + std::to_wstring(id);
-            Sync::SyncNode* f = Sync::AttachChild(&root, std::move(folder));
-            ++i;
-            for (int k = 0; k < per_folder && i < entries; ++k, ++i) {
-                auto child = std::make_unique<Sync::SyncNode>();
-                child->entry = StateTest::MakeFile(++id);
-                child->entry.name = L"document number " + std::to_wstring(id) + L".txt";
-                Sync::AttachChild(f, std::move(child));
-            }
-        }
-        Sync::WriteStateFile(&root, file.c_str());
-        char digest[33];
-        Sync::StateFileDigest(file.c_str(), digest);
-        Helper::WriteStateDigest(L"benchuser", digest);
-    }
+    std::wstring file = dir / (L"bench" + std::to_wstring(entries) + L".user_cfg");
+    WriteBenchFile(entries, file);
     SIZE_T before = PrivateBytes();
     auto t0 = Clock::now();
     auto table = std::make_unique<Sync::CSyncStateTable>(L"benchuser", file.c_str());
@@ -70,7 +73,7 @@ void Run(int entries, const StateTest::TempDir& dir)
         e.state = r % 2;
         table->Update(&e, L"folder 1\\document number 2.txt");
     }
-    save_ms = Millis(Clock::now() - t1) / rounds;
+    const double save_ms = Millis(Clock::now() - t1) / rounds;
     table.reset();
 
     // The parts of one save and one load.
@@ -95,7 +98,7 @@ void Run(int entries, const StateTest::TempDir& dir)
 
 int main()
 {
-    StateTest::TempDir dir;
+    StateTest::CTempFolder dir;
     for (int n : {1000, 10000, 100000})
         Run(n, dir);
     return 0;

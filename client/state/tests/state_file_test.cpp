@@ -31,7 +31,7 @@ protected:
     // Reads a document given as the body of ROOT; returns the paths loaded.
     std::vector<std::wstring> Load(const std::string& body)
     {
-        std::wstring path = dir_.File(L"doc.user_cfg");
+        std::wstring path = dir_ / L"doc.user_cfg";
         WriteFileBytes(path, std::string(kHeader) + "<ROOT>" + body + "</ROOT>");
         root_ = SyncNode();
         EXPECT_TRUE(Sync::ReadStateFile(path.c_str(), &root_));
@@ -48,7 +48,7 @@ protected:
 
     const SyncEntry& First() const { return root_.children.at(0)->entry; }
 
-    TempDir dir_;
+    CTempFolder dir_;
     SyncNode root_;
 };
 
@@ -56,7 +56,7 @@ protected:
 
 TEST_F(StateFile, EmptyTableWritesAnEmptyRoot)
 {
-    std::wstring path = dir_.File(L"sub\\deeper\\empty.user_cfg");
+    std::wstring path = dir_ / L"sub\\deeper\\empty.user_cfg";
     SyncNode root;
     ASSERT_TRUE(Sync::WriteStateFile(&root, path.c_str()));
     std::string bytes = ReadFileBytes(path);
@@ -129,13 +129,13 @@ TEST_F(StateFile, ElementNamesDecideFileOrFolderWithCase)
 
 TEST_F(StateFile, MalformedDocumentsKeepWhatCameBeforeTheFault)
 {
-    std::wstring path = dir_.File(L"broken.user_cfg");
+    std::wstring path = dir_ / L"broken.user_cfg";
     WriteFileBytes(path, std::string(kHeader) + "<ROOT>" + FileElement("one") + FileElement("two") +
                              "<FILE id=\"3\" name=\"&bogus;\"");
     SyncNode root;
     ASSERT_TRUE(Sync::ReadStateFile(path.c_str(), &root));
     EXPECT_EQ(root.children.size(), 2u);
-    EXPECT_FALSE(Sync::ReadStateFile(dir_.File(L"missing").c_str(), &root));
+    EXPECT_FALSE(Sync::ReadStateFile((dir_ / L"missing").c_str(), &root));
 }
 
 TEST_F(StateFile, ThousandsOfEntriesWithAwkwardNamesRoundTrip)
@@ -163,7 +163,7 @@ TEST_F(StateFile, ThousandsOfEntriesWithAwkwardNamesRoundTrip)
             Sync::AttachChild(f, std::move(file));
         }
     }
-    std::wstring path = dir_.File(L"big.user_cfg");
+    std::wstring path = dir_ / L"big.user_cfg";
     ASSERT_TRUE(Sync::WriteStateFile(&root, path.c_str()));
     SyncNode back;
     ASSERT_TRUE(Sync::ReadStateFile(path.c_str(), &back));
@@ -197,7 +197,7 @@ TEST_F(StateFile, ThousandsOfEntriesWithAwkwardNamesRoundTrip)
 TEST_F(StateFile, FilesWithoutDigestSurviveARewrite)
 {
     ASSERT_EQ(Load(FileElement("nodigest", "", "")).size(), 1u);
-    std::wstring path = dir_.File(L"rewrite.user_cfg");
+    std::wstring path = dir_ / L"rewrite.user_cfg";
     ASSERT_TRUE(Sync::WriteStateFile(&root_, path.c_str()));
     SyncNode back;
     ASSERT_TRUE(Sync::ReadStateFile(path.c_str(), &back));

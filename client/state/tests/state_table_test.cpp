@@ -21,7 +21,7 @@ protected:
     void SetUp() override
     {
         RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tavo\\Tessel\\Users\\tabletest");
-        file_ = dir_.File(L"tabletest.user_cfg");
+        file_ = dir_ / L"tabletest.user_cfg";
         table_ = std::make_unique<CSyncStateTable>(L"tabletest", file_.c_str());
     }
 
@@ -31,7 +31,7 @@ protected:
         return std::make_unique<CSyncStateTable>(L"tabletest", file_.c_str());
     }
 
-    TempDir dir_;
+    CTempFolder dir_;
     std::wstring file_;
     std::unique_ptr<CSyncStateTable> table_;
 };

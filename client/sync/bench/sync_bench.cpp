@@ -119,6 +119,55 @@ constexpr int kFilesPerFolder = 20;
 
 std::string Hex(const char (&digest)[33]) { return std::string(digest, 32); }
 
+// One file of the tree: on disk, in the state table under its folder and
+// in the server's listing of that folder.
+bool AddFile(Tree* tree, Sync::SyncNode* folder_node, const std::wstring& folder_path, int32_t file_id,
+             const std::string& name, std::vector<SyncTest::ServerRecord>* listing)
+{
+    std::vector<char> content(2048);
+    const std::wstring wide(name.begin(), name.end());
+    const std::wstring path = folder_path + L"\\" + wide;
+    std::snprintf(content.data(), content.size(), "file %d", file_id);
+    if (!WriteWhole(path, content))
+        return false;
+    char digest[33];
+    Helper::Md5Hex(content.data(), content.size(), digest);
+    WIN32_FIND_DATAW found{};
+    Helper::FindItem(&found, path.c_str());
+
+    auto file = std::make_unique<Sync::SyncNode>();
+    file->entry.id = file_id;
+    file->entry.parent_id = folder_node->entry.id;
+    file->entry.name = wide;
+    file->entry.size = content.size();
+    file->entry.update_time = 1;
+    file->entry.is_file = 1;
+    file->entry.local_modified = Sync::LocalTime(found);
+    std::memcpy(file->entry.md5, digest, 32);
+    Sync::AttachChild(folder_node, std::move(file));
+
+    SyncTest::ServerRecord record = SyncTest::FileSpec(file_id, folder_node->entry.id, name, std::string(), 1);
+    record.md5 = Hex(digest);
+    record.size = content.size();
+    record.address = "http://127.0.0.1/" + std::to_string(file_id);
+    listing->push_back(record);
+    tree->files.push_back(path);
+    return true;
+}
+
+// The state file of the tree, with its digest where the table looks.
+bool SaveState(const Sync::SyncNode& root, const wchar_t* user)
+{
+    wchar_t state_file[Sync::kPathCapacity];
+    Sync::StateFilePathFor(user, state_file);
+    if (!Sync::WriteStateFile(&root, state_file))
+        return false;
+    char digest[33];
+    Sync::StateFileDigest(state_file, digest);
+    Helper::WriteStateDigest(user, digest);
+    return true;
+}
+
 // Builds the folders and files on disk, the matching state file and the
 // server's listings.
 bool BuildTree(Tree* tree, const wchar_t* user)
@@ -129,7 +178,6 @@ bool BuildTree(Tree* tree, const wchar_t* user)
     Sync::SyncNode root;
     std::vector<SyncTest::ServerRecord> top;
     int32_t id = 1;
-    std::vector<char> content(2048);
     for (int f = 0; f < kFolders; ++f) {
         const int32_t folder_id = ++id;
         const std::string folder_name = "folder " + std::to_string(f);
@@ -146,60 +194,63 @@ bool BuildTree(Tree* tree, const wchar_t* user)
 
         std::vector<SyncTest::ServerRecord> inside;
         for (int k = 0; k < kFilesPerFolder; ++k) {
-            const int32_t file_id = ++id;
-            const std::string name = "document " + std::to_string(k) + ".txt";
-            const std::wstring wide(name.begin(), name.end());
-            const std::wstring path = folder_path + L"\\" + wide;
-            std::snprintf(content.data(), content.size(), "file %d", file_id);
-            if (!WriteWhole(path, content))
+            if (!AddFile(tree, folder_node, folder_path, ++id, "document " + std::to_string(k) + ".txt", &inside))
                 return false;
-            char digest[33];
-            Helper::Md5Hex(content.data(), content.size(), digest);
-            WIN32_FIND_DATAW found{};
-            Helper::FindItem(&found, path.c_str());
-
-            auto file = std::make_unique<Sync::SyncNode>();
-            file->entry.id = file_id;
-            file->entry.parent_id = folder_id;
-            file->entry.name = wide;
-            file->entry.size = content.size();
-            file->entry.update_time = 1;
-            file->entry.is_file = 1;
-            file->entry.local_modified = Sync::LocalTime(found);
-            std::memcpy(file->entry.md5, digest, 32);
-            Sync::AttachChild(folder_node, std::move(file));
-
-            SyncTest::ServerRecord record;
-            record.id = file_id;
-            record.parent_id = folder_id;
-            record.kind = 1;
-            record.update_time = 1;
-            record.md5 = Hex(digest);
-            record.size = content.size();
-            record.address = "http://127.0.0.1/" + std::to_string(file_id);
-            record.name = name;
-            inside.push_back(record);
-            tree->files.push_back(path);
         }
         tree->listings[folder_id] = WireTest::MakeListing(inside);
     }
     tree->listings[0] = WireTest::MakeListing(top);
+    return SaveState(root, user);
+}
 
-    wchar_t state_file[Sync::kPathCapacity];
-    Sync::StateFilePathFor(user, state_file);
-    if (!Sync::WriteStateFile(&root, state_file))
-        return false;
-    char digest[33];
-    Sync::StateFileDigest(state_file, digest);
-    Helper::WriteStateDigest(user, digest);
-    return true;
+// Times one scan pass over the tree and, for scale, the parts it is made
+// of on their own.
+void TimeScanPass(Sync::CSyncEngine& engine, const Tree& tree)
+{
+    auto t0 = Clock::now();
+    const bool changed = engine.ScanFolder(nullptr) != Sync::ScanResult::Agreed;
+    const double scan = Seconds(Clock::now() - t0);
+
+    t0 = Clock::now();
+    Helper::DigestText digest;
+    for (const std::wstring& path : tree.files)
+        Helper::FileDigest(path.c_str(), digest);
+    const double digests = Seconds(Clock::now() - t0);
+
+    t0 = Clock::now();
+    std::vector<Net::RemoteEntry> entries;
+    for (const auto& listing : tree.listings)
+        Net::ListFolder(listing.first, &entries);
+    const double requests = Seconds(Clock::now() - t0);
+
+    t0 = Clock::now();
+    Sync::SyncEntry record;
+    std::wstring key;
+    for (const std::wstring& path : tree.files)
+        if (engine.KeyOf(path.c_str(), &key))
+            engine.Table()->Find(key.c_str(), &record);
+    const double lookups = Seconds(Clock::now() - t0);
+
+    t0 = Clock::now();
+    WIN32_FIND_DATAW found;
+    for (const std::wstring& path : tree.files)
+        Helper::FindItem(&found, path.c_str());
+    const double finds = Seconds(Clock::now() - t0);
+
+    std::printf("scan pass: %.2f s, %s, %zu queued\n", scan, changed ? "changed" : "nothing to do",
+                engine.QueueLength());
+    std::printf("  digests of all files alone: %.2f s (%.0f%% of the pass)\n", digests, 100.0 * digests / scan);
+    std::printf("  %zu listings alone:          %.2f s (%.0f%% of the pass)\n", tree.listings.size(), requests,
+                100.0 * requests / scan);
+    std::printf("  record lookups alone:        %.2f s (%.0f%% of the pass)\n", lookups, 100.0 * lookups / scan);
+    std::printf("  (one FindFirstFileW per file: %.2f s, for scale)\n", finds);
 }
 
 void ScanBench()
 {
     const wchar_t* user = L"scanbench";
     Tree tree;
-    auto t0 = Clock::now();
+    const auto t0 = Clock::now();
     if (!BuildTree(&tree, user)) {
         std::printf("scan: could not build the tree\n");
         return;
@@ -211,14 +262,14 @@ void ScanBench()
         if (request.command != Net::CmdListFolder || request.packet.size() < 30)
             return;
         auto found = tree.listings.find(static_cast<int32_t>(Net::ReadU32(&request.packet[26])));
-        p.Answer(request, Net::ResFolderListed, found != tree.listings.end() ? found->second : WireTest::MakeListing({}));
+        p.Answer(request, Net::ResFolderListed,
+                 found != tree.listings.end() ? found->second : WireTest::MakeListing({}));
     });
     Net::SetServerForTesting("127.0.0.1", {peer.Port()});
     Net::StartMainConnection();
     Net::AccountSpace space;
     space.total = space.free = 1ull << 40;
     Net::StoreAccountSpace(space);
-
     {
         Sync::CSyncEngine engine;
         Sync::EngineTiming timing;
@@ -226,44 +277,7 @@ void ScanBench()
         engine.SetTimingForTesting(timing);
         engine.Start(user, tree.root.c_str());
         engine.WaitUntilStarted(60000);
-
-        t0 = Clock::now();
-        const bool changed = engine.ScanFolder(nullptr) != Sync::ScanResult::Agreed;
-        const double scan = Seconds(Clock::now() - t0);
-
-        t0 = Clock::now();
-        Helper::DigestText digest;
-        for (const std::wstring& path : tree.files)
-            Helper::FileDigest(path.c_str(), digest);
-        const double digests = Seconds(Clock::now() - t0);
-
-        t0 = Clock::now();
-        std::vector<Net::RemoteEntry> entries;
-        for (const auto& listing : tree.listings)
-            Net::ListFolder(listing.first, &entries);
-        const double requests = Seconds(Clock::now() - t0);
-
-        t0 = Clock::now();
-        Sync::SyncEntry record;
-        std::wstring key;
-        for (const std::wstring& path : tree.files)
-            if (engine.KeyOf(path.c_str(), &key))
-                engine.Table()->Find(key.c_str(), &record);
-        const double lookups = Seconds(Clock::now() - t0);
-
-        t0 = Clock::now();
-        WIN32_FIND_DATAW found;
-        for (const std::wstring& path : tree.files)
-            Helper::FindItem(&found, path.c_str());
-        const double finds = Seconds(Clock::now() - t0);
-
-        std::printf("scan pass: %.2f s, %s, %zu queued\n", scan, changed ? "changed" : "nothing to do",
-                    engine.QueueLength());
-        std::printf("  digests of all files alone: %.2f s (%.0f%% of the pass)\n", digests, 100.0 * digests / scan);
-        std::printf("  %zu listings alone:          %.2f s (%.0f%% of the pass)\n", tree.listings.size(), requests,
-                    100.0 * requests / scan);
-        std::printf("  record lookups alone:        %.2f s (%.0f%% of the pass)\n", lookups, 100.0 * lookups / scan);
-        std::printf("  (one FindFirstFileW per file: %.2f s, for scale)\n", finds);
+        TimeScanPass(engine, tree);
         engine.Stop(INFINITE);
     }
     Net::StopConnections();

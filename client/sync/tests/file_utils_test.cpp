@@ -12,14 +12,14 @@
 
 namespace {
 
-using SyncTest::Exists;
-using SyncTest::TempFolder;
+using Testing::FileExists;
+using Testing::CTempFolder;
 using SyncTest::WriteBytes;
 
 class FileUtilsTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(Helper::BindMd5()); }
-    TempFolder folder_;
+    CTempFolder folder_;
 };
 
 TEST_F(FileUtilsTest, DigestOfEmptyAndOfLargerFiles)
@@ -68,11 +68,11 @@ TEST_F(FileUtilsTest, CreateDirectoryTreeCreatesMissingLevels)
 {
     const std::wstring deep = folder_ / L"a\\b\\c";
     EXPECT_EQ(Helper::CreateDirectoryTree(deep.c_str()), 0u);
-    EXPECT_TRUE(Exists(folder_ / L"a\\b\\c"));
+    EXPECT_TRUE(FileExists(folder_ / L"a\\b\\c"));
     // Existing paths and bare names succeed without creating anything.
     EXPECT_EQ(Helper::CreateDirectoryTree(deep.c_str()), 0u);
     EXPECT_EQ(Helper::CreateDirectoryTree(L"bare-name-without-separator"), 0u);
-    EXPECT_FALSE(Exists(L"bare-name-without-separator"));
+    EXPECT_FALSE(FileExists(L"bare-name-without-separator"));
     EXPECT_EQ(Helper::CreateDirectoryTree(nullptr), 0u);
     // Below a file nothing can be created: the Win32 error comes back.
     WriteBytes(folder_ / L"file", "x");
@@ -96,7 +96,7 @@ TEST_F(FileUtilsTest, DeleteAndMoveThroughTheShell)
     WriteBytes(tree + L"\\inner\\a.txt", "a");
     WriteBytes(tree + L"\\b.txt", "b");
     EXPECT_TRUE(Helper::DeletePath(tree.c_str()));
-    EXPECT_FALSE(Exists(tree));
+    EXPECT_FALSE(FileExists(tree));
 
     const std::wstring from = folder_ / L"Report.TXT";
     const std::wstring to = folder_ / L"report.txt";

@@ -12,7 +12,7 @@
 namespace {
 
 using namespace Sync;
-using SyncTest::TempFolder;
+using Testing::CTempFolder;
 
 constexpr uint64_t kBig = 1ull << 40;
 
@@ -23,7 +23,7 @@ protected:
         ASSERT_TRUE(Helper::BindMd5());
         SyncTest::SetSpace(kBig, kBig);
     }
-    TempFolder folder_;
+    CTempFolder folder_;
 };
 
 // One decision: what the disk holds (null: missing), what the server holds
@@ -43,7 +43,7 @@ struct Row {
     bool written_since_recorded = false;
 };
 
-int32_t DecideRow(const TempFolder& folder, const Row& row)
+int32_t DecideRow(const CTempFolder& folder, const Row& row)
 {
     const std::wstring path = folder / L"doc.txt";
     Helper::DeletePath(path.c_str());
@@ -68,7 +68,7 @@ int32_t DecideRow(const TempFolder& folder, const Row& row)
     return decision ? decision->kind : -1;
 }
 
-void RunTable(const TempFolder& folder, const std::vector<Row>& rows)
+void RunTable(const CTempFolder& folder, const std::vector<Row>& rows)
 {
     for (const Row& row : rows)
         EXPECT_EQ(DecideRow(folder, row), row.expected) << row.what;
@@ -163,7 +163,7 @@ TEST_F(ReconcileTest, FinishedTemporaryFileIsPutInPlace)
     std::unique_ptr<SyncDecision> decision = Decide(local, server, nullptr, record);
     ASSERT_TRUE(decision);
     EXPECT_EQ(decision->kind, KindNone);
-    EXPECT_FALSE(SyncTest::Exists(temporary));
+    EXPECT_FALSE(Testing::FileExists(temporary));
     Helper::DigestText digest;
     ASSERT_TRUE(Helper::FileDigest(path.c_str(), digest));
     EXPECT_EQ(std::string(digest), SyncTest::Md5Of("server copy"));
@@ -174,14 +174,14 @@ TEST_F(ReconcileTest, FinishedTemporaryFileIsPutInPlace)
     decision = Decide(SyncTest::LocalAt(path), server, nullptr, record);
     ASSERT_TRUE(decision);
     EXPECT_EQ(decision->kind, KindDownload);
-    EXPECT_TRUE(SyncTest::Exists(temporary));
+    EXPECT_TRUE(Testing::FileExists(temporary));
 
     // A new local file beside a stray temporary file is uploaded, not
     // deleted for a server copy that does not exist.
     decision = Decide(SyncTest::LocalAt(path), ServerEntry(), nullptr, SyncEntry());
     ASSERT_TRUE(decision);
     EXPECT_EQ(decision->kind, KindUpload);
-    EXPECT_TRUE(SyncTest::Exists(path));
+    EXPECT_TRUE(Testing::FileExists(path));
 }
 
 TEST_F(ReconcileTest, CompareToServerSteps)

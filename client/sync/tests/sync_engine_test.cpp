@@ -17,6 +17,7 @@
 namespace {
 
 using namespace Sync;
+using Testing::WaitFor;
 
 std::atomic<int> g_destroyed{0};
 
@@ -38,17 +39,6 @@ private:
 std::unique_ptr<ISyncAction> Scripted(int32_t kind, const std::wstring& path, std::function<bool()> run = {})
 {
     return std::make_unique<ScriptedAction>(kind, path, std::move(run));
-}
-
-bool WaitFor(const std::function<bool()>& condition, DWORD timeout_ms = 10000)
-{
-    const DWORD begin = GetTickCount();
-    while (!condition()) {
-        if (GetTickCount() - begin > timeout_ms)
-            return false;
-        Sleep(5);
-    }
-    return true;
 }
 
 class SyncEngineTest : public SyncTest::EngineTest {

@@ -13,14 +13,6 @@ namespace SyncTest {
 
 namespace {
 
-std::wstring UniqueFolderName()
-{
-    static LONG counter = 0;
-    wchar_t name[64];
-    Helper::FormatBounded(name, 64, L"tavo-sync-%lu-%ld", GetCurrentProcessId(), InterlockedIncrement(&counter));
-    return name;
-}
-
 // The name of a lookup request: after the parent id and the name length.
 std::string LookupName(const Net::Bytes& packet)
 {
@@ -31,27 +23,7 @@ std::string LookupName(const Net::Bytes& packet)
 
 }  // namespace
 
-TempFolder::TempFolder()
-{
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    path_ = std::wstring(temp) + UniqueFolderName();
-    if (!path_.empty() && path_.back() == L'\\')
-        path_.pop_back();
-    CreateDirectoryW(path_.c_str(), nullptr);
-}
-
-TempFolder::~TempFolder() { Helper::DeletePath(path_.c_str()); }
-
-void WriteBytes(const std::wstring& path, const std::string& bytes)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-    ASSERT_EQ(written, bytes.size());
-}
+void WriteBytes(const std::wstring& path, const std::string& bytes) { ASSERT_TRUE(Testing::WriteFileBytes(path, bytes)); }
 
 void MakeFolder(const std::wstring& path) { ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)); }
 
@@ -61,8 +33,6 @@ std::string Md5Of(const std::string& bytes)
     Helper::Md5Hex(bytes.data(), bytes.size(), hex);
     return hex;
 }
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 WIN32_FIND_DATAW LocalAt(const std::wstring& path)
 {

@@ -14,29 +14,18 @@
 
 #include "client/net/tests/test_peer.h"
 #include "client/sync/sync_engine.h"
+#include "common/tests/test_support.h"
 #include "common/tests/wire_builders.h"
 
 namespace SyncTest {
 
-// A fresh folder below the temporary directory, removed with everything in
-// it by the destructor.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::wstring& Path() const { return path_; }
-    std::wstring operator/(const std::wstring& relative) const { return path_ + L"\\" + relative; }
+using Testing::CTempFolder;
+using Testing::FileExists;
 
-private:
-    std::wstring path_;
-};
-
+// Asserts that the file was written whole.
 void WriteBytes(const std::wstring& path, const std::string& bytes);
 void MakeFolder(const std::wstring& path);
 std::string Md5Of(const std::string& bytes);
-bool Exists(const std::wstring& path);
 
 // The disk's view of a path as the reconciliation builds it.
 WIN32_FIND_DATAW LocalAt(const std::wstring& path);
@@ -77,7 +66,7 @@ protected:
     Sync::CSyncStateTable& Table() { return *engine_->Table(); }
     std::wstring Key(const std::wstring& full_path);
 
-    TempFolder root_;
+    CTempFolder root_{L"tavo-sync"};
     std::unique_ptr<Sync::CSyncEngine> engine_;
     std::unique_ptr<NetTest::CTestPeer> peer_;
     std::mutex lock_;

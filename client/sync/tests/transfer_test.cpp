@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -49,30 +48,11 @@ std::string Pattern(size_t size, unsigned seed)
     return bytes;
 }
 
-std::string ReadAll(const std::wstring& path)
-{
-    std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    char chunk[65536];
-    DWORD count = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &count, nullptr) && count > 0)
-        bytes.append(chunk, count);
-    CloseHandle(file);
-    return bytes;
-}
-
+// The transfers go through a real server: a longer deadline than the
+// usual.
 bool WaitFor(const std::function<bool()>& done, DWORD milliseconds = kDeadline)
 {
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > milliseconds)
-            return false;
-        Sleep(20);
-    }
-    return true;
+    return Testing::WaitFor(done, milliseconds);
 }
 
 // The block offsets of every upload block the client sent on one data
@@ -125,7 +105,7 @@ std::map<std::string, std::string> ReadServerEnv()
     for (const char c : std::string(TAVO_TRANSFER_SERVER_DIR "/server.env"))
         path.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(c));
     std::map<std::string, std::string> values;
-    std::string text = ReadAll(path);
+    std::string text = Testing::ReadFileBytes(path);
     size_t at = 0;
     while (at < text.size()) {
         size_t end = text.find('\n', at);
@@ -298,7 +278,7 @@ protected:
         return CreateAction(std::move(decision), engine_.get());
     }
 
-    SyncTest::TempFolder root_;
+    Testing::CTempFolder root_{L"tavo-xfer"};
     wchar_t user_[32] = {};
     std::unique_ptr<CSyncEngine> engine_;
     std::unique_ptr<SyncTest::CTcpRelay> data_relay_;
@@ -348,8 +328,8 @@ TEST_F(TransferTest, ServerFileDownloadsIntoPlace)
     StartEngine();
 
     ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"photo.jpg", Helper::Synced); }));
-    EXPECT_EQ(ReadAll(root_ / L"photo.jpg"), bytes);
-    EXPECT_FALSE(SyncTest::Exists(root_ / L"photo.jpg.tavo"));
+    EXPECT_EQ(Testing::ReadFileBytes(root_ / L"photo.jpg"), bytes);
+    EXPECT_FALSE(Testing::FileExists(root_ / L"photo.jpg.tavo"));
     SyncEntry record;
     ASSERT_TRUE(Recorded(L"photo.jpg", &record));
     EXPECT_EQ(record.id, id);
@@ -375,10 +355,10 @@ TEST_F(TransferTest, RenameAndDeleteOnTheServerReachTheDisk)
     ASSERT_EQ(Net::DeleteEntries(1, 0, &second_id), Net::ResDeleted);
 
     ASSERT_TRUE(WaitFor([&] {
-        return RecordedAs(L"b.txt", Helper::Synced) && !SyncTest::Exists(root_ / L"gone.txt");
+        return RecordedAs(L"b.txt", Helper::Synced) && !Testing::FileExists(root_ / L"gone.txt");
     }));
-    EXPECT_EQ(ReadAll(root_ / L"b.txt"), first);
-    EXPECT_FALSE(SyncTest::Exists(root_ / L"a.txt"));
+    EXPECT_EQ(Testing::ReadFileBytes(root_ / L"b.txt"), first);
+    EXPECT_FALSE(Testing::FileExists(root_ / L"a.txt"));
     EXPECT_FALSE(Recorded(L"a.txt"));
     EXPECT_FALSE(Recorded(L"gone.txt"));
     EXPECT_EQ(http_relay_->Connections(), fetches) << "a rename fetches nothing";
@@ -412,9 +392,9 @@ TEST_F(TransferTest, FolderDeletedOnTheServerKeepsWhatChangedHere)
         return OnServer(L"docs", &docs) && ServerHolds(L"edited.txt", edit, docs.entry.id) &&
                ServerHolds(L"new.txt", fresh, docs.entry.id);
     })) << "what changed here went to the server again";
-    EXPECT_EQ(Md5Of(ReadAll(root_ / L"docs\\edited.txt")), Md5Of(edit));
-    EXPECT_FALSE(SyncTest::Exists(root_ / L"docs\\same.txt")) << "synced and unchanged: deleted with the folder";
-    EXPECT_FALSE(SyncTest::Exists(root_ / L"docs\\old"));
+    EXPECT_EQ(Md5Of(Testing::ReadFileBytes(root_ / L"docs\\edited.txt")), Md5Of(edit));
+    EXPECT_FALSE(Testing::FileExists(root_ / L"docs\\same.txt")) << "synced and unchanged: deleted with the folder";
+    EXPECT_FALSE(Testing::FileExists(root_ / L"docs\\old"));
     EXPECT_FALSE(OnServer(L"same.txt", nullptr, docs.entry.id));
 }
 
@@ -435,7 +415,7 @@ TEST_F(TransferTest, NameThatDiffersOnlyInLetterCaseIsTakenOver)
     WIN32_FIND_DATAW found;
     ASSERT_TRUE(Helper::FindItem(&found, (root_ / L"report.txt").c_str()));
     EXPECT_STREQ(found.cFileName, L"report.txt");
-    EXPECT_EQ(ReadAll(root_ / L"report.txt"), bytes) << "the file itself, not deleted as another item";
+    EXPECT_EQ(Testing::ReadFileBytes(root_ / L"report.txt"), bytes) << "the file itself, not deleted as another item";
     EXPECT_TRUE(RecordedAs(L"report.txt", Helper::Synced));
     EXPECT_EQ(http_relay_->Connections(), 0);
 }
@@ -635,7 +615,7 @@ TEST_F(TransferTest, EditInterruptedByARestartIsSentOnNotOverwritten)
     SetUploadLimit(0);
     StartEngine();
     ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"report.doc", Helper::Synced); }));
-    EXPECT_EQ(Md5Of(ReadAll(root_ / L"report.doc")), Md5Of(edit)) << "the edit is still on disk";
+    EXPECT_EQ(Md5Of(Testing::ReadFileBytes(root_ / L"report.doc")), Md5Of(edit)) << "the edit is still on disk";
     EXPECT_TRUE(ServerHolds(L"report.doc", edit));
     const std::vector<uint64_t> offsets = AllBlockOffsets(data_relay_->Upstream());
     ASSERT_GT(offsets.size(), blocks_before) << Describe(data_relay_->Upstream());
@@ -682,7 +662,7 @@ TEST_F(TransferTest, ServerFolderIsCreatedAndItsContentsFetched)
     StartEngine();
 
     ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"pics\\cat.png", Helper::Synced); }));
-    EXPECT_EQ(ReadAll(root_ / L"pics\\cat.png"), bytes);
+    EXPECT_EQ(Testing::ReadFileBytes(root_ / L"pics\\cat.png"), bytes);
     SyncEntry record;
     ASSERT_TRUE(Recorded(L"pics", &record));
     EXPECT_EQ(record.id, folder);
@@ -703,10 +683,10 @@ TEST_F(TransferTest, CompleteTemporaryFileIsPutInPlaceWithoutAFetch)
     ASSERT_TRUE(WaitFor([&] {
         return RecordedAs(L"done.bin", Helper::Synced) && RecordedAs(L"half.bin", Helper::Synced);
     }));
-    EXPECT_EQ(ReadAll(root_ / L"done.bin"), whole);
-    EXPECT_EQ(ReadAll(root_ / L"half.bin"), other);
-    EXPECT_FALSE(SyncTest::Exists(root_ / L"done.bin.tavo"));
-    EXPECT_FALSE(SyncTest::Exists(root_ / L"half.bin.tavo"));
+    EXPECT_EQ(Testing::ReadFileBytes(root_ / L"done.bin"), whole);
+    EXPECT_EQ(Testing::ReadFileBytes(root_ / L"half.bin"), other);
+    EXPECT_FALSE(Testing::FileExists(root_ / L"done.bin.tavo"));
+    EXPECT_FALSE(Testing::FileExists(root_ / L"half.bin.tavo"));
     EXPECT_EQ(http_relay_->Connections(), 1) << "only the incomplete one is fetched";
 }
 
@@ -720,13 +700,13 @@ TEST_F(TransferTest, InterruptedDownloadNeverLeavesAPartialFileUnderTheRealName)
     // Each attempt takes a connection of its own; a second one means the
     // first attempt ended.
     ASSERT_TRUE(WaitFor([&] { return http_relay_->Connections() >= 2; }));
-    EXPECT_FALSE(SyncTest::Exists(root_ / L"movie.bin"));
+    EXPECT_FALSE(Testing::FileExists(root_ / L"movie.bin"));
     EXPECT_TRUE(RecordedAs(L"movie.bin", Helper::Syncing));
 
     http_relay_->CutDownstreamAfter(0);
     ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"movie.bin", Helper::Synced); }));
-    EXPECT_EQ(ReadAll(root_ / L"movie.bin"), bytes);
-    EXPECT_FALSE(SyncTest::Exists(root_ / L"movie.bin.tavo"));
+    EXPECT_EQ(Testing::ReadFileBytes(root_ / L"movie.bin"), bytes);
+    EXPECT_FALSE(Testing::FileExists(root_ / L"movie.bin.tavo"));
 }
 
 TEST_F(TransferTest, IdenticalContentIsCommittedWithoutSendingABlock)
@@ -764,7 +744,7 @@ TEST_F(TransferTest, TemporaryFileIsNeverUploaded)
     ASSERT_NE(action, nullptr);
     EXPECT_TRUE(action->Execute(engine_.get()));
     EXPECT_FALSE(OnServer(L"report.doc.tavo"));
-    EXPECT_TRUE(SyncTest::Exists(root_ / L"report.doc.tavo"));
+    EXPECT_TRUE(Testing::FileExists(root_ / L"report.doc.tavo"));
     EXPECT_FALSE(Recorded(L"report.doc.tavo"));
 }
 
@@ -789,8 +769,8 @@ TEST_F(TransferTest, ServerNameThatLeavesTheSyncFolderIsNeverWritten)
         EXPECT_TRUE(action->Execute(engine_.get())) << "refused for good";
         EXPECT_TRUE(RecordedAs(L"item.txt", Helper::Error));
     }
-    EXPECT_FALSE(SyncTest::Exists(root_ / L"..\\escape.txt"));
-    EXPECT_FALSE(SyncTest::Exists(root_ / L"item.txt"));
+    EXPECT_FALSE(Testing::FileExists(root_ / L"..\\escape.txt"));
+    EXPECT_FALSE(Testing::FileExists(root_ / L"item.txt"));
 }
 
 // Another computer adds to a folder while this one, stopped, has it
@@ -826,9 +806,9 @@ TEST_F(TransferTest, FolderDeletedLocallyKeepsWhatAnotherComputerPutInIt)
     ASSERT_TRUE(OnServer(L"r1", &kept));
     EXPECT_EQ(kept.entry.id, folder);
     ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"r1\\sub\\new.txt", Helper::Synced); }));
-    EXPECT_EQ(ReadAll(root_ / L"r1\\sub\\new.txt"), unseen);
-    EXPECT_FALSE(SyncTest::Exists(root_ / L"r1\\known.txt"));
-    EXPECT_FALSE(SyncTest::Exists(root_ / L"r1\\sub\\old.txt"));
+    EXPECT_EQ(Testing::ReadFileBytes(root_ / L"r1\\sub\\new.txt"), unseen);
+    EXPECT_FALSE(Testing::FileExists(root_ / L"r1\\known.txt"));
+    EXPECT_FALSE(Testing::FileExists(root_ / L"r1\\sub\\old.txt"));
 }
 
 // A file another computer replaced after this one last saw it is news too.
@@ -849,7 +829,7 @@ TEST_F(TransferTest, FolderDeletedLocallyKeepsAFileChangedOnTheServer)
     ASSERT_TRUE(Helper::DeletePath((root_ / L"r3").c_str()));
     StartEngine();
 
-    ASSERT_TRUE(WaitFor([&] { return ReadAll(root_ / L"r3\\doc.txt") == edited; }));
+    ASSERT_TRUE(WaitFor([&] { return Testing::ReadFileBytes(root_ / L"r3\\doc.txt") == edited; }));
     EXPECT_TRUE(WaitFor([&] { return RecordedAs(L"r3\\doc.txt", Helper::Synced); }));
     EXPECT_TRUE(ServerHolds(L"doc.txt", edited, folder));
 }
@@ -878,7 +858,7 @@ TEST_F(TransferTest, FolderWhoseContentsWereAllKnownIsDeletedWhole)
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed[0].entry.name, L"keep.txt");
     EXPECT_FALSE(OnServer(L"a.txt", nullptr, folder));
-    EXPECT_FALSE(SyncTest::Exists(root_ / L"r2"));
+    EXPECT_FALSE(Testing::FileExists(root_ / L"r2"));
 }
 
 TEST(TransferPaths, OnlyPlainNamesAndHttpAddressesAreAccepted)

@@ -9,7 +9,7 @@ tavo_add_test(NAME tavo_transfer_tests
             ${CMAKE_CURRENT_LIST_DIR}/tcp_relay.cpp
             ${CMAKE_CURRENT_LIST_DIR}/sync_test_support.cpp
             ${PROJECT_SOURCE_DIR}/client/net/tests/test_peer.cpp
-    LIBS tavo_sync ws2_32
+    LIBS tavo_sync tavo_test_support ws2_32
     TIMEOUT 240)
 target_compile_definitions(tavo_transfer_tests PRIVATE TAVO_TRANSFER_SERVER_DIR="${TAVO_TRANSFER_SERVER_DIR}")
 
