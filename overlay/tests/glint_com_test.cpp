@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "common/tests/test_support.h"
+#include "common/win_handle.h"
 #include "glint_test_support.h"
 
 using namespace GlintTest;
@@ -16,7 +18,7 @@ protected:
     void SetUp() override { ASSERT_EQ(Dll().can_unload_now(), S_OK); }
     void TearDown() override { EXPECT_EQ(Dll().can_unload_now(), S_OK); }
 
-    void Factory(unsigned kind, Ref<IClassFactory>* factory)
+    void Factory(unsigned kind, CRef<IClassFactory>* factory)
     {
         CLSID id = OverlayClassId(kind);
         ASSERT_EQ(Dll().get_class_object(id, IID_IClassFactory, factory->PutVoid()), S_OK);
@@ -26,7 +28,7 @@ protected:
 TEST_F(GlintCom, EveryClassDescribesItsOwnBadge)
 {
     for (unsigned kind = 0; kind < kOverlayCount; ++kind) {
-        Ref<IShellIconOverlayIdentifier> overlay;
+        CRef<IShellIconOverlayIdentifier> overlay;
         MakeOverlay(kind, &overlay);
         wchar_t file[260] = L"x";
         int index = -1;
@@ -63,21 +65,21 @@ TEST_F(GlintCom, ClassObjectForAnotherInterfaceLeavesNothingAlive)
     EXPECT_EQ(out, nullptr);
     EXPECT_EQ(Dll().can_unload_now(), S_OK);
 
-    Ref<IUnknown> unknown;
+    CRef<IUnknown> unknown;
     EXPECT_EQ(Dll().get_class_object(id, IID_IUnknown, unknown.PutVoid()), S_OK);
     EXPECT_EQ(Dll().can_unload_now(), S_FALSE);
 }
 
 TEST_F(GlintCom, HeldFactoryKeepsTheModuleLoaded)
 {
-    Ref<IClassFactory> factory;
+    CRef<IClassFactory> factory;
     Factory(3, &factory);
     EXPECT_EQ(Dll().can_unload_now(), S_FALSE);
     EXPECT_EQ(factory->LockServer(TRUE), E_NOTIMPL);
     EXPECT_EQ(factory->LockServer(FALSE), E_NOTIMPL);
 
     // A second reference through QueryInterface is counted on the same object.
-    Ref<IUnknown> again;
+    CRef<IUnknown> again;
     ASSERT_EQ(factory->QueryInterface(IID_IUnknown, again.PutVoid()), S_OK);
     EXPECT_EQ(static_cast<IUnknown*>(factory.Get()), again.Get());
     void* out = kGarbage;
@@ -92,9 +94,9 @@ TEST_F(GlintCom, HeldFactoryKeepsTheModuleLoaded)
 
 TEST_F(GlintCom, CreateInstanceRefusals)
 {
-    Ref<IClassFactory> factory;
+    CRef<IClassFactory> factory;
     Factory(0, &factory);
-    Ref<IUnknown> outer;
+    CRef<IUnknown> outer;
     ASSERT_EQ(factory->QueryInterface(IID_IUnknown, outer.PutVoid()), S_OK);
     void* out = kGarbage;
     EXPECT_EQ(factory->CreateInstance(outer.Get(), kIidOverlay, &out), CLASS_E_NOAGGREGATION);
@@ -110,13 +112,13 @@ TEST_F(GlintCom, CreateInstanceRefusals)
 
 TEST_F(GlintCom, ObjectOutlivesItsFactoryAndCountsReferences)
 {
-    Ref<IShellIconOverlayIdentifier> overlay;
+    CRef<IShellIconOverlayIdentifier> overlay;
     MakeOverlay(4, &overlay);
     EXPECT_EQ(Dll().can_unload_now(), S_FALSE);
     EXPECT_EQ(overlay->AddRef(), 2u);
     EXPECT_EQ(overlay->Release(), 1u);
 
-    Ref<IUnknown> unknown;
+    CRef<IUnknown> unknown;
     ASSERT_EQ(overlay->QueryInterface(IID_IUnknown, unknown.PutVoid()), S_OK);
     EXPECT_EQ(static_cast<IUnknown*>(overlay.Get()), unknown.Get());
     void* out = kGarbage;
@@ -128,7 +130,7 @@ TEST_F(GlintCom, ObjectOutlivesItsFactoryAndCountsReferences)
 
 TEST_F(GlintCom, ArgumentChecks)
 {
-    Ref<IShellIconOverlayIdentifier> overlay;
+    CRef<IShellIconOverlayIdentifier> overlay;
     MakeOverlay(2, &overlay);
     wchar_t file[300];
     int index = 0;
@@ -148,57 +150,55 @@ TEST_F(GlintCom, SecondCopyLoadsAnswersAndUnloadsCleanly)
 {
     // Explorer frees the DLL once DllCanUnloadNow allows it; the folder
     // table goes with it. A copy under another name gets its own module.
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    std::wstring copy = std::wstring(temp) + L"GlintUnloadCopy.dll";
+    Testing::CTempFolder folder(L"GlintUnload");
+    const std::wstring copy = folder / L"GlintUnloadCopy.dll";
     ASSERT_TRUE(CopyFileW(Dll().path.c_str(), copy.c_str(), FALSE));
     for (int round = 0; round < 3; ++round) {
-        HMODULE module = LoadLibraryW(copy.c_str());
-        ASSERT_NE(module, nullptr);
+        Helper::CModuleHandle module(LoadLibraryW(copy.c_str()));
+        ASSERT_TRUE(module);
         auto get_class_object = reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(
-            reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+            reinterpret_cast<void*>(GetProcAddress(module.Get(), "DllGetClassObject")));
         auto can_unload_now = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-            reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+            reinterpret_cast<void*>(GetProcAddress(module.Get(), "DllCanUnloadNow")));
         ASSERT_TRUE(get_class_object && can_unload_now);
         {
-            Ref<IClassFactory> factory;
+            CRef<IClassFactory> factory;
             CLSID id = OverlayClassId(1);
             ASSERT_EQ(get_class_object(id, IID_IClassFactory, factory.PutVoid()), S_OK);
-            Ref<IShellIconOverlayIdentifier> overlay;
+            CRef<IShellIconOverlayIdentifier> overlay;
             ASSERT_EQ(factory->CreateInstance(nullptr, kIidOverlay, overlay.PutVoid()), S_OK);
             factory.Reset();
             EXPECT_EQ(overlay->IsMemberOf(L"C:\\windows\\win.ini", 0), S_FALSE);
             EXPECT_EQ(can_unload_now(), S_FALSE);
         }
         EXPECT_EQ(can_unload_now(), S_OK);
-        ASSERT_TRUE(FreeLibrary(module));
+        ASSERT_TRUE(FreeLibrary(module.Release()));
     }
-    DeleteFileW(copy.c_str());
 }
 
 TEST_F(GlintCom, ObjectsFromSeveralApartmentsShareTheLiveCount)
 {
     constexpr int kThreads = 4;
-    HANDLE threads[kThreads];
-    for (HANDLE& thread : threads) {
-        thread = CreateThread(
+    Helper::CHandle threads[kThreads];
+    HANDLE waits[kThreads];
+    for (int t = 0; t < kThreads; ++t) {
+        threads[t].Reset(CreateThread(
             nullptr, 0,
             [](void*) -> DWORD {
                 CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
                 for (int i = 0; i < 200; ++i) {
-                    Ref<IShellIconOverlayIdentifier> overlay;
+                    CRef<IShellIconOverlayIdentifier> overlay;
                     MakeOverlay(static_cast<unsigned>(i % 5), &overlay);
                     overlay->IsMemberOf(L"C:\\windows\\win.ini", 0);
                 }
                 CoUninitialize();
                 return 0;
             },
-            nullptr, 0, nullptr);
-        ASSERT_NE(thread, nullptr);
+            nullptr, 0, nullptr));
+        ASSERT_TRUE(threads[t]);
+        waits[t] = threads[t].Get();
     }
-    ASSERT_EQ(WaitForMultipleObjects(kThreads, threads, TRUE, 60000), WAIT_OBJECT_0);
-    for (HANDLE thread : threads)
-        CloseHandle(thread);
+    ASSERT_EQ(WaitForMultipleObjects(kThreads, waits, TRUE, 60000), WAIT_OBJECT_0);
 }
 
 }  // namespace

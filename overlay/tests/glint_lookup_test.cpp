@@ -6,6 +6,8 @@
 #include "client/state/state_file.h"
 #include "client/state/sync_state_table.h"
 #include "common/file_sync_state.h"
+#include "common/tests/test_support.h"
+#include "common/win_handle.h"
 #include "glint_test_support.h"
 
 using namespace GlintTest;
@@ -44,6 +46,7 @@ enum AccountIndex {
 };
 
 Account g_accounts[kAccountCount];
+std::unique_ptr<Testing::CTempFolder> g_folders[kAccountCount];
 
 class GlintLookup : public ::testing::Test {
 protected:
@@ -53,11 +56,11 @@ protected:
                                                L"glint_rewrite", L"glint_deleted", L"glint_locked", L"glint_huge",
                                                L"glint_client", L"glint_threads", L"glint_expand", L"glint_moved"};
         for (int i = 0; i < kAccountCount; ++i) {
-            std::wstring folder = TempFolder(std::wstring(L"GlintSync_") + names[i]);
-            g_accounts[i] = {names[i], folder.substr(0, folder.size() - 1)};
+            g_folders[i] = std::make_unique<Testing::CTempFolder>(L"GlintSync");
+            g_accounts[i] = {names[i], g_folders[i]->Path()};
             DeleteFileW(StateFilePath(names[i]).c_str());
             // The registered value keeps its trailing backslash and its case.
-            SetAccountFolder(names[i], folder, i == kExpandSz ? REG_EXPAND_SZ : REG_SZ);
+            SetAccountFolder(names[i], g_folders[i]->Path() + L"\\", i == kExpandSz ? REG_EXPAND_SZ : REG_SZ);
         }
         WaitForNextAccountWindow();
     }
@@ -68,6 +71,8 @@ protected:
             DeleteAccount(account.user);
             DeleteFileW(StateFilePath(account.user).c_str());
         }
+        for (auto& folder : g_folders)
+            folder.reset();
     }
 
     static std::wstring In(AccountIndex index, const std::wstring& below = L"")
@@ -167,27 +172,29 @@ TEST_F(GlintLookup, LockedStateFileAnswersAtOnceAndRecovers)
     std::wstring path = StateFilePath(g_accounts[kLocked].user);
 
     // A writer that shares nothing: the file cannot even be opened.
-    HANDLE exclusive = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
+    Helper::CFileHandle exclusive(
+        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(exclusive);
     double start = NowMicroseconds();
     EXPECT_EQ(Badges(In(kLocked, L"f")), kNotSynced);
     EXPECT_LT(NowMicroseconds() - start, 2e6);
-    CloseHandle(exclusive);
+    exclusive.Reset();
     EXPECT_EQ(Badges(In(kLocked, L"f")), kSyncing);
 
     // A byte-range lock: the file opens but its bytes cannot be read.
     Write(kLocked, FileElement("f", 4));
-    HANDLE locker = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(locker, INVALID_HANDLE_VALUE);
+    Helper::CFileHandle locker(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(locker);
     OVERLAPPED whole = {};
-    ASSERT_TRUE(LockFileEx(locker, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole));
+    ASSERT_TRUE(
+        LockFileEx(locker.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole));
     start = NowMicroseconds();
     int while_locked = Badges(In(kLocked, L"f"));
     EXPECT_LT(NowMicroseconds() - start, 2e6);
     EXPECT_TRUE(while_locked == kNotSynced || while_locked == kConflict) << while_locked;
-    UnlockFileEx(locker, 0, MAXDWORD, MAXDWORD, &whole);
-    CloseHandle(locker);
+    UnlockFileEx(locker.Get(), 0, MAXDWORD, MAXDWORD, &whole);
+    locker.Reset();
     // Unreadable is not loaded: the same, unchanged file is read once it can be.
     EXPECT_EQ(Badges(In(kLocked, L"f")), kConflict);
 }
@@ -195,16 +202,16 @@ TEST_F(GlintLookup, LockedStateFileAnswersAtOnceAndRecovers)
 TEST_F(GlintLookup, HugeStateFileIsNotParsed)
 {
     std::wstring path = StateFilePath(g_accounts[kHuge].user);
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    Helper::CFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(file);
     std::string head = StateDocument(FileElement("f", 2));
     DWORD written = 0;
-    WriteFile(file, head.data(), static_cast<DWORD>(head.size()), &written, nullptr);
+    WriteFile(file.Get(), head.data(), static_cast<DWORD>(head.size()), &written, nullptr);
     LARGE_INTEGER size;
     size.QuadPart = 64LL * 1024 * 1024 + 1;
-    SetFilePointerEx(file, size, nullptr, FILE_BEGIN);
-    SetEndOfFile(file);
-    CloseHandle(file);
+    SetFilePointerEx(file.Get(), size, nullptr, FILE_BEGIN);
+    SetEndOfFile(file.Get());
+    file.Reset();
 
     double start = NowMicroseconds();
     EXPECT_EQ(Badges(In(kHuge, L"f")), kNotSynced);
@@ -259,15 +266,16 @@ TEST_F(GlintLookup, ManyThreadsWhileTheFileIsRewritten)
         CoUninitialize();
         return 0;
     };
-    HANDLE threads[4];
-    for (HANDLE& thread : threads)
-        thread = CreateThread(nullptr, 0, reader, &shared, 0, nullptr);
+    Helper::CHandle threads[4];
+    HANDLE waits[4];
+    for (int i = 0; i < 4; ++i) {
+        threads[i].Reset(CreateThread(nullptr, 0, reader, &shared, 0, nullptr));
+        waits[i] = threads[i].Get();
+    }
     for (int i = 0; i < 40; ++i)
         Write(kThreads, FileElement("f", i % 2 ? 4 : 0));
     InterlockedExchange(&shared.stop, 1);
-    ASSERT_EQ(WaitForMultipleObjects(4, threads, TRUE, 60000), WAIT_OBJECT_0);
-    for (HANDLE thread : threads)
-        CloseHandle(thread);
+    ASSERT_EQ(WaitForMultipleObjects(4, waits, TRUE, 60000), WAIT_OBJECT_0);
     EXPECT_EQ(shared.bad, 0);
     EXPECT_EQ(Badges(shared.path), kConflict);  // the last write
 }
@@ -284,7 +292,8 @@ TEST_F(GlintLookup, MovedFolderKeepsItsTreeAndAMissingOneIsIgnored)
     Write(kMoved, FileElement("f", 2));
     EXPECT_EQ(Badges(In(kMoved, L"f")), kSyncing);
 
-    std::wstring moved = TempFolder(L"GlintSync_glint_moved_elsewhere");
+    Testing::CTempFolder elsewhere(L"GlintSync");
+    const std::wstring moved = elsewhere.Path() + L"\\";
     SetAccountFolder(g_accounts[kMoved].user, moved);
     WaitForNextAccountWindow();
     EXPECT_EQ(Badges(moved + L"f"), kSyncing);

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "common/win_handle.h"
 #include "glint_test_support.h"
 
 using namespace GlintTest;
@@ -23,10 +24,9 @@ std::wstring IdentifierKey(unsigned kind) { return std::wstring(kIdentifiersKey)
 
 bool KeyExists(HKEY root, const std::wstring& path)
 {
-    HKEY key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    Helper::CRegKey key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS)
         return false;
-    RegCloseKey(key);
     return true;
 }
 
@@ -49,11 +49,10 @@ struct KeyShape {
 KeyShape Shape(HKEY root, const std::wstring& path)
 {
     KeyShape shape;
-    HKEY key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &shape.subkeys, nullptr, nullptr, &shape.values, nullptr,
-                         nullptr, nullptr, nullptr);
-        RegCloseKey(key);
+    Helper::CRegKey key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.Receive()) == ERROR_SUCCESS) {
+        RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &shape.subkeys, nullptr, nullptr, &shape.values,
+                         nullptr, nullptr, nullptr, nullptr);
     }
     return shape;
 }
@@ -96,11 +95,11 @@ DWORD RunAndWait(std::wstring command)
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return static_cast<DWORD>(-1);
+    Helper::CHandle thread(process.hThread);
+    Helper::CHandle child(process.hProcess);
     DWORD exit_code = static_cast<DWORD>(-2);
-    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
-        GetExitCodeProcess(process.hProcess, &exit_code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    if (WaitForSingleObject(child.Get(), 60000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(child.Get(), &exit_code);
     return exit_code;
 }
 
@@ -128,11 +127,12 @@ TEST_F(GlintRegistration, RegistersExactlyTheScriptKeysAndRemovesThemAgain)
 
 TEST_F(GlintRegistration, ForceRemoveClearsLeftoversOfAnEarlierInstall)
 {
-    HKEY stale;
+    Helper::CRegKey stale;
     std::wstring extra = ClassKey(0) + L"\\Leftover";
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, extra.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &stale, nullptr),
-              ERROR_SUCCESS);
-    RegCloseKey(stale);
+    ASSERT_EQ(
+        RegCreateKeyExW(HKEY_CLASSES_ROOT, extra.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, stale.Receive(), nullptr),
+        ERROR_SUCCESS);
+    stale.Reset();
     ASSERT_EQ(Dll().register_server(), S_OK);
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, extra));
     ExpectRegistered();
@@ -153,11 +153,11 @@ TEST_F(GlintRegistration, FailedInstallLeavesNoKeyBehind)
     bool existed = KeyExists(HKEY_LOCAL_MACHINE, kIdentifiersKey);
     ASSERT_EQ(RegDeleteTreeW(HKEY_LOCAL_MACHINE, kIdentifiersKey) == ERROR_SUCCESS || !existed, true);
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, kIdentifiersKey);
-    HKEY key;
+    Helper::CRegKey key;
     ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kIdentifiersKey, 0, nullptr, REG_OPTION_VOLATILE, KEY_WRITE,
-                              nullptr, &key, nullptr),
+                              nullptr, key.Receive(), nullptr),
               ERROR_SUCCESS);
-    RegCloseKey(key);
+    key.Reset();
 
     HRESULT result = Dll().install(TRUE, nullptr);
     EXPECT_TRUE(FAILED(result)) << std::hex << result;
@@ -165,10 +165,10 @@ TEST_F(GlintRegistration, FailedInstallLeavesNoKeyBehind)
 
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, kIdentifiersKey);
     if (existed) {
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kIdentifiersKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                                  nullptr),
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kIdentifiersKey, 0, nullptr, 0, KEY_WRITE, nullptr,
+                                  key.Receive(), nullptr),
                   ERROR_SUCCESS);
-        RegCloseKey(key);
+        key.Reset();
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "common/win_handle.h"
 #include "glint_test_support.h"
 
 #include <shellapi.h>
@@ -93,10 +94,9 @@ TEST(GlintResources, IconPositionIsTheOverlayIndex)
 {
     EXPECT_EQ(ExtractIconExW(Dll().path.c_str(), -1, nullptr, nullptr, 0), kOverlayCount);
     for (unsigned kind = 0; kind < kOverlayCount; ++kind) {
-        HICON icon = nullptr;
-        ASSERT_EQ(ExtractIconExW(Dll().path.c_str(), static_cast<int>(kind), &icon, nullptr, 1), 1u);
-        ASSERT_NE(icon, nullptr);
-        DestroyIcon(icon);
+        Helper::CIconHandle icon;
+        ASSERT_EQ(ExtractIconExW(Dll().path.c_str(), static_cast<int>(kind), icon.Receive(), nullptr, 1), 1u);
+        ASSERT_TRUE(icon);
     }
 }
 

@@ -1,5 +1,8 @@
 #include "glint_test_support.h"
 
+#include "common/registry_access.h"
+#include "common/win_handle.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <type_traits>
@@ -7,8 +10,6 @@
 namespace GlintTest {
 
 namespace {
-
-constexpr wchar_t kUsersKey[] = L"Software\\Tavo\\Tessel\\Users\\";
 
 void Die(const char* what)
 {
@@ -69,9 +70,9 @@ std::wstring ClassIdString(unsigned kind)
     return text;
 }
 
-void MakeOverlay(unsigned kind, Ref<IShellIconOverlayIdentifier>* out)
+void MakeOverlay(unsigned kind, CRef<IShellIconOverlayIdentifier>* out)
 {
-    Ref<IClassFactory> factory;
+    CRef<IClassFactory> factory;
     CLSID id = OverlayClassId(kind);
     if (FAILED(Dll().get_class_object(id, IID_IClassFactory, factory.PutVoid())))
         Die("DllGetClassObject");
@@ -84,7 +85,7 @@ int Badges(const std::wstring& path)
 {
     int mask = 0;
     for (unsigned kind = 0; kind < kOverlayCount; ++kind) {
-        Ref<IShellIconOverlayIdentifier> overlay;
+        CRef<IShellIconOverlayIdentifier> overlay;
         MakeOverlay(kind, &overlay);
         HRESULT result = overlay->IsMemberOf(path.c_str(), 0);
         if (result == S_OK)
@@ -97,20 +98,21 @@ int Badges(const std::wstring& path)
 
 void SetAccountFolder(const std::wstring& user, const std::wstring& folder, DWORD type)
 {
-    HKEY key;
-    std::wstring path = kUsersKey + user;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
+    wchar_t path[Helper::kRegAccountKeyCapacity];
+    Helper::CRegKey key;
+    if (!Helper::AccountKeyPath(user.c_str(), path) ||
+        RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_WRITE, nullptr, key.Receive(), nullptr) !=
+            ERROR_SUCCESS)
         Die("RegCreateKeyEx");
-    RegSetValueExW(key, L"Folder", 0, type, reinterpret_cast<const BYTE*>(folder.c_str()),
+    RegSetValueExW(key.Get(), Helper::kRegFolder, 0, type, reinterpret_cast<const BYTE*>(folder.c_str()),
                    static_cast<DWORD>(folder.size() * sizeof(wchar_t)));
-    RegCloseKey(key);
 }
 
 void DeleteAccount(const std::wstring& user)
 {
-    std::wstring path = kUsersKey + user;
-    RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str());
+    wchar_t path[Helper::kRegAccountKeyCapacity];
+    if (Helper::AccountKeyPath(user.c_str(), path))
+        RegDeleteTreeW(HKEY_CURRENT_USER, path);
 }
 
 void WaitForNextAccountWindow()
@@ -122,15 +124,6 @@ void WaitForNextAccountWindow()
             Die("tick window did not move");
         Sleep(5);
     }
-}
-
-std::wstring TempFolder(const std::wstring& name)
-{
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    std::wstring path = std::wstring(temp) + name;
-    CreateDirectoryW(path.c_str(), nullptr);
-    return path + L"\\";
 }
 
 std::wstring StateFilePath(const std::wstring& user)
@@ -166,12 +159,11 @@ std::string DirElement(const std::string& name, int state, const std::string& co
 
 void SetWriteTime(const std::wstring& path, const FILETIME& time)
 {
-    HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    Helper::CFileHandle file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file)
         Die("open for SetFileTime");
-    SetFileTime(file, nullptr, nullptr, &time);
-    CloseHandle(file);
+    SetFileTime(file.Get(), nullptr, nullptr, &time);
 }
 
 FILETIME GetWriteTime(const std::wstring& path)
@@ -185,15 +177,15 @@ void WriteStateFile(const std::wstring& user, const std::string& bytes)
 {
     static ULONGLONG next_time = 132000000000000000ULL;  // a day in 2019
     std::wstring path = StateFilePath(user);
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    Helper::CFileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!file)
         Die("create state file");
     DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     next_time += 10000000;  // one second later than the last one
     FILETIME time = {static_cast<DWORD>(next_time), static_cast<DWORD>(next_time >> 32)};
-    SetFileTime(file, nullptr, nullptr, &time);
-    CloseHandle(file);
+    SetFileTime(file.Get(), nullptr, nullptr, &time);
 }
 
 double NowMicroseconds()

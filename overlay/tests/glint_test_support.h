@@ -29,13 +29,14 @@ const GlintDll& Dll();
 CLSID OverlayClassId(unsigned kind);
 std::wstring ClassIdString(unsigned kind);
 
+// Holds one reference of a COM object.
 template <class T>
-class Ref {
+class CRef {
 public:
-    Ref() = default;
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
-    ~Ref() { Reset(); }
+    CRef() = default;
+    CRef(const CRef&) = delete;
+    CRef& operator=(const CRef&) = delete;
+    ~CRef() { Reset(); }
     void Reset()
     {
         if (p_)
@@ -58,7 +59,7 @@ private:
 
 // One overlay identifier object of the given index, made through its
 // factory (which is released again at once).
-void MakeOverlay(unsigned kind, Ref<IShellIconOverlayIdentifier>* out);
+void MakeOverlay(unsigned kind, CRef<IShellIconOverlayIdentifier>* out);
 
 // The indexes whose identifier claims the path, as a bit mask
 // (bit 0 = Synced ... bit 4 = Conflict); -1 if any call failed.
@@ -71,7 +72,6 @@ void DeleteAccount(const std::wstring& user);
 // Returns once the overlay's next call reads the account list again.
 void WaitForNextAccountWindow();
 
-std::wstring TempFolder(const std::wstring& name);  // created, with a trailing backslash
 std::wstring StateFilePath(const std::wstring& user);
 
 // UTF-8 state document: byte-order mark, declaration, ROOT around body.

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/tests/test_support.h"
 #include "glint_test_support.h"
 
 using namespace GlintTest;
@@ -47,13 +48,14 @@ double Percentile(std::vector<double> values, double p)
 int main()
 {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    std::wstring folder = TempFolder(L"GlintBench");
+    Testing::CTempFolder bench_folder(L"GlintBench");
+    const std::wstring folder = bench_folder.Path() + L"\\";
     SetAccountFolder(kUser, folder);
     std::string document = StateDocument(Body(0));
     WriteStateFile(kUser, document);
     WaitForNextAccountWindow();
 
-    Ref<IShellIconOverlayIdentifier> overlay;
+    CRef<IShellIconOverlayIdentifier> overlay;
     MakeOverlay(2, &overlay);
     std::vector<std::wstring> paths;
     for (int d = 0; d < kFolders; ++d) {

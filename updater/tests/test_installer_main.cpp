@@ -5,6 +5,8 @@
 #include <cwchar>
 #include <string>
 
+#include "common/win_handle.h"
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     LARGE_INTEGER started{};
@@ -16,14 +18,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     const std::wstring log = std::wstring(self) + L".log";
     const std::wstring partial = log + L".part";
     const wchar_t* command_line = GetCommandLineW();
-    HANDLE file = CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    Helper::CFileHandle file(
+        CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return 1;
     DWORD written = 0;
-    BOOL ok = WriteFile(file, &started.QuadPart, sizeof(started.QuadPart), &written, nullptr) &&
-              WriteFile(file, command_line, static_cast<DWORD>(std::wcslen(command_line) * sizeof(wchar_t)), &written,
-                        nullptr);
-    CloseHandle(file);
+    BOOL ok = WriteFile(file.Get(), &started.QuadPart, sizeof(started.QuadPart), &written, nullptr) &&
+              WriteFile(file.Get(), command_line, static_cast<DWORD>(std::wcslen(command_line) * sizeof(wchar_t)),
+                        &written, nullptr);
+    file.Reset();
     // The test reads the log only once it is complete.
     if (!ok || !MoveFileExW(partial.c_str(), log.c_str(), MOVEFILE_REPLACE_EXISTING))
         return 1;

@@ -24,8 +24,8 @@ protected:
     {
         ASSERT_TRUE(Helper::BindMd5());
         ASSERT_TRUE(server_.Connect()) << "the test HTTP server is not running";
-        tmp_ = std::make_unique<Testing::EnvironmentScope>(L"TMP", scratch_.Path());
-        temp_ = std::make_unique<Testing::EnvironmentScope>(L"TEMP", scratch_.Path());
+        tmp_ = std::make_unique<Testing::CEnvironmentScope>(L"TMP", scratch_.Path());
+        temp_ = std::make_unique<Testing::CEnvironmentScope>(L"TEMP", scratch_.Path());
         ASSERT_TRUE(registry_.Redirect());
         token_ = Testing::UniqueToken();
         package_ = std::string(100000, 'p') + Narrow(token_);
@@ -53,11 +53,11 @@ protected:
         return Testing::ReadFileBytes(scratch_.Path() + name, &bytes) && bytes == package_;
     }
 
-    Testing::TestServer server_;
-    Testing::ScratchFolder scratch_;
-    std::unique_ptr<Testing::EnvironmentScope> tmp_;
-    std::unique_ptr<Testing::EnvironmentScope> temp_;
-    Testing::RegistrySandbox registry_;
+    Testing::CTestServer server_;
+    Testing::CScratchFolder scratch_;
+    std::unique_ptr<Testing::CEnvironmentScope> tmp_;
+    std::unique_ptr<Testing::CEnvironmentScope> temp_;
+    Testing::CRegistrySandbox registry_;
     std::wstring token_;
     std::string package_;
     UpdateContext context_{};
@@ -219,7 +219,7 @@ TEST_F(UpdateCheckTest, AStaleManifestIsReplaced)
 TEST(PackageVerifyTest, HashesFilesInChunks)
 {
     ASSERT_TRUE(Helper::BindMd5());
-    Testing::ScratchFolder scratch;
+    Testing::CScratchFolder scratch;
     const std::wstring path = scratch.Path() + L"package.bin";
     wchar_t hex[Helper::kMd5HexLength + 1];
 
@@ -244,7 +244,7 @@ TEST(PackageVerifyTest, HashesFilesInChunks)
 TEST(PackageVerifyTest, AMissingFileNeverPasses)
 {
     ASSERT_TRUE(Helper::BindMd5());
-    Testing::ScratchFolder scratch;
+    Testing::CScratchFolder scratch;
     const std::wstring path = scratch.Path() + L"absent.bin";
     wchar_t hex[Helper::kMd5HexLength + 1] = L"x";
     EXPECT_FALSE(ComputeFileMd5Hex(path.c_str(), hex));

@@ -37,7 +37,7 @@ LONGLONG ElapsedMs(LONGLONG from, LONGLONG to)
 }
 
 // Stands in for the client's hidden tray window and keeps what it receives.
-class TrayWindow {
+class CTrayWindow {
 public:
     struct Notice {
         WPARAM wparam;
@@ -45,20 +45,20 @@ public:
         LONGLONG received;
     };
 
-    TrayWindow()
+    CTrayWindow()
     {
         static const ATOM registered = Register();
         if (registered != 0)
             window_ = CreateWindowExW(0, Helper::kTrayWindowClass, L"", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
                                       GetModuleHandleW(nullptr), this);
     }
-    ~TrayWindow()
+    ~CTrayWindow()
     {
         if (window_ != nullptr)
             DestroyWindow(window_);
     }
-    TrayWindow(const TrayWindow&) = delete;
-    TrayWindow& operator=(const TrayWindow&) = delete;
+    CTrayWindow(const CTrayWindow&) = delete;
+    CTrayWindow& operator=(const CTrayWindow&) = delete;
 
     bool Valid() const { return window_ != nullptr; }
     const std::vector<Notice>& Notices() const { return notices_; }
@@ -80,7 +80,7 @@ private:
             auto* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
             SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
         }
-        auto* self = reinterpret_cast<TrayWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        auto* self = reinterpret_cast<CTrayWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
         if (message == Helper::WM_TRAYNOTIFY && self != nullptr) {
             self->notices_.push_back({wparam, lparam, Now()});
             return 0;
@@ -127,32 +127,20 @@ Helper::CHandle StartProgram(const std::wstring& path)
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(path.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return Helper::CHandle();
-    CloseHandle(process.hThread);
+    Helper::CHandle thread(process.hThread);
     return Helper::CHandle(process.hProcess);
 }
 
 // Polls for a file that another process writes whole, with a deadline.
 bool WaitForFile(const std::wstring& path, std::string* bytes, DWORD timeout_ms = 30000)
 {
-    const ULONGLONG deadline = GetTickCount64() + timeout_ms;
-    while (GetTickCount64() < deadline) {
-        if (Testing::ReadFileBytes(path, bytes))
-            return true;
-        Sleep(50);
-    }
-    return false;
+    return Testing::WaitFor([&] { return Testing::ReadFileBytes(path, bytes); }, timeout_ms);
 }
 
 bool WaitForMutex(DWORD timeout_ms)
 {
-    const ULONGLONG deadline = GetTickCount64() + timeout_ms;
-    while (GetTickCount64() < deadline) {
-        Helper::CHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, kUpdaterMutexName));
-        if (mutex)
-            return true;
-        Sleep(20);
-    }
-    return false;
+    return Testing::WaitFor([] { return Helper::CHandle(OpenMutexW(SYNCHRONIZE, FALSE, kUpdaterMutexName)).Valid(); },
+                            timeout_ms);
 }
 
 struct InstallerLog {
@@ -201,10 +189,10 @@ protected:
 
     Helper::CHandle StartUpdater(const std::wstring& manifest_url)
     {
-        Testing::EnvironmentScope tmp(L"TMP", scratch_.Path());
-        Testing::EnvironmentScope temp(L"TEMP", scratch_.Path());
-        Testing::EnvironmentScope url(L"TAVO_TEST_MANIFEST_URL", manifest_url);
-        Testing::EnvironmentScope root(L"TAVO_TEST_HKCU", registry_.Root());
+        Testing::CEnvironmentScope tmp(L"TMP", scratch_.Path());
+        Testing::CEnvironmentScope temp(L"TEMP", scratch_.Path());
+        Testing::CEnvironmentScope url(L"TAVO_TEST_MANIFEST_URL", manifest_url);
+        Testing::CEnvironmentScope root(L"TAVO_TEST_HKCU", registry_.Root());
         return StartProgram(Testing::TestDirectory() + L"updater_under_test.exe");
     }
 
@@ -214,16 +202,16 @@ protected:
         return WaitForFile(scratch_.Path() + kPackageName + L".log", &bytes) && ParseInstallerLog(bytes, log);
     }
 
-    Testing::TestServer server_;
-    Testing::ScratchFolder scratch_;
-    Testing::RegistrySandbox registry_;
+    Testing::CTestServer server_;
+    Testing::CScratchFolder scratch_;
+    Testing::CRegistrySandbox registry_;
     std::wstring token_;
     std::string installer_;
 };
 
 TEST_F(UpdaterRunTest, ANewerPackageIsAnnouncedThenInstalledSilently)
 {
-    TrayWindow tray;
+    CTrayWindow tray;
     ASSERT_TRUE(tray.Valid());
     Helper::CHandle updater = StartUpdater(OfferInstaller("1.0.0.2"));
     ASSERT_TRUE(updater);
@@ -252,7 +240,7 @@ TEST_F(UpdaterRunTest, TheInstallerStartsWithoutARunningClient)
 
 TEST_F(UpdaterRunTest, ACurrentInstallIsReported)
 {
-    TrayWindow tray;
+    CTrayWindow tray;
     ASSERT_TRUE(tray.Valid());
     Helper::CHandle updater = StartUpdater(OfferInstaller("1.0.0.1"));
     ASSERT_TRUE(updater);
@@ -265,7 +253,7 @@ TEST_F(UpdaterRunTest, ACurrentInstallIsReported)
 
 TEST_F(UpdaterRunTest, AServerThatDoesNotAnswerFailsAfterThreeSeconds)
 {
-    TrayWindow tray;
+    CTrayWindow tray;
     ASSERT_TRUE(tray.Valid());
     const LONGLONG started = Now();
     Helper::CHandle updater = StartUpdater(server_.Url(L"/hang/" + token_ + L"/tessel.xml"));
@@ -280,7 +268,7 @@ TEST_F(UpdaterRunTest, AServerThatDoesNotAnswerFailsAfterThreeSeconds)
 
 TEST_F(UpdaterRunTest, ASecondUpdaterEndsAtOnceAndPostsNothing)
 {
-    TrayWindow tray;
+    CTrayWindow tray;
     ASSERT_TRUE(tray.Valid());
     // The first one waits three seconds on a server that never answers.
     Helper::CHandle first = StartUpdater(server_.Url(L"/hang/" + token_ + L"/tessel.xml"));
@@ -338,14 +326,13 @@ TEST(UpdaterResourcesTest, VersionAndManifestOfTheShippedProgram)
     EXPECT_EQ(VersionString(info, L"InternalName"), L"TesselUpdate");
     EXPECT_EQ(VersionString(info, L"OriginalFilename"), L"TesselUpdate");
 
-    HMODULE module = LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_NE(module, nullptr);
-    HRSRC manifest = FindResourceW(module, MAKEINTRESOURCEW(1), RT_MANIFEST);
+    Helper::CModuleHandle module(LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    ASSERT_TRUE(module);
+    HRSRC manifest = FindResourceW(module.Get(), MAKEINTRESOURCEW(1), RT_MANIFEST);
     ASSERT_NE(manifest, nullptr);
-    const char* text = static_cast<const char*>(LockResource(LoadResource(module, manifest)));
-    std::string content(text, SizeofResource(module, manifest));
+    const char* text = static_cast<const char*>(LockResource(LoadResource(module.Get(), manifest)));
+    std::string content(text, SizeofResource(module.Get(), manifest));
     EXPECT_NE(content.find("level=\"asInvoker\""), std::string::npos);
-    FreeLibrary(module);
 }
 
 }  // namespace

@@ -8,20 +8,23 @@
 #include <string>
 #include <vector>
 
+#include "common/tests/test_support.h"
+#include "common/win_handle.h"
+
 namespace Updater::Testing {
+
+using ::Testing::FileExists;
+using ::Testing::ReadFileBytes;
+using ::Testing::UniqueToken;
+using ::Testing::WaitFor;
+using ::Testing::WriteFileBytes;
 
 // Folder of the running test program, with a trailing backslash.
 std::wstring TestDirectory();
-// A name no other test or run uses.
-std::wstring UniqueToken();
-
-bool ReadFileBytes(const std::wstring& path, std::string* bytes);
-bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
-bool FileExists(const std::wstring& path);
 std::string Md5HexOf(const std::string& bytes);
 
 // The server that the ctest fixture keeps running for these tests.
-class TestServer {
+class CTestServer {
 public:
     // False when the fixture's server is not there.
     bool Connect();
@@ -36,28 +39,25 @@ private:
     std::wstring root_;
 };
 
-// A folder below the user's temporary folder, removed with its files.
-class ScratchFolder {
+// A private temporary folder, named as GetTempPathW names the temporary
+// folder: with a trailing backslash.
+class CScratchFolder {
 public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    // With a trailing backslash.
     const std::wstring& Path() const { return path_; }
 
 private:
-    std::wstring path_;
+    ::Testing::CTempFolder folder_{L"tavo_updater"};
+    std::wstring path_ = folder_.Path() + L"\\";
 };
 
 // Sets an environment variable of this process (and of the programs it
 // starts) for the life of the object.
-class EnvironmentScope {
+class CEnvironmentScope {
 public:
-    EnvironmentScope(const wchar_t* name, const std::wstring& value);
-    ~EnvironmentScope();
-    EnvironmentScope(const EnvironmentScope&) = delete;
-    EnvironmentScope& operator=(const EnvironmentScope&) = delete;
+    CEnvironmentScope(const wchar_t* name, const std::wstring& value);
+    ~CEnvironmentScope();
+    CEnvironmentScope(const CEnvironmentScope&) = delete;
+    CEnvironmentScope& operator=(const CEnvironmentScope&) = delete;
 
 private:
     std::wstring name_;
@@ -67,12 +67,12 @@ private:
 
 // A private key below HKEY_CURRENT_USER that stands in for it; holds the
 // settings key with or without a "Version" value. Removed at the end.
-class RegistrySandbox {
+class CRegistrySandbox {
 public:
-    RegistrySandbox();
-    ~RegistrySandbox();
-    RegistrySandbox(const RegistrySandbox&) = delete;
-    RegistrySandbox& operator=(const RegistrySandbox&) = delete;
+    CRegistrySandbox();
+    ~CRegistrySandbox();
+    CRegistrySandbox(const CRegistrySandbox&) = delete;
+    CRegistrySandbox& operator=(const CRegistrySandbox&) = delete;
 
     bool SetVersion(const std::wstring& version, DWORD type = REG_SZ);
     // The key's path below HKEY_CURRENT_USER.
@@ -84,7 +84,7 @@ public:
 
 private:
     std::wstring root_;
-    HKEY settings_ = nullptr;  // "Software\Tavo\Tessel" inside the sandbox
+    Helper::CRegKey settings_;  // "Software\Tavo\Tessel" inside the sandbox
     bool redirected_ = false;
 };
 

@@ -4,6 +4,7 @@
 // test's "Version" never touches the real settings.
 #include <windows.h>
 
+#include "common/win_handle.h"
 #include "updater/updater_app.h"
 
 namespace {
@@ -14,13 +15,11 @@ bool RedirectCurrentUser()
     DWORD length = GetEnvironmentVariableW(L"TAVO_TEST_HKCU", root, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)
         return false;
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, root, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+    Helper::CRegKey key;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, root, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Receive(), nullptr) !=
         ERROR_SUCCESS)
         return false;
-    LSTATUS status = RegOverridePredefKey(HKEY_CURRENT_USER, key);
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS;
+    return RegOverridePredefKey(HKEY_CURRENT_USER, key.Get()) == ERROR_SUCCESS;
 }
 
 }  // namespace
