@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <mutex>
 
+#include "common/win_handle.h"
+
 namespace Helper {
 
 static_assert(sizeof(unsigned long) == sizeof(ULONG), "MD5 context must match the platform layout");
@@ -31,17 +33,19 @@ Fn Bind(HMODULE module, const char* name)
 
 void BindOnce()
 {
-    // The module stays loaded for the life of the process: the functions
-    // are used until exit.
-    HMODULE module = LoadLibraryW(L"AdvApi32.dll");
-    if (module == nullptr)
+    CModuleHandle module(LoadLibraryW(L"AdvApi32.dll"));
+    if (!module)
         return;
     Md5Binding binding;
-    binding.init = Bind<Md5InitFn>(module, "MD5Init");
-    binding.update = Bind<Md5UpdateFn>(module, "MD5Update");
-    binding.final = Bind<Md5FinalFn>(module, "MD5Final");
-    if (binding.init && binding.update && binding.final)
-        g_md5 = binding;
+    binding.init = Bind<Md5InitFn>(module.Get(), "MD5Init");
+    binding.update = Bind<Md5UpdateFn>(module.Get(), "MD5Update");
+    binding.final = Bind<Md5FinalFn>(module.Get(), "MD5Final");
+    if (!binding.init || !binding.update || !binding.final)
+        return;
+    g_md5 = binding;
+    // Bound, the module stays loaded for the life of the process: the
+    // functions are used until exit.
+    module.Release();
 }
 }  // namespace
 

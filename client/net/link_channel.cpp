@@ -40,12 +40,11 @@ void StartLinkWatcher(const CLinkChannel* channel)
 {
     if (g_watcher_running.exchange(true))
         return;
-    const uintptr_t thread =
-        _beginthreadex(nullptr, 0, WatchLink, const_cast<CLinkChannel*>(channel), 0, nullptr);
-    if (thread == 0)
+    // The watcher runs on its own; its handle is not kept.
+    const Helper::CHandle thread(
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WatchLink, const_cast<CLinkChannel*>(channel), 0, nullptr)));
+    if (!thread)
         g_watcher_running.store(false);
-    else
-        CloseHandle(reinterpret_cast<HANDLE>(thread));
 }
 
 bool NetworkAlive()

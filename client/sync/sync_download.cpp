@@ -367,11 +367,10 @@ bool CSyncDownload::HttpFetch(CSyncEngine& engine, const wchar_t* temp_path, con
     Helper::CInternetHandle request(OpenUrl(session.Get(), address));
     if (!request || !engine.IsRunning())
         return false;
-    const HANDLE opened = CreateFileW(temp_path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (opened == INVALID_HANDLE_VALUE)
+    Helper::CFileHandle file(CreateFileW(temp_path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file)
         return false;
-    Helper::CHandle file(opened);
 
     DWORD status = 0;
     DWORD length = sizeof status;

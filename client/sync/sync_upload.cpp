@@ -416,11 +416,10 @@ int CSyncUpload::Send(CSyncEngine& engine, const std::wstring& key, Net::UploadT
         return StepFailed;
     if (entry.upload_offset == entry.size)
         return StepGoOn;
-    const HANDLE opened = CreateFileW(local_path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCHIVE, nullptr);
-    if (opened == INVALID_HANDLE_VALUE)
+    Helper::CFileHandle file(CreateFileW(local_path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | FILE_ATTRIBUTE_ARCHIVE, nullptr));
+    if (!file)
         return StepFailed;
-    Helper::CHandle file(opened);
     if (entry.upload_offset != 0) {
         LARGE_INTEGER offset;
         offset.QuadPart = static_cast<LONGLONG>(entry.upload_offset);

@@ -16,8 +16,9 @@ const wchar_t kAccountKey[] = L"Software\\Tavo\\Tessel\\Users\\alice";
 
 class RegistryAccess : public ::testing::Test {
 protected:
-    void SetUp() override { RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tavo"); }
-    void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tavo"); }
+    // Only the test's own account: other tests of the run keep theirs.
+    void SetUp() override { RegDeleteTreeW(HKEY_CURRENT_USER, kAccountKey); }
+    void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, kAccountKey); }
 
     static void WriteRaw(const wchar_t* name, DWORD type, const void* data, DWORD bytes)
     {

@@ -13,36 +13,30 @@ namespace {
 using NetTest::CTestPeer;
 
 // Accepts one connection and keeps it for the test to use directly.
-class RawPeer {
+class CRawPeer {
 public:
-    RawPeer()
+    CRawPeer()
     {
-        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        listener_.Reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         int length = sizeof address;
-        bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-        listen(listener_, 1);
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        bind(listener_.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        listen(listener_.Get(), 1);
+        getsockname(listener_.Get(), reinterpret_cast<sockaddr*>(&address), &length);
         port_ = ntohs(address.sin_port);
-    }
-    ~RawPeer()
-    {
-        if (accepted_ != INVALID_SOCKET)
-            closesocket(accepted_);
-        closesocket(listener_);
     }
     uint16_t Port() const { return port_; }
     SOCKET Accept()
     {
-        accepted_ = accept(listener_, nullptr, nullptr);
-        return accepted_;
+        accepted_.Reset(accept(listener_.Get(), nullptr, nullptr));
+        return accepted_.Get();
     }
 
 private:
-    SOCKET listener_ = INVALID_SOCKET;
-    SOCKET accepted_ = INVALID_SOCKET;
+    Helper::CSocketHandle listener_;
+    Helper::CSocketHandle accepted_;
     uint16_t port_ = 0;
 };
 
@@ -54,7 +48,7 @@ bool RunsUnderWine()
 
 TEST(CommonSocketTest, ConnectsToDottedAddressAndFailsOnUnknownName)
 {
-    RawPeer peer;
+    CRawPeer peer;
     CCommonSocket client;
     ASSERT_TRUE(client.Connect("127.0.0.1", peer.Port()));
     EXPECT_TRUE(client.IsConnected());
@@ -70,7 +64,7 @@ TEST(CommonSocketTest, ConnectsToDottedAddressAndFailsOnUnknownName)
 
 TEST(CommonSocketTest, ReceivesAtMostOneBufferPerCall)
 {
-    RawPeer peer;
+    CRawPeer peer;
     CCommonSocket client;
     ASSERT_TRUE(client.Connect("127.0.0.1", peer.Port()));
     const SOCKET server = peer.Accept();
@@ -96,7 +90,7 @@ TEST(CommonSocketTest, ReceivesAtMostOneBufferPerCall)
 
 TEST(CommonSocketTest, PeerCloseGivesTheBytesBeforeAndLeavesNoSocket)
 {
-    RawPeer peer;
+    CRawPeer peer;
     CCommonSocket client;
     ASSERT_TRUE(client.Connect("127.0.0.1", peer.Port()));
     const SOCKET server = peer.Accept();
@@ -120,7 +114,7 @@ TEST(CommonSocketTest, PeerCloseGivesTheBytesBeforeAndLeavesNoSocket)
 
 TEST(CommonSocketTest, SendsWholeBuffersAndCloseResetsThePeer)
 {
-    RawPeer peer;
+    CRawPeer peer;
     CCommonSocket client;
     ASSERT_TRUE(client.Connect("127.0.0.1", peer.Port()));
     const SOCKET server = peer.Accept();
@@ -145,7 +139,7 @@ TEST(CommonSocketTest, SendsWholeBuffersAndCloseResetsThePeer)
 
 TEST(CommonSocketTest, WaitReadableTimesOutWithoutData)
 {
-    RawPeer peer;
+    CRawPeer peer;
     CCommonSocket client;
     ASSERT_TRUE(client.Connect("127.0.0.1", peer.Port()));
     peer.Accept();

@@ -39,16 +39,16 @@ void HardClose(SOCKET socket)
 
 CTestPeer::CTestPeer(Script script, uint16_t port) : script_(std::move(script))
 {
-    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    listener_.Reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(port);
     int length = sizeof address;
-    if (bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener_, 8) != 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        closesocket(listener_);
-        listener_ = INVALID_SOCKET;
+    if (bind(listener_.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener_.Get(), 8) != 0 ||
+        getsockname(listener_.Get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        listener_.Reset();
         return;
     }
     port_ = ntohs(address.sin_port);
@@ -63,8 +63,6 @@ CTestPeer::~CTestPeer()
     }
     if (thread_.joinable())
         thread_.join();
-    if (listener_ != INVALID_SOCKET)
-        closesocket(listener_);
 }
 
 void CTestPeer::Serve()
@@ -76,9 +74,9 @@ void CTestPeer::Serve()
             if (ending_)
                 return;
         }
-        if (!Readable(listener_))
+        if (!Readable(listener_.Get()))
             continue;
-        const SOCKET connection = accept(listener_, nullptr, nullptr);
+        const SOCKET connection = accept(listener_.Get(), nullptr, nullptr);
         if (connection == INVALID_SOCKET)
             continue;
         const char no_delay = 1;
@@ -210,14 +208,13 @@ bool CTestPeer::WaitForConnections(int count, DWORD milliseconds)
 
 uint16_t UnusedPort()
 {
-    const SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    const Helper::CSocketHandle probe(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     int length = sizeof address;
-    bind(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    closesocket(probe);
+    bind(probe.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    getsockname(probe.Get(), reinterpret_cast<sockaddr*>(&address), &length);
     return ntohs(address.sin_port);
 }
 

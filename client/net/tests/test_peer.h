@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "client/net/packet_codec.h"
+#include "common/win_handle.h"
 
 namespace NetTest {
 
@@ -40,7 +41,7 @@ public:
     CTestPeer(const CTestPeer&) = delete;
     CTestPeer& operator=(const CTestPeer&) = delete;
 
-    bool Listening() const { return listener_ != INVALID_SOCKET; }
+    bool Listening() const { return listener_.Valid(); }
     uint16_t Port() const { return port_; }
 
     // To the current connection; usable from the script and from the test.
@@ -62,7 +63,7 @@ private:
     bool ReadExactly(SOCKET connection, uint8_t* buffer, size_t length);
 
     Script script_;
-    SOCKET listener_ = INVALID_SOCKET;
+    Helper::CSocketHandle listener_;
     uint16_t port_ = 0;
     std::thread thread_;
     std::mutex lock_;

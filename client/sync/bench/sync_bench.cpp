@@ -22,6 +22,7 @@
 #include "common/bounded_string.h"
 #include "common/md5.h"
 #include "common/registry_access.h"
+#include "common/win_handle.h"
 
 namespace {
 
@@ -38,35 +39,33 @@ std::wstring TempPath(const wchar_t* name)
 
 bool WriteWhole(const std::wstring& path, const std::vector<char>& bytes)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    Helper::CFileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
         return false;
     size_t done = 0;
     bool ok = true;
     while (ok && done < bytes.size()) {
         DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1 << 20));
         DWORD written = 0;
-        ok = WriteFile(file, bytes.data() + done, chunk, &written, nullptr) && written == chunk;
+        ok = WriteFile(file.Get(), bytes.data() + done, chunk, &written, nullptr) && written == chunk;
         done += chunk;
     }
-    CloseHandle(file);
     return ok;
 }
 
 double RawReadSeconds(const std::wstring& path)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    Helper::CFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file)
         return 0;
     std::vector<char> block(32768);
     const auto t0 = Clock::now();
     DWORD read = 0;
-    while (ReadFile(file, block.data(), static_cast<DWORD>(block.size()), &read, nullptr) && read > 0) {
+    while (ReadFile(file.Get(), block.data(), static_cast<DWORD>(block.size()), &read, nullptr) && read > 0) {
     }
-    const double seconds = Seconds(Clock::now() - t0);
-    CloseHandle(file);
-    return seconds;
+    return Seconds(Clock::now() - t0);
 }
 
 void DigestBench()

@@ -5,23 +5,18 @@
 namespace SyncTest {
 
 struct CTcpRelay::Link {
-    SOCKET client = INVALID_SOCKET;
-    SOCKET server = INVALID_SOCKET;
+    Helper::CSocketHandle client;
+    Helper::CSocketHandle server;
     std::mutex lock;
     std::string upstream;
 
-    ~Link()
-    {
-        closesocket(client);
-        closesocket(server);
-    }
     // A reset rather than an orderly end, as a dropped line looks.
     void Reset()
     {
         const LINGER hard{1, 0};
-        setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
-        shutdown(client, SD_BOTH);
-        shutdown(server, SD_BOTH);
+        setsockopt(client.Get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
+        shutdown(client.Get(), SD_BOTH);
+        shutdown(server.Get(), SD_BOTH);
     }
 };
 
@@ -52,12 +47,11 @@ CTcpRelay::CTcpRelay(const char* listen_host, const char* target_host, uint16_t 
 {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
-    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    listener_.Reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     const sockaddr_in address = Address(listen_host, port);
-    if (bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener_, 8) != 0) {
-        closesocket(listener_);
-        listener_ = INVALID_SOCKET;
+    if (bind(listener_.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener_.Get(), 8) != 0) {
+        listener_.Reset();
         return;
     }
     acceptor_ = std::thread([this] { Accept(); });
@@ -75,23 +69,22 @@ CTcpRelay::~CTcpRelay()
     }
     for (auto& pump : pumps_)
         pump.join();
-    if (listener_ != INVALID_SOCKET)
-        closesocket(listener_);
+    listener_.Reset();
     WSACleanup();
 }
 
 void CTcpRelay::Accept()
 {
     while (!ending_) {
-        if (!Readable(listener_, 20))
+        if (!Readable(listener_.Get(), 20))
             continue;
-        const SOCKET client = accept(listener_, nullptr, nullptr);
+        const SOCKET client = accept(listener_.Get(), nullptr, nullptr);
         if (client == INVALID_SOCKET)
             continue;
         auto link = std::make_shared<Link>();
-        link->client = client;
-        link->server = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        if (connect(link->server, reinterpret_cast<const sockaddr*>(&target_), sizeof target_) != 0) {
+        link->client.Reset(client);
+        link->server.Reset(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+        if (connect(link->server.Get(), reinterpret_cast<const sockaddr*>(&target_), sizeof target_) != 0) {
             link->Reset();
             continue;
         }
@@ -104,8 +97,8 @@ void CTcpRelay::Accept()
 
 void CTcpRelay::Pump(std::shared_ptr<Link> link, bool upstream)
 {
-    const SOCKET from = upstream ? link->client : link->server;
-    const SOCKET to = upstream ? link->server : link->client;
+    const SOCKET from = upstream ? link->client.Get() : link->server.Get();
+    const SOCKET to = upstream ? link->server.Get() : link->client.Get();
     const uint64_t cut = upstream ? cut_upstream_.load() : cut_downstream_.load();
     uint64_t passed = 0;
     char buffer[16384];

@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "common/win_handle.h"
+
 namespace SyncTest {
 
 class CTcpRelay {
@@ -24,7 +26,7 @@ public:
     CTcpRelay(const CTcpRelay&) = delete;
     CTcpRelay& operator=(const CTcpRelay&) = delete;
 
-    bool Listening() const { return listener_ != INVALID_SOCKET; }
+    bool Listening() const { return listener_.Valid(); }
 
     // Every later connection is reset once this many bytes went that way;
     // 0 lets everything through.
@@ -41,7 +43,7 @@ private:
     void Accept();
     void Pump(std::shared_ptr<Link> link, bool upstream);
 
-    SOCKET listener_ = INVALID_SOCKET;
+    Helper::CSocketHandle listener_;
     sockaddr_in target_{};
     std::thread acceptor_;
     std::atomic<bool> ending_{false};
