@@ -5,7 +5,10 @@ set(TAVO_SERVER_BIN "${CMAKE_BINARY_DIR}/../native/server/tessel-server"
 set(TAVO_TRANSFER_SERVER_DIR ${CMAKE_CURRENT_BINARY_DIR}/transfer_server)
 
 tavo_add_test(NAME tavo_transfer_tests
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/transfer_test.cpp
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/upload_transfer_test.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/download_transfer_test.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/local_change_transfer_test.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/transfer_test_support.cpp
             ${CMAKE_CURRENT_LIST_DIR}/tcp_relay.cpp
             ${CMAKE_CURRENT_LIST_DIR}/sync_test_support.cpp
             ${PROJECT_SOURCE_DIR}/client/net/tests/test_peer.cpp
