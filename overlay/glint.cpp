@@ -17,32 +17,6 @@ constexpr int kMinIconFileCapacity = MAX_PATH;
 
 }  // namespace
 
-CGlint::CGlint(OverlayKind kind) : kind_(kind) {}
-
-CGlint::~CGlint() { ObjectDestroyed(); }
-
-HRESULT STDMETHODCALLTYPE CGlint::QueryInterface(REFIID iid, void** out)
-{
-    if (!out)
-        return E_POINTER;
-    *out = nullptr;
-    if (!IsEqualIID(iid, kIidShellIconOverlayIdentifier) && !IsEqualIID(iid, IID_IUnknown))
-        return E_NOINTERFACE;
-    *out = static_cast<IShellIconOverlayIdentifier*>(this);
-    AddRef();
-    return S_OK;
-}
-
-ULONG STDMETHODCALLTYPE CGlint::AddRef() { return ++references_; }
-
-ULONG STDMETHODCALLTYPE CGlint::Release()
-{
-    ULONG left = --references_;
-    if (left == 0)
-        delete this;
-    return left;
-}
-
 HRESULT STDMETHODCALLTYPE CGlint::IsMemberOf(LPCWSTR path, DWORD)
 {
     if (!path)

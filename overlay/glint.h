@@ -5,28 +5,25 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "overlay/com_object.h"
 #include "overlay/overlay_kind.h"
 
 namespace Glint {
 
-class CGlint final : public IShellIconOverlayIdentifier {
+class CGlint final
+    : public CComObject<CGlint, IShellIconOverlayIdentifier, kIidShellIconOverlayIdentifier> {
 public:
-    explicit CGlint(OverlayKind kind);
-    CGlint(const CGlint&) = delete;
-    CGlint& operator=(const CGlint&) = delete;
+    explicit CGlint(OverlayKind kind) : kind_(kind) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE IsMemberOf(LPCWSTR path, DWORD attributes) override;
     HRESULT STDMETHODCALLTYPE GetOverlayInfo(LPWSTR icon_file, int capacity, int* index, DWORD* flags) override;
     HRESULT STDMETHODCALLTYPE GetPriority(int* priority) override;
 
 private:
-    ~CGlint();
+    friend class CComObject<CGlint, IShellIconOverlayIdentifier, kIidShellIconOverlayIdentifier>;
+    ~CGlint() = default;
     bool Claims(LPCWSTR path) const;
 
-    ULONG references_ = 0;  // used from one apartment only
     const OverlayKind kind_;
 };
 

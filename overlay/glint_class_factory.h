@@ -5,26 +5,22 @@
 #include <windows.h>
 #include <unknwn.h>
 
+#include "overlay/com_object.h"
 #include "overlay/overlay_kind.h"
 
 namespace Glint {
 
-class CGlintClassFactory final : public IClassFactory {
+class CGlintClassFactory final : public CComObject<CGlintClassFactory, IClassFactory, IID_IClassFactory> {
 public:
-    explicit CGlintClassFactory(OverlayKind kind);
-    CGlintClassFactory(const CGlintClassFactory&) = delete;
-    CGlintClassFactory& operator=(const CGlintClassFactory&) = delete;
+    explicit CGlintClassFactory(OverlayKind kind) : kind_(kind) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override;
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override;
 
 private:
-    ~CGlintClassFactory();
+    friend class CComObject<CGlintClassFactory, IClassFactory, IID_IClassFactory>;
+    ~CGlintClassFactory() = default;
 
-    ULONG references_ = 0;  // used from one apartment only
     const OverlayKind kind_;
 };
 

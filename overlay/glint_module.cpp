@@ -113,12 +113,7 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out)
     CGlintClassFactory* factory = new (std::nothrow) CGlintClassFactory(static_cast<OverlayKind>(index));
     if (!factory)
         return E_OUTOFMEMORY;
-    ObjectCreated();
-    // Held once across the query, so that a refused interface frees it.
-    factory->AddRef();
-    HRESULT result = factory->QueryInterface(iid, out);
-    factory->Release();
-    return result;
+    return HandOver(factory, iid, out);
 }
 
 STDAPI DllCanUnloadNow()

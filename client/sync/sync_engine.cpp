@@ -54,15 +54,7 @@ CSyncEngine::~CSyncEngine()
         WaitForSingleObject(starter.Get(), INFINITE);
         Stop(INFINITE);
     }
-    Helper::CHandle executor;
-    Helper::CHandle scanner;
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        executor = std::move(executor_thread_);
-        scanner = std::move(scanner_thread_);
-    }
-    WaitAndClose(std::move(executor));
-    WaitAndClose(std::move(scanner));
+    JoinWorkers();
     std::lock_guard<std::mutex> guard(lock_);
     ClearQueueLocked();
 }
@@ -274,15 +266,7 @@ void CSyncEngine::RunStarter()
         // Requests of the old threads that wait for a reply return at once.
         Net::MainConnection().SetStopEvent();
         Net::DataConnection().SetStopEvent();
-        Helper::CHandle executor;
-        Helper::CHandle scanner;
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            executor = std::move(executor_thread_);
-            scanner = std::move(scanner_thread_);
-        }
-        WaitAndClose(std::move(executor));
-        WaitAndClose(std::move(scanner));
+        JoinWorkers();
         Net::MainConnection().ResetStopEvent();
         Net::DataConnection().ResetStopEvent();
 
@@ -319,6 +303,19 @@ void CSyncEngine::RunStarter()
         // to end: they are stopped here, or that wait would never return.
         Stop(0);
     }
+}
+
+void CSyncEngine::JoinWorkers()
+{
+    Helper::CHandle executor;
+    Helper::CHandle scanner;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        executor = std::move(executor_thread_);
+        scanner = std::move(scanner_thread_);
+    }
+    WaitAndClose(std::move(executor));
+    WaitAndClose(std::move(scanner));
 }
 
 void CSyncEngine::StartWorkersLocked()

@@ -131,6 +131,8 @@ private:
     void ReportSyncingForTransfer(const ISyncAction& action);
     void ClearQueueLocked();
     void StartWorkersLocked();
+    // Takes the scanner and the executor out and waits until both ended.
+    void JoinWorkers();
     Helper::CHandle StartThread(unsigned(__stdcall* main)(void*), DWORD* id);
 
     std::mutex starter_lock_;

@@ -45,6 +45,20 @@ void CSyncUpload::Store(CSyncEngine& engine, const std::wstring& key)
         table->Store(&entry, key.c_str());
 }
 
+bool CSyncUpload::AdoptRecord(CSyncEngine& engine, const std::wstring& key, const SyncEntry* record)
+{
+    if (record == nullptr) {
+        entry = SyncEntry();
+        return true;
+    }
+    entry = *record;
+    if (entry.parent_id >= 0)
+        return true;
+    // The parent folder is not on the server yet: it goes first.
+    engine.OnPathChanged(ParentKey(key).c_str(), PathAdded, nullptr);
+    return false;
+}
+
 void CSyncUpload::ClearTicket()
 {
     memset(entry.upload_token, 0, sizeof entry.upload_token);
@@ -192,17 +206,11 @@ bool CSyncUpload::CreateFolderOnServer(CSyncEngine& engine, const std::wstring& 
     if (!table || !engine.IsRunning())
         return false;
     SyncEntry record;
-    if (table->Find(key.c_str(), &record)) {
-        if (record.state == Helper::Synced)
-            return true;
-        entry = record;
-        if (entry.parent_id < 0) {
-            engine.OnPathChanged(ParentKey(key).c_str(), PathAdded, nullptr);
-            return false;
-        }
-    } else {
-        entry = SyncEntry();
-    }
+    const bool recorded = table->Find(key.c_str(), &record);
+    if (recorded && record.state == Helper::Synced)
+        return true;
+    if (!AdoptRecord(engine, key, recorded ? &record : nullptr))
+        return false;
     entry.is_file = 0;
     entry.state = Helper::Syncing;
     Store(engine, key);
@@ -310,19 +318,12 @@ bool CSyncUpload::PrepareRecord(CSyncEngine& engine, const std::wstring& key, bo
     SyncEntry record;
     const bool recorded = table->Find(key.c_str(), &record);
     const bool synced = recorded && record.state == Helper::Synced;
-    if (recorded) {
-        if (synced && record.local_modified == LocalTime(local)) {
-            *done = true;
-            return true;
-        }
-        entry = record;
-        if (entry.parent_id < 0) {
-            engine.OnPathChanged(ParentKey(key).c_str(), PathAdded, nullptr);
-            return false;
-        }
-    } else {
-        entry = SyncEntry();
+    if (synced && record.local_modified == LocalTime(local)) {
+        *done = true;
+        return true;
     }
+    if (!AdoptRecord(engine, key, recorded ? &record : nullptr))
+        return false;
     if (!FreshDigest(engine))
         return false;
     if (synced && memcmp(digest, record.md5, kDigestLength) == 0) {

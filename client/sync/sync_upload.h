@@ -55,6 +55,9 @@ private:
     bool ParentFolderId(CSyncEngine& engine, const std::wstring& key, int32_t* folder_id);
 
     void Store(CSyncEngine& engine, const std::wstring& key);
+    // Starts from the item's record, or from a fresh one without; false
+    // when the record's folder is not on the server yet.
+    bool AdoptRecord(CSyncEngine& engine, const std::wstring& key, const SyncEntry* record);
     void ClearTicket();
 
     // The size and time of the file the digest was taken from; a file that
