@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "common/bounded_string.h"
 #include "common/file_sync_state.h"
 
 namespace Helper {
@@ -36,7 +37,7 @@ struct StateAttribute {
 // Every element: a signed decimal id, the item's own name, its sync state
 // (a FileSyncState value) and the server's update stamp.
 constexpr StateAttribute kStateId{u"id", 16};
-constexpr StateAttribute kStateName{u"name", 260};
+constexpr StateAttribute kStateName{u"name", kPathCapacity};
 constexpr StateAttribute kStateState{u"state", 2};
 constexpr StateAttribute kStateUpdateTime{u"update_time", 16};
 // Files besides: the size in bytes, the MD5 as 32 hexadecimal digits (empty

@@ -17,7 +17,7 @@ namespace Helper {
 namespace {
 
 constexpr DWORD kDigestBlockSize = 32768;
-constexpr size_t kShellPathCapacity = 260;
+constexpr size_t kShellPathCapacity = kPathCapacity;
 
 bool Stopped(HANDLE stop_event)
 {
