@@ -106,7 +106,8 @@ bool ReadStateDigest(const wchar_t* user, char (&digest)[33])
 {
     wchar_t path[kRegAccountKeyCapacity];
     wchar_t value[kRegStateDigestCapacity] = {};
-    if (!AccountKeyPath(user, path) || !ReadRegString(HKEY_CURRENT_USER, path, kRegStateDigest, value, kRegStateDigestCapacity))
+    if (!AccountKeyPath(user, path) ||
+        !ReadRegString(HKEY_CURRENT_USER, path, kRegStateDigest, value, kRegStateDigestCapacity))
         return false;
     if (value[0] == L'\0' || value[31] == L'\0' || value[32] != L'\0')
         return false;

@@ -161,8 +161,9 @@ bool ReadEntryRecord(PayloadReader& in, EntryRecord& out)
 {
     Wire::EntryRecord wire;
     size_t used = 0;
-    if (!in.ok() || Wire::ReadEntryRecord(in.Current(), in.remaining(), &used, &wire) !=
-                        Wire::EntryRecordRead::Complete) {
+    const bool read = in.ok() && Wire::ReadEntryRecord(in.Current(), in.remaining(), &used, &wire) ==
+                                     Wire::EntryRecordRead::Complete;
+    if (!read) {
         in.Skip(in.remaining() + 1);
         return false;
     }

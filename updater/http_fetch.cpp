@@ -69,7 +69,8 @@ DWORD ProbeHttpStatus(const wchar_t* url, DWORD timeout_ms)
     auto record = std::make_shared<ProbeRecord>();
     record->url = url;
     auto reference = std::make_unique<std::shared_ptr<ProbeRecord>>(record);
-    Helper::CHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ProbeThread, reference.get(), 0, nullptr)));
+    Helper::CHandle thread(
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ProbeThread, reference.get(), 0, nullptr)));
     if (!thread)
         return 0;
     reference.release();
@@ -102,8 +103,8 @@ bool DownloadToFolder(const wchar_t* url, const wchar_t* folder, const wchar_t* 
     Helper::CInternetHandle request(InternetOpenUrlW(session.Get(), address, nullptr, 0, kDownloadFlags, 0));
     if (!request)
         return false;
-    Helper::CFileHandle file(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr));
+    Helper::CFileHandle file(
+        CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return false;
     return CopyResponse(request.Get(), file.Get());

@@ -16,7 +16,7 @@ namespace {
 bool FileExists(const wchar_t* path)
 {
     Helper::CFileHandle probe(CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     return probe.Valid();
 }
 
@@ -28,7 +28,7 @@ bool ComputeFileMd5Hex(const wchar_t* path, wchar_t (&hex)[Helper::kMd5HexLength
     if (!Helper::Md5Available())
         return false;
     Helper::CFileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+                                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file)
         return false;
     Helper::Md5Context context{};

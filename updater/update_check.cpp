@@ -47,7 +47,7 @@ bool ReadInstalledVersion(UpdateContext* context)
 bool ReadWholeFile(const wchar_t* path, std::string* bytes)
 {
     Helper::CFileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+                                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file)
         return false;
     LARGE_INTEGER size{};

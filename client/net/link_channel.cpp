@@ -41,8 +41,8 @@ void StartLinkWatcher(const CLinkChannel* channel)
     if (g_watcher_running.exchange(true))
         return;
     // The watcher runs on its own; its handle is not kept.
-    const Helper::CHandle thread(
-        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WatchLink, const_cast<CLinkChannel*>(channel), 0, nullptr)));
+    void* const argument = const_cast<CLinkChannel*>(channel);
+    const Helper::CHandle thread(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WatchLink, argument, 0, nullptr)));
     if (!thread)
         g_watcher_running.store(false);
 }

@@ -99,7 +99,7 @@ void CreateParentFolders(const wchar_t* path)
 bool ReadWholeFile(const wchar_t* path, std::string* bytes)
 {
     Helper::CFileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size;
     if (!file.Valid() || !GetFileSizeEx(file.Get(), &size) || size.QuadPart > kMaxStateFileSize)
         return false;
@@ -265,8 +265,8 @@ bool WriteDocument(const wchar_t* path, const std::string& bytes)
 {
     // Truncated in place: the overlay may hold the file open for reading
     // at any moment, which a replace by rename would not survive.
-    Helper::CFileHandle file(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    Helper::CFileHandle file(
+        CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid())
         return false;
     size_t done = 0;
@@ -327,7 +327,7 @@ bool StateFileDigest(const wchar_t* path, char (&digest)[33])
     if (!Helper::BindMd5())
         return false;
     Helper::CFileHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.Valid())
         return false;
     Helper::Md5Context context{};

@@ -17,8 +17,8 @@ namespace {
 
 // The steps both comparisons share; check_time adds the recorded time
 // between the size and the contents.
-CompareResult Compare(const SyncEntry* view, const WIN32_FIND_DATAW& local, char* digest, bool names, bool check_time,
-            HANDLE stop_event)
+CompareResult Compare(const SyncEntry* view, const WIN32_FIND_DATAW& local, char* digest, bool names,
+                      bool check_time, HANDLE stop_event)
 {
     const bool view_absent = view == nullptr || IsAbsent(*view);
     if (IsMissing(local))

@@ -25,7 +25,8 @@ void WaitAndClose(Helper::CHandle thread)
 Helper::CHandle Duplicate(const Helper::CHandle& handle)
 {
     HANDLE copy = nullptr;
-    if (!handle || !DuplicateHandle(GetCurrentProcess(), handle.Get(), GetCurrentProcess(), &copy, SYNCHRONIZE, FALSE, 0))
+    if (!handle ||
+        !DuplicateHandle(GetCurrentProcess(), handle.Get(), GetCurrentProcess(), &copy, SYNCHRONIZE, FALSE, 0))
         return Helper::CHandle();
     return Helper::CHandle(copy);
 }

@@ -23,7 +23,10 @@ std::string LookupName(const Net::Bytes& packet)
 
 }  // namespace
 
-void WriteBytes(const std::wstring& path, const std::string& bytes) { ASSERT_TRUE(Testing::WriteFileBytes(path, bytes)); }
+void WriteBytes(const std::wstring& path, const std::string& bytes)
+{
+    ASSERT_TRUE(Testing::WriteFileBytes(path, bytes));
+}
 
 void MakeFolder(const std::wstring& path) { ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr)); }
 
@@ -125,7 +128,7 @@ void EngineTest::SetUp()
 {
     SetSpace(1ull << 40, 1ull << 39);
     peer_ = std::make_unique<NetTest::CTestPeer>([this](NetTest::CTestPeer& peer,
-                                                          const NetTest::PeerRequest& request) {
+                                                        const NetTest::PeerRequest& request) {
         std::lock_guard<std::mutex> hold(lock_);
         if (request.command == Net::CmdListFolder && request.packet.size() >= 30) {
             auto found = listings_.find(static_cast<int32_t>(Net::ReadU32(&request.packet[26])));

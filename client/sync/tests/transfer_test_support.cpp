@@ -95,10 +95,10 @@ void TransferTest::SetUp()
     std::map<std::string, std::string> env = ReadServerEnv();
     ASSERT_EQ(env.count("TESSEL_SYNC_PORT"), 1u) << "the server fixture did not run";
     const auto sync_port = static_cast<uint16_t>(std::stoi(env["TESSEL_SYNC_PORT"]));
-    data_relay_ = std::make_unique<SyncTest::CTcpRelay>("127.0.0.2", "127.0.0.1",
-                                                         static_cast<uint16_t>(std::stoi(env["TESSEL_DATA_PORT"])));
-    http_relay_ = std::make_unique<SyncTest::CTcpRelay>("127.0.0.2", "127.0.0.1",
-                                                         static_cast<uint16_t>(std::stoi(env["TESSEL_HTTP_PORT"])));
+    data_relay_ = std::make_unique<CTcpRelay>("127.0.0.2", "127.0.0.1",
+                                              static_cast<uint16_t>(std::stoi(env["TESSEL_DATA_PORT"])));
+    http_relay_ = std::make_unique<CTcpRelay>("127.0.0.2", "127.0.0.1",
+                                              static_cast<uint16_t>(std::stoi(env["TESSEL_HTTP_PORT"])));
     ASSERT_TRUE(data_relay_->Listening());
     ASSERT_TRUE(http_relay_->Listening());
 
