@@ -113,6 +113,9 @@ protected:
 TEST_F(DirWatcher, ReportsAddsInSubfoldersRelativeToTheWatchedFolder)
 {
     ASSERT_TRUE(CreateDirectoryW((dir_ / L"sub").c_str(), nullptr));
+    // On a busy machine Wine can miss a file made in a new folder right
+    // after the folder itself; the folder's own report is awaited first.
+    ASSERT_TRUE(WaitForChange([](const Change& c) { return c.kind == Sync::PathAdded && c.name == L"sub"; }));
     StateTest::WriteFileBytes(dir_ / L"sub\\f.txt", "hello");
     EXPECT_TRUE(WaitForChange([](const Change& c) { return c.kind == Sync::PathAdded && c.name == L"sub\\f.txt"; }));
 }
