@@ -168,15 +168,15 @@ int SignOn(const SyncOptions& options)
         return ExitNetwork;
     }
     int result = Net::SignOn(options.user, digest);
-    if (result >= 102 && result <= 105) {
+    if (result >= Net::ResUnknownUser && result <= Net::ResBadSignOn) {
         Print(L"sign-on refused by the server (%d)", result);
         return ExitRefused;
     }
-    if (result != 101) {
+    if (result != Net::ResSignedOn) {
         Print(L"cannot reach the sync server (%d)", result);
         return ExitNetwork;
     }
-    if (Net::AccountInfo() != 201) {
+    if (Net::AccountInfo() != Net::ResAccountSpace) {
         Print(L"the server gave no account information");
         return ExitNetwork;
     }
