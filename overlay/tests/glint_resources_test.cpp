@@ -3,6 +3,7 @@
 #include <string>
 
 #include "glint_test_support.h"
+#include "version.h"
 
 #include <shellapi.h>
 
@@ -120,10 +121,10 @@ TEST(GlintResources, VersionResource)
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(&data[0], L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000002u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0x00000002u);
+    EXPECT_EQ(fixed->dwFileVersionMS, DWORD{TAVO_VERSION_MAJOR} << 16 | TAVO_VERSION_MINOR);
+    EXPECT_EQ(fixed->dwFileVersionLS, DWORD{TAVO_VERSION_PATCH} << 16 | TAVO_BUILD_NUMBER);
+    EXPECT_EQ(fixed->dwProductVersionMS, DWORD{TAVO_VERSION_MAJOR} << 16 | TAVO_VERSION_MINOR);
+    EXPECT_EQ(fixed->dwProductVersionLS, DWORD{TAVO_VERSION_PATCH} << 16 | TAVO_VERSION_TWEAK);
 
     WORD* translation = nullptr;
     ASSERT_TRUE(VerQueryValueW(&data[0], L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
