@@ -10,6 +10,8 @@ export WINEDEBUG=-all
 mkdir -p "$TAVO_WINEPREFIX"
 wineserver -p 2>/dev/null || true
 "$(dirname "${BASH_SOURCE[0]}")/wine-run.sh" cmd /c exit 0 >/dev/null 2>&1 || true
+# Chinese dialog texts render with an installed CJK font.
+"$(dirname "${BASH_SOURCE[0]}")/wine-cjk-fonts.sh" || echo "test-env: CJK fonts not mapped" >&2
 if [ -z "${DISPLAY:-}" ]; then
     for n in $(seq 91 130); do
         [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
