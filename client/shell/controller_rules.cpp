@@ -1,6 +1,7 @@
 #include "client/shell/controller_rules.h"
 
 #include "client/shell/app_state_values.h"
+#include "common/text_format.h"
 
 #include <initializer_list>
 
@@ -10,7 +11,7 @@ namespace {
 
 using S = AppState;
 
-constexpr size_t kFolderUnits = 259;
+constexpr size_t kFolderCapacity = 260;
 
 struct Transition {
     StateTrigger trigger;
@@ -68,12 +69,7 @@ FollowUp FollowUpAfterChange(AppState previous, AppState current, bool quota_usa
 
 std::u16string InFolder(std::u16string_view base, std::u16string_view user)
 {
-    std::u16string path(base);
-    path += u"TavoTessel\\";
-    path += user;
-    if (path.size() > kFolderUnits)
-        path.resize(kFolderUnits);
-    return path;
+    return CutToCapacity(std::u16string(base) + u"TavoTessel\\" + std::u16string(user), kFolderCapacity);
 }
 
 }  // namespace

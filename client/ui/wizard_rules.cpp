@@ -7,7 +7,6 @@ namespace GUI {
 
 namespace {
 
-constexpr size_t kFolderUnits = 259;
 constexpr int kPages = 2;
 constexpr const char16_t* kBindingTip = u"正在将您的计算机与Tavo帐户绑定";
 
@@ -78,13 +77,13 @@ WizardCloseReaction CloseReaction(WizardMode mode, bool has_previous_user)
 {
     switch (mode) {
     case WizardMode::FullSetup:
-        return {has_previous_user, u""};
+        return {has_previous_user, false, {}};
     case WizardMode::Recredential:
-        return {false, u"您的登录密码不正确，请重新运行设置向导"};
+        return {false, true, Helper::AppState::CredentialsRejected};
     case WizardMode::ResetFolder:
-        return {false, u"您Tessel的本地文件夹已丢失，请重新运行设置向导"};
+        return {false, true, Helper::AppState::FolderMissing};
     case WizardMode::RetryAccountInfo:
-        return {false, u"您的用户配置信息获取失败，请重新运行设置向导"};
+        return {false, true, Helper::AppState::AccountInfoFailed};
     }
     return {};
 }
@@ -98,12 +97,7 @@ std::optional<std::u16string> FolderForPickedPath(std::u16string_view picked, st
 {
     if (picked.empty() || picked.front() == u'\\')
         return std::nullopt;
-    std::u16string folder(picked);
-    folder += u"\\TavoTessel\\";
-    folder += user;
-    if (folder.size() > kFolderUnits)
-        folder.resize(kFolderUnits);
-    return folder;
+    return Helper::CutToCapacity(std::u16string(picked) + u"\\TavoTessel\\" + std::u16string(user), kFolderLimit);
 }
 
 bool AsksAboutNonEmptyFolder(bool same_as_current_folder, bool is_empty_folder)

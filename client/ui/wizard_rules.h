@@ -9,6 +9,7 @@
 #include <string_view>
 
 namespace Helper {
+enum class AppState : int32_t;
 enum class WizardMode : int32_t;
 }
 
@@ -43,10 +44,12 @@ constexpr std::u16string_view kAccountPageHeader = u"将您的计算机与Tavo�
 std::u16string_view SignOnErrorText(int code);
 
 // Closing the wizard unfinished: FullSetup restores the previous account
-// when there is one; the other modes leave an error tip.
+// when there is one; the other modes leave the tray tip of the state that
+// called for them (set as a Starting tip, tip only).
 struct WizardCloseReaction {
     bool restores_previous_account = false;
-    std::u16string_view tip;  // empty: no tip
+    bool leaves_tip = false;
+    Helper::AppState tip_of_state{};
 };
 WizardCloseReaction CloseReaction(WizardMode mode, bool has_previous_user);
 

@@ -51,11 +51,19 @@ TEST(WizardClosing, ByModeAndPreviousAccount)
 {
     EXPECT_TRUE(CloseReaction(M::FullSetup, true).restores_previous_account);
     EXPECT_FALSE(CloseReaction(M::FullSetup, false).restores_previous_account);
-    EXPECT_TRUE(CloseReaction(M::FullSetup, true).tip.empty());
-    EXPECT_EQ(CloseReaction(M::Recredential, true).tip, u"您的登录密码不正确，请重新运行设置向导");
-    EXPECT_EQ(CloseReaction(M::ResetFolder, false).tip, u"您Tessel的本地文件夹已丢失，请重新运行设置向导");
-    EXPECT_EQ(CloseReaction(M::RetryAccountInfo, false).tip, u"您的用户配置信息获取失败，请重新运行设置向导");
-    EXPECT_FALSE(CloseReaction(M::Recredential, true).restores_previous_account);
+    EXPECT_FALSE(CloseReaction(M::FullSetup, true).leaves_tip);
+    const struct {
+        M mode;
+        Helper::AppState tip_of_state;
+    } tips[] = {{M::Recredential, Helper::AppState::CredentialsRejected},
+                {M::ResetFolder, Helper::AppState::FolderMissing},
+                {M::RetryAccountInfo, Helper::AppState::AccountInfoFailed}};
+    for (const auto& t : tips) {
+        WizardCloseReaction r = CloseReaction(t.mode, true);
+        EXPECT_FALSE(r.restores_previous_account);
+        EXPECT_TRUE(r.leaves_tip);
+        EXPECT_EQ(r.tip_of_state, t.tip_of_state);
+    }
 }
 
 TEST(WizardFonts, HeaderIsEightUnitsLargerInMagnitude)
