@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "common/tests/icon_group.h"
 #include "glint_test_support.h"
 #include "version.h"
 
@@ -11,24 +12,8 @@ using namespace GlintTest;
 
 namespace {
 
-#pragma pack(push, 2)
-struct GroupIconEntry {
-    BYTE width;
-    BYTE height;
-    BYTE colours;
-    BYTE reserved;
-    WORD planes;
-    WORD bit_count;
-    DWORD bytes;
-    WORD id;
-};
-struct GroupIconHeader {
-    WORD reserved;
-    WORD type;
-    WORD count;
-    GroupIconEntry entries[1];
-};
-#pragma pack(pop)
+using TavoTest::GroupIconEntry;
+using TavoTest::GroupIconHeader;
 
 const void* Resource(LPCWSTR type, LPCWSTR name, DWORD* size)
 {

@@ -1,6 +1,7 @@
 // The resources of TavoTessel.exe as built, read back from the dialog
 // preview, which links the same resource object.
 #include "client/ui/resource.h"
+#include "common/tests/icon_group.h"
 #include "version.h"
 
 #include <gtest/gtest.h>
@@ -317,32 +318,17 @@ TEST(TrayDialogs, AboutBox)
     EXPECT_EQ(Find(d, 0xFFFFFFFF)->style & SS_TYPEMASK, static_cast<DWORD>(SS_ICON));
 }
 
-#pragma pack(push, 2)
-struct GroupIconEntry {
-    BYTE width;
-    BYTE height;
-    BYTE colours;
-    BYTE reserved;
-    WORD planes;
-    WORD bit_count;
-    DWORD bytes;
-    WORD id;
-};
-#pragma pack(pop)
-
 TEST(TrayIcons, FiveGroupsOfFourSizes)
 {
+    const int sizes[] = {48, 32, 24, 16};
     for (int group = IDI_PRODUCT; group <= IDI_TAVO_FILE; ++group) {
         std::string data = Resource(MAKEINTRESOURCEW(14) /* RT_GROUP_ICON */, MAKEINTRESOURCEW(group));
+        auto header = reinterpret_cast<const TavoTest::GroupIconHeader*>(data.data());
         ASSERT_GE(data.size(), 6u) << group;
-        WORD count = 0;
-        memcpy(&count, data.data() + 4, 2);
-        ASSERT_EQ(count, 4) << group;
-        ASSERT_EQ(data.size(), 6 + count * sizeof(GroupIconEntry));
-        const int sizes[] = {48, 32, 24, 16};
-        for (int i = 0; i < count; ++i) {
-            GroupIconEntry e;
-            memcpy(&e, data.data() + 6 + i * sizeof e, sizeof e);
+        ASSERT_EQ(header->count, 4) << group;
+        ASSERT_EQ(data.size(), 6 + header->count * sizeof(TavoTest::GroupIconEntry));
+        for (int i = 0; i < header->count; ++i) {
+            const TavoTest::GroupIconEntry& e = header->entries[i];
             EXPECT_EQ(e.width, sizes[i]) << group;
             EXPECT_EQ(e.bit_count, 32) << group;
             EXPECT_FALSE(Resource(MAKEINTRESOURCEW(3) /* RT_ICON */, MAKEINTRESOURCEW(e.id)).empty());
