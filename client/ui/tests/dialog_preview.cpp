@@ -51,13 +51,10 @@ struct State {
 };
 State g;
 
-const wchar_t* W(std::u16string_view s)
+// The rules' UTF-16 texts for the platform's calls.
+std::wstring W(std::u16string_view s)
 {
-    static std::wstring keep[8];
-    static int next = 0;
-    std::wstring& slot = keep[next++ % 8];
-    slot.assign(s.begin(), s.end());
-    return slot.c_str();
+    return std::wstring(s.begin(), s.end());
 }
 
 int CALLBACK FontFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found)
@@ -135,16 +132,16 @@ void DressWizard(HWND d, int id)
         SendDlgItemMessageW(d, IDC_SIDE_PICTURE, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(g.picture));
     else
         ShowWindow(GetDlgItem(d, IDC_SIDE_PICTURE), SW_HIDE);
-    SetWindowTextW(d, W(GUI::WizardTitle(id, WizardMode::FullSetup)));
-    SetItem(d, IDC_STEP, W(GUI::StepText(id)));
+    SetWindowTextW(d, W(GUI::WizardTitle(id, WizardMode::FullSetup)).c_str());
+    SetItem(d, IDC_STEP, W(GUI::StepText(id)).c_str());
     if (id == IDD_WIZARD_ACCOUNT) {
-        SetItem(d, IDC_HEADER, W(GUI::kAccountPageHeader));
-        SetItem(d, IDC_PROMPT, W(GUI::WizardPrompt(WizardMode::RetryAccountInfo)));
+        SetItem(d, IDC_HEADER, W(GUI::kAccountPageHeader).c_str());
+        SetItem(d, IDC_PROMPT, W(GUI::WizardPrompt(WizardMode::RetryAccountInfo)).c_str());
         SetItem(d, IDC_USER, kSampleUser);
-        SetItem(d, IDC_SIGNON_ERROR, W(GUI::SignOnErrorText(2)));
+        SetItem(d, IDC_SIGNON_ERROR, W(GUI::SignOnErrorText(2)).c_str());
     } else {
         std::wstring user(kSampleUser);
-        SetItem(d, IDC_HEADER, W(GUI::FolderPageHeader(std::u16string(user.begin(), user.end()))));
+        SetItem(d, IDC_HEADER, W(GUI::FolderPageHeader(std::u16string(user.begin(), user.end()))).c_str());
         SetItem(d, IDC_FOLDER, L"D:\\TavoTessel\\tessel_user_015");
     }
 }
@@ -176,7 +173,7 @@ void DressAbout(HWND d)
     SetWindowPos(GetDlgItem(d, IDC_FRAME), nullptr, 0, 0, client.right, client.bottom - 50,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     SetWindowPos(GetDlgItem(d, IDC_LINE), nullptr, 0, 0, client.right, 2, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    SetItem(d, IDC_VERSION, W(Helper::FormatVersionText(OwnVersion())));
+    SetItem(d, IDC_VERSION, W(Helper::FormatVersionText(OwnVersion())).c_str());
 }
 
 int PageIndex(int page_id)
@@ -187,9 +184,9 @@ int PageIndex(int page_id)
 // The page's window text is its tag text, which its title band shows.
 void DressPage(HWND p, int id)
 {
-    SetWindowTextW(p, W(GUI::kTagTexts[PageIndex(id)]));
+    SetWindowTextW(p, W(GUI::kTagTexts[PageIndex(id)]).c_str());
     if (id == IDD_PAGE_GENERAL) {
-        SetItem(p, IDC_ACCOUNT_LINK, W(GUI::AccountLinkText(u"tessel_user_015", true)));
+        SetItem(p, IDC_ACCOUNT_LINK, W(GUI::AccountLinkText(u"tessel_user_015", true)).c_str());
         CheckDlgButton(p, IDC_AUTORUN, BST_CHECKED);
     } else if (id == IDD_PAGE_SYNC) {
         SetItem(p, IDC_FOLDER, L"D:\\TavoTessel\\tessel_user_015");
@@ -201,7 +198,7 @@ void DressPage(HWND p, int id)
         EnableWindow(GetDlgItem(p, IDC_UPLOAD_LIMIT), TRUE);
     } else {
         CheckDlgButton(p, IDC_AUTO_UPDATE_ON, BST_CHECKED);
-        SetItem(p, IDC_UPDATE_STATUS, W(GUI::UpdateCheckStatus(false).text));
+        SetItem(p, IDC_UPDATE_STATUS, W(GUI::UpdateCheckStatus(false).text).c_str());
     }
 }
 
@@ -223,9 +220,9 @@ std::vector<RECT> PaintHeadings(HWND page, HDC dc)
     SetBkMode(dc, TRANSPARENT);
     for (const GUI::SectionHeading& h : deco.headings) {
         RECT r = {h.rect.left, h.rect.top, h.rect.right, h.rect.bottom};
-        DrawTextW(dc, W(h.text), -1, &r, DT_SINGLELINE | DT_VCENTER);
+        DrawTextW(dc, W(h.text).c_str(), -1, &r, DT_SINGLELINE | DT_VCENTER);
         RECT extent = r;
-        DrawTextW(dc, W(h.text), -1, &extent, DT_SINGLELINE | DT_VCENTER | DT_CALCRECT);
+        DrawTextW(dc, W(h.text).c_str(), -1, &extent, DT_SINGLELINE | DT_VCENTER | DT_CALCRECT);
         extent.top = r.top;
         extent.bottom = r.bottom;
         extents.push_back(extent);
@@ -254,7 +251,7 @@ void PaintTags(HDC dc)
         if (g.tags[i].FillsRect())
             FillRect(dc, &r, GetSysColorBrush(COLOR_HIGHLIGHT));
         COLORREF before = SetTextColor(dc, g.tags[i].HasWhiteText() ? RGB(255, 255, 255) : RGB(0, 0, 0));
-        DrawTextW(dc, W(GUI::kTagTexts[i]), -1, &r, DT_SINGLELINE | DT_CENTER | DT_VCENTER);
+        DrawTextW(dc, W(GUI::kTagTexts[i]).c_str(), -1, &r, DT_SINGLELINE | DT_CENTER | DT_VCENTER);
         SetTextColor(dc, before);
     }
     SelectObject(dc, old);
@@ -457,10 +454,13 @@ int wmain(int argc, wchar_t** argv)
     int shown = g.options.id >= IDD_PAGE_GENERAL ? IDD_SETTINGS : g.options.id;
     CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(shown), nullptr, DialogProc, 0);
     int result = 1;
-    if (g.dialog) {
+    if (g.dialog && g.options.check) {
+        // Checked without showing, so that nothing covers another test's windows.
+        result = ReportLayout();
+    } else if (g.dialog) {
         ShowWindow(g.dialog, SW_SHOW);
         UpdateWindow(g.dialog);
-        result = g.options.check ? ReportLayout() : RunLoop();
+        result = RunLoop();
         if (IsWindow(g.dialog))
             DestroyWindow(g.dialog);
     }

@@ -98,17 +98,17 @@ std::vector<DWORD> CapturePixels(HWND window, int* width, int* height)
 
 }  // namespace
 
-HWND FindTopWindow(const wchar_t* class_name, const wchar_t* title)
+HWND FindTopWindow(const wchar_t* class_name, const wchar_t* title, DWORD process_id)
 {
-    TopSearch search{class_name, title, 0, {}};
+    TopSearch search{class_name, title, process_id, {}};
     EnumWindows(CollectTop, reinterpret_cast<LPARAM>(&search));
     return search.found.empty() ? nullptr : search.found.front();
 }
 
-HWND WaitForWindow(const wchar_t* class_name, const wchar_t* title, DWORD timeout_ms)
+HWND WaitForWindow(const wchar_t* class_name, const wchar_t* title, DWORD timeout_ms, DWORD process_id)
 {
     HWND found = nullptr;
-    WaitUntil([&] { return (found = FindTopWindow(class_name, title)) != nullptr; }, timeout_ms);
+    WaitUntil([&] { return (found = FindTopWindow(class_name, title, process_id)) != nullptr; }, timeout_ms);
     return found;
 }
 

@@ -16,9 +16,11 @@ namespace GuiTest {
 
 constexpr DWORD kDefaultTimeoutMs = 10000;
 
-// Windows and controls. A null class or title matches any.
-HWND FindTopWindow(const wchar_t* class_name, const wchar_t* title);
-HWND WaitForWindow(const wchar_t* class_name, const wchar_t* title, DWORD timeout_ms = kDefaultTimeoutMs);
+// Windows and controls. A null class or title matches any; a process id
+// other than 0 keeps to that process's windows.
+HWND FindTopWindow(const wchar_t* class_name, const wchar_t* title, DWORD process_id = 0);
+HWND WaitForWindow(const wchar_t* class_name, const wchar_t* title, DWORD timeout_ms = kDefaultTimeoutMs,
+                   DWORD process_id = 0);
 bool WaitForWindowGone(HWND window, DWORD timeout_ms = kDefaultTimeoutMs);
 // The control with this identifier, also inside child dialogs (settings pages).
 HWND FindControl(HWND dialog, int id);

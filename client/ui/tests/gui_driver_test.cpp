@@ -30,7 +30,8 @@ protected:
     {
         process_ = StartProgram(PreviewCommand(IDD_WIZARD_ACCOUNT));
         ASSERT_NE(process_, nullptr);
-        dialog_ = WaitForWindow(kDialogClass, kAccountTitle);
+        // Other tests may show the same dialog meanwhile.
+        dialog_ = WaitForWindow(kDialogClass, kAccountTitle, kDefaultTimeoutMs, GetProcessId(process_));
         ASSERT_NE(dialog_, nullptr) << "the account page appears";
     }
     void TearDown() override
@@ -95,6 +96,7 @@ TEST_F(GuiDriver, ListsTheWindowsOfAProcess)
     ASSERT_EQ(windows.size(), 1u);
     EXPECT_EQ(windows.front(), dialog_);
     EXPECT_EQ(WaitForWindow(kDialogClass, L"no such title", 100), nullptr);
+    EXPECT_EQ(FindTopWindow(kDialogClass, kAccountTitle, GetCurrentProcessId()), nullptr);
 }
 
 }  // namespace

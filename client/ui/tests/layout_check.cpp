@@ -38,7 +38,8 @@ std::vector<Child> VisibleChildren(HWND parent)
 {
     std::vector<Child> children;
     for (HWND w = GetWindow(parent, GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) {
-        if (!IsWindowVisible(w))
+        // The style bit, not IsWindowVisible: the check runs on a hidden dialog.
+        if (!(GetWindowLongW(w, GWL_STYLE) & WS_VISIBLE))
             continue;
         wchar_t name[64] = {};
         GetClassNameW(w, name, 64);
