@@ -133,23 +133,25 @@ def badge_box(size):
     return 0, size - edge, edge
 
 
-def render(layers, size):
-    """Returns rows (top to bottom) of (r, g, b, a) tuples."""
-    left, top, edge = badge_box(size)
-    pixels = [[(0, 0, 0, 0)] * size for _ in range(size)]
-    n = SUPERSAMPLE
-    for py in range(top, top + edge):
-        for px in range(left, left + edge):
+def render(layers, size, box=None, samples=SUPERSAMPLE, height=None):
+    """Returns rows (top to bottom) of (r, g, b, a) tuples of an image size
+    pixels wide and height (default size) high. The shapes' unit square is
+    mapped onto box = (left, top, edge), by default the badge square; a
+    shape may reach beyond it, the image clips it."""
+    height = size if height is None else height
+    left, top, edge = badge_box(size) if box is None else box
+    pixels = [[(0, 0, 0, 0)] * size for _ in range(height)]
+    n = samples
+    top_first = list(reversed(layers))
+    for py in range(max(top, 0), min(top + edge, height)):
+        for px in range(max(left, 0), min(left + edge, size)):
             acc = [0.0, 0.0, 0.0]
             covered = 0
             for sy in range(n):
                 for sx in range(n):
                     x = (px - left + (sx + 0.5) / n) / edge
                     y = (py - top + (sy + 0.5) / n) / edge
-                    colour = None
-                    for shape, c in layers:
-                        if shape(x, y):
-                            colour = c
+                    colour = next((c for shape, c in top_first if shape(x, y)), None)
                     if colour is not None:
                         covered += 1
                         for i in range(3):
@@ -187,14 +189,14 @@ def ico(images):
 
 
 def png(pixels):
-    size = len(pixels)
+    width, height = len(pixels[0]), len(pixels)
     raw = b"".join(b"\0" + bytes(v for p in row for v in p) for row in pixels)
 
     def chunk(kind, data):
         body = kind + data
         return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
 
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0))
             + chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
 

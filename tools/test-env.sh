@@ -22,6 +22,8 @@ fi
 mkdir -p "$TAVO_WINEPREFIX"
 wineserver -p 2>/dev/null || true
 "$(dirname "${BASH_SOURCE[0]}")/wine-run.sh" cmd /c exit 0 >/dev/null 2>&1 || true
+# Chinese dialog texts render with an installed CJK font.
+"$(dirname "${BASH_SOURCE[0]}")/wine-cjk-fonts.sh" || echo "test-env: CJK fonts not mapped" >&2
 tavo_test_env_stop() {
     WINEPREFIX="$TAVO_WINEPREFIX" wineserver -k >/dev/null 2>&1 || true
     [ -n "${tavo_xvfb_pid:-}" ] && kill "$tavo_xvfb_pid" 2>/dev/null || true

@@ -10,16 +10,10 @@
 #include <cstdint>
 
 #include "client/net/app_host.h"
+#include "client/shell/app_state_values.h"
 #include "common/registry_layout.h"
 
 namespace Helper {
-
-enum class WizardMode : int32_t {
-    FullSetup = 1,
-    Recredential = 2,
-    ResetFolder = 3,
-    RetryAccountInfo = 4,
-};
 
 constexpr size_t kUserNameCapacity = kRegUserCapacity;
 constexpr size_t kCredentialCapacity = kRegSessionIdCapacity;

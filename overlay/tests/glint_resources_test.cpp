@@ -2,8 +2,10 @@
 
 #include <string>
 
+#include "common/tests/icon_group.h"
 #include "common/win_handle.h"
 #include "glint_test_support.h"
+#include "version.h"
 
 #include <shellapi.h>
 
@@ -11,24 +13,8 @@ using namespace GlintTest;
 
 namespace {
 
-#pragma pack(push, 2)
-struct GroupIconEntry {
-    BYTE width;
-    BYTE height;
-    BYTE colours;
-    BYTE reserved;
-    WORD planes;
-    WORD bit_count;
-    DWORD bytes;
-    WORD id;
-};
-struct GroupIconHeader {
-    WORD reserved;
-    WORD type;
-    WORD count;
-    GroupIconEntry entries[1];
-};
-#pragma pack(pop)
+using TavoTest::GroupIconEntry;
+using TavoTest::GroupIconHeader;
 
 const void* Resource(LPCWSTR type, LPCWSTR name, DWORD* size)
 {
@@ -120,10 +106,10 @@ TEST(GlintResources, VersionResource)
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(&data[0], L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0x00000002u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0x00000002u);
+    EXPECT_EQ(fixed->dwFileVersionMS, DWORD{TAVO_VERSION_MAJOR} << 16 | TAVO_VERSION_MINOR);
+    EXPECT_EQ(fixed->dwFileVersionLS, DWORD{TAVO_VERSION_PATCH} << 16 | TAVO_BUILD_NUMBER);
+    EXPECT_EQ(fixed->dwProductVersionMS, DWORD{TAVO_VERSION_MAJOR} << 16 | TAVO_VERSION_MINOR);
+    EXPECT_EQ(fixed->dwProductVersionLS, DWORD{TAVO_VERSION_PATCH} << 16 | TAVO_VERSION_TWEAK);
 
     WORD* translation = nullptr;
     ASSERT_TRUE(VerQueryValueW(&data[0], L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),

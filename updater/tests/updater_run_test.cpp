@@ -12,6 +12,7 @@
 #include "common/win_handle.h"
 #include "updater/tests/updater_test_support.h"
 #include "updater/updater_app.h"
+#include "version.h"
 
 namespace Updater {
 namespace {
@@ -309,10 +310,10 @@ TEST(UpdaterResourcesTest, VersionAndManifestOfTheShippedProgram)
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(0, 1));
-    EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(3, 0));
-    EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(0, 1));
-    EXPECT_EQ(fixed->dwProductVersionLS, MAKELONG(2, 0));
+    EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(TAVO_VERSION_MINOR, TAVO_VERSION_MAJOR));
+    EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(TAVO_BUILD_NUMBER, TAVO_VERSION_PATCH));
+    EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(TAVO_VERSION_MINOR, TAVO_VERSION_MAJOR));
+    EXPECT_EQ(fixed->dwProductVersionLS, MAKELONG(TAVO_VERSION_TWEAK, TAVO_VERSION_PATCH));
 
     WORD* translation = nullptr;
     ASSERT_TRUE(VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
