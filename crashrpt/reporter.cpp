@@ -86,11 +86,14 @@ bool CReporter::Install(CrashCallback callback, const wchar_t* host, const wchar
         return false;
     callback_ = callback;
     Helper::CopyBounded(version_, version != nullptr ? version : L"");
-    // Loaded now: loading a library in a crashed process may never return.
-    HMODULE dbghelp = LoadLibraryExW(L"dbghelp.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    dump_writer_ = dbghelp ? reinterpret_cast<MiniDumpWriter>(
-                                 reinterpret_cast<void*>(GetProcAddress(dbghelp, "MiniDumpWriteDump")))
-                           : nullptr;
+    // Loaded now, once for the process: loading a library in a crashed
+    // process may never return.
+    if (dump_writer_ == nullptr) {
+        HMODULE dbghelp = LoadLibraryExW(L"dbghelp.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+        if (dbghelp != nullptr)
+            dump_writer_ = reinterpret_cast<MiniDumpWriter>(
+                reinterpret_cast<void*>(GetProcAddress(dbghelp, "MiniDumpWriteDump")));
+    }
     // An upload left running by an earlier Uninstall ends before a new one
     // starts; it still sees the stop it was given.
     if (pending_thread_) {
@@ -103,8 +106,8 @@ bool CReporter::Install(CrashCallback callback, const wchar_t* host, const wchar
         return false;
     }
     PinThisModule();
-    previous_filter_ = SetUnhandledExceptionFilter(&Filter);
     installed_ = true;
+    previous_filter_ = SetUnhandledExceptionFilter(&Filter);
     return true;
 }
 
