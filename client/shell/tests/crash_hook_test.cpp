@@ -2,6 +2,7 @@
 // crashes on purpose; its report folder, and what the reference server
 // received, are looked at from here.
 #include "client/shell/crash_hook.h"
+#include "client/state/tests/test_support.h"
 #include "crashrpt/crashrpt.h"
 
 #include <gtest/gtest.h>
@@ -9,11 +10,12 @@
 #include <winsock2.h>
 
 #include <algorithm>
-#include <map>
 #include <string>
 #include <vector>
 
 namespace {
+
+using StateTest::ReadFileBytes;
 
 constexpr DWORD kChildDeadlineMs = 180000;
 constexpr DWORD kAccessViolation = 0xC0000005;
@@ -29,33 +31,6 @@ std::wstring HostPath(const std::string& path)
     std::wstring wide = L"Z:" + Widen(path);
     std::replace(wide.begin(), wide.end(), L'/', L'\\');
     return wide;
-}
-
-std::string ReadAll(const std::wstring& path)
-{
-    std::string text;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return text;
-    char buffer[65536];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0)
-        text.append(buffer, read);
-    CloseHandle(file);
-    return text;
-}
-
-bool WriteAll(const std::wstring& path, const std::string& text)
-{
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    const bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-                    written == text.size();
-    CloseHandle(file);
-    return ok;
 }
 
 bool Exists(const std::wstring& path)
@@ -89,22 +64,16 @@ void RemoveTree(const std::wstring& folder)
     RemoveDirectoryW(folder.c_str());
 }
 
-std::map<std::string, std::string> ReadServerEnv()
+// The HTTP port the server fixture wrote down, as text; empty without one.
+std::wstring FixtureHttpPort()
 {
-    std::map<std::string, std::string> values;
-    const std::string text = ReadAll(HostPath(TAVO_CRASH_SERVER_DIR "/server.env"));
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string line = text.substr(at, end - at);
-        const size_t equals = line.find('=');
-        if (equals != std::string::npos)
-            values[line.substr(0, equals)] = line.substr(equals + 1);
-        at = end + 1;
-    }
-    return values;
+    const std::string env = ReadFileBytes(HostPath(TAVO_CRASH_SERVER_DIR "/server.env"));
+    constexpr char kKey[] = "TESSEL_HTTP_PORT=";
+    const size_t at = env.find(kKey);
+    if (at == std::string::npos)
+        return {};
+    const size_t begin = at + sizeof(kKey) - 1;
+    return Widen(env.substr(begin, env.find_first_not_of("0123456789", begin) - begin));
 }
 
 // "127.0.0.1:PORT" of a port that nobody listens on.
@@ -128,9 +97,9 @@ class CrashHookTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::map<std::string, std::string> env = ReadServerEnv();
-        ASSERT_EQ(env.count("TESSEL_HTTP_PORT"), 1u) << "the server fixture did not run";
-        server_ = L"127.0.0.1:" + Widen(env["TESSEL_HTTP_PORT"]);
+        const std::wstring port = FixtureHttpPort();
+        ASSERT_FALSE(port.empty()) << "the server fixture did not run";
+        server_ = L"127.0.0.1:" + port;
         wchar_t local[MAX_PATH];
         ASSERT_TRUE(SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, local)));
         root_ = std::wstring(local) + L"\\Tavo\\Tessel\\CrashReports";
@@ -195,9 +164,9 @@ TEST_F(CrashHookTest, ACrashBeforeSignOnIsReportedWithZerosAndNoFile)
     ASSERT_EQ(reports.size(), 1u);
     const std::wstring folder = Report(reports[0]);
     EXPECT_EQ(Entries(folder, false), (std::vector<std::wstring>{L"crash.dmp", L"crash.log", L"sent"}));
-    const std::string dump = ReadAll(folder + L"\\crash.dmp");
+    const std::string dump = ReadFileBytes(folder + L"\\crash.dmp");
     EXPECT_EQ(dump.substr(0, 4), "MDMP") << "a minidump";
-    const std::string log = ReadAll(folder + L"\\crash.log");
+    const std::string log = ReadFileBytes(folder + L"\\crash.log");
     EXPECT_EQ(log.rfind("Version: v1.2.3.4(56)/", 0), 0u) << log;
     EXPECT_NE(log.find("Exception: 0xC0000005"), std::string::npos) << log;
     EXPECT_NE(log.find("crash_hook_child.exe+0x"), std::string::npos) << log;
@@ -207,27 +176,25 @@ TEST_F(CrashHookTest, ACrashBeforeSignOnIsReportedWithZerosAndNoFile)
     const std::vector<std::wstring> received = NewServerReports();
     ASSERT_EQ(received.size(), 1u) << "the reference server received it";
     const std::wstring stored = ServerReportsRoot() + L"\\" + received[0];
-    EXPECT_EQ(ReadAll(stored + L"\\crash.log"), log);
-    EXPECT_TRUE(ReadAll(stored + L"\\crash.dmp") == dump) << "the same minidump";
-    EXPECT_NE(ReadAll(stored + L"\\report.txt").find("version: v1.2.3.4(56)/"), std::string::npos);
+    EXPECT_EQ(ReadFileBytes(stored + L"\\crash.log"), log);
+    EXPECT_TRUE(ReadFileBytes(stored + L"\\crash.dmp") == dump) << "the same minidump";
+    EXPECT_NE(ReadFileBytes(stored + L"\\report.txt").find("version: v1.2.3.4(56)/"), std::string::npos);
     EXPECT_TRUE(Entries(stored + L"\\files", false).empty());
 }
 
 TEST_F(CrashHookTest, ACrashWhileTheWatchRunsAttachesTheStateFile)
 {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring state_file = std::wstring(temp) + L"crashhook.user_cfg";
+    StateTest::TempDir temp;
+    const std::wstring state_file = temp.File(L"crashhook.user_cfg");
     const std::string state = "<?xml version=\"1.0\"?>\n<Tessel cMagic=\"0123\"><f n=\"a.txt\" s=\"0\"/></Tessel>\n";
-    ASSERT_TRUE(WriteAll(state_file, state));
+    StateTest::WriteFileBytes(state_file, state);
 
     ASSERT_EQ(RunChild(server_, L"crash 4242 10.1.2.3 \"" + state_file + L"\""), kAccessViolation);
-    DeleteFileW(state_file.c_str());
     const std::vector<std::wstring> reports = Reports();
     ASSERT_EQ(reports.size(), 1u);
     const std::wstring folder = Report(reports[0]);
-    EXPECT_EQ(ReadAll(folder + L"\\crashhook.user_cfg"), state);
-    const std::string log = ReadAll(folder + L"\\crash.log");
+    EXPECT_EQ(ReadFileBytes(folder + L"\\crashhook.user_cfg"), state);
+    const std::string log = ReadFileBytes(folder + L"\\crash.log");
     EXPECT_NE(log.find("\n\n\nUserID: 4242\nUserIP: 10.1.2.3"), std::string::npos) << log;
     EXPECT_NE(log.find("Attached: crashhook.user_cfg (\xE5\x90\x8C\xE6\xAD\xA5\xE4\xBF\xA1\xE6\x81\xAF)"),
               std::string::npos)
@@ -236,7 +203,7 @@ TEST_F(CrashHookTest, ACrashWhileTheWatchRunsAttachesTheStateFile)
 
     const std::vector<std::wstring> received = NewServerReports();
     ASSERT_EQ(received.size(), 1u);
-    EXPECT_EQ(ReadAll(ServerReportsRoot() + L"\\" + received[0] + L"\\files\\crashhook.user_cfg"), state);
+    EXPECT_EQ(ReadFileBytes(ServerReportsRoot() + L"\\" + received[0] + L"\\files\\crashhook.user_cfg"), state);
 }
 
 TEST_F(CrashHookTest, AStackOverflowIsReportedToo)
@@ -245,8 +212,8 @@ TEST_F(CrashHookTest, AStackOverflowIsReportedToo)
     const std::vector<std::wstring> reports = Reports();
     ASSERT_EQ(reports.size(), 1u);
     const std::wstring folder = Report(reports[0]);
-    EXPECT_EQ(ReadAll(folder + L"\\crash.dmp").substr(0, 4), "MDMP");
-    const std::string log = ReadAll(folder + L"\\crash.log");
+    EXPECT_EQ(ReadFileBytes(folder + L"\\crash.dmp").substr(0, 4), "MDMP");
+    const std::string log = ReadFileBytes(folder + L"\\crash.log");
     EXPECT_NE(log.find("Exception: 0xC00000FD"), std::string::npos) << log;
     EXPECT_NE(log.find("\n\n\nUserID: 0\nUserIP: 0.0.0.0"), std::string::npos) << log;
     EXPECT_TRUE(Exists(folder + L"\\sent"));
@@ -267,7 +234,7 @@ TEST_F(CrashHookTest, AReportTheHostDidNotTakeIsSentAtTheNextStart)
     EXPECT_TRUE(Exists(folder + L"\\sent"));
     const std::vector<std::wstring> received = NewServerReports();
     ASSERT_EQ(received.size(), 1u);
-    EXPECT_EQ(ReadAll(ServerReportsRoot() + L"\\" + received[0] + L"\\crash.log"), ReadAll(folder + L"\\crash.log"));
+    EXPECT_EQ(ReadFileBytes(ServerReportsRoot() + L"\\" + received[0] + L"\\crash.log"), ReadFileBytes(folder + L"\\crash.log"));
     EXPECT_EQ(RunChild(server_, L"start"), 0u);
     EXPECT_EQ(NewServerReports().size(), 1u) << "a sent report is not sent again";
 }
@@ -286,10 +253,10 @@ TEST_F(CrashHookTest, ACrashInsideTheReporterEndsTheProcessAndTheNextStartSendsW
     EXPECT_EQ(reports[0].find(L".tmp"), std::wstring::npos) << "finished by the next start";
     const std::vector<std::wstring> received = NewServerReports();
     ASSERT_EQ(received.size(), 1u);
-    const std::string log = ReadAll(ServerReportsRoot() + L"\\" + received[0] + L"\\crash.log");
+    const std::string log = ReadFileBytes(ServerReportsRoot() + L"\\" + received[0] + L"\\crash.log");
     EXPECT_EQ(log.rfind("Version: v0\n", 0), 0u) << log;
     EXPECT_EQ(log.find("never"), std::string::npos) << "nothing of the failed callback: " << log;
-    EXPECT_EQ(ReadAll(ServerReportsRoot() + L"\\" + received[0] + L"\\crash.dmp").substr(0, 4), "MDMP");
+    EXPECT_EQ(ReadFileBytes(ServerReportsRoot() + L"\\" + received[0] + L"\\crash.dmp").substr(0, 4), "MDMP");
 }
 
 TEST_F(CrashHookTest, ADeclinedReportLeavesNothing)
