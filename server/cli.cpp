@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include "crash_reports.h"
 #include "crypto.h"
 #include "log.h"
 #include "names.h"
@@ -22,6 +23,7 @@ const char* const kUsage =
     "  tessel-server add-account DATA_DIR USER PASSWORD QUOTA [--frozen]\n"
     "  tessel-server set-account DATA_DIR USER [--password PASSWORD] [--quota QUOTA] [--frozen | --active]\n"
     "  tessel-server tree DATA_DIR USER\n"
+    "  tessel-server crash-reports DATA_DIR\n"
     "  tessel-server serve DATA_DIR [--bind ADDRESS] [--sync-port PORT] [--data-port PORT]\n"
     "                      [--http-port PORT] [--static DIR] [--public-host IPV4]\n"
     "                      [--idle-timeout SECONDS] [--session-timeout SECONDS]\n"
@@ -32,6 +34,7 @@ int Usage(const std::string& problem)
     if (!problem.empty())
         std::fprintf(stderr, "tessel-server: %s\n", problem.c_str());
     std::fputs(kUsage, stderr);
+    std::fputs(kCrashReportUsage, stderr);
     return 2;
 }
 
@@ -265,6 +268,9 @@ int Serve(const std::vector<std::string>& positional, const std::map<std::string
             return Usage("bad --threads");
         config.threads = static_cast<unsigned>(*threads);
     }
+    std::string bad_option;
+    if (!ParseCrashReportOptions(options, config.crash_reports, bad_option))
+        return Usage(bad_option);
 
     // Every thread started from here on inherits the blocked signals; only
     // the wait below takes them.
@@ -341,6 +347,7 @@ int RunCommandLine(const std::vector<std::string>& args)
         {"tree", {}},
         {"serve", {"--bind", "--sync-port", "--data-port", "--http-port", "--static", "--public-host",
                    "--idle-timeout", "--session-timeout", "--ticket-lifetime", "--threads"}},
+        {"crash-reports", {}},
     };
     const auto known = allowed.find(command);
     if (known != allowed.end()) {
@@ -348,6 +355,7 @@ int RunCommandLine(const std::vector<std::string>& args)
             bool ok = false;
             for (const auto& name : known->second)
                 ok = ok || name == option.first;
+            ok = ok || (command == "serve" && IsCrashReportOption(option.first));
             if (!ok)
                 return Usage("unknown option " + option.first + " for " + command);
         }
@@ -362,6 +370,8 @@ int RunCommandLine(const std::vector<std::string>& args)
         return Tree(positional);
     if (command == "serve")
         return Serve(positional, options);
+    if (command == "crash-reports")
+        return ListCrashReports(positional);
     return Usage(command == "--help" || command == "help" ? "" : "unknown command " + command);
 }
 

@@ -28,6 +28,10 @@ bool ServerApp::Start(const ServerConfig& config, std::string& error)
     io_ = std::make_unique<asio::io_context>();
 
     http_ = std::make_unique<HttpService>(*store_, *sessions_);
+    crash_reports_ = std::make_unique<CrashReportService>(config.crash_reports);
+    if (!crash_reports_->Open(config.data_dir, error))
+        return false;
+    crash_reports_->Register(http_->routes());
     if (!http_->Start(config.bind_address, config.http_port, config.static_dir, error))
         return false;
     addressing_.http_port = http_->port();

@@ -3,6 +3,7 @@
 // the same way.
 #pragma once
 
+#include "crash_reports.h"
 #include "data_service.h"
 #include "http_service.h"
 #include "packet_server.h"
@@ -35,6 +36,7 @@ struct ServerConfig {
     std::chrono::seconds session_timeout{24 * 3600};
     int64_t ticket_lifetime_seconds = 7 * 24 * 3600;
     unsigned threads = 0;  // 0: one per processor, at least 2
+    CrashReportConfig crash_reports;
 };
 
 class ServerApp {
@@ -63,6 +65,7 @@ private:
     std::unique_ptr<asio::io_context> io_;
     std::unique_ptr<PacketServer> data_;
     std::unique_ptr<PacketServer> sync_;
+    std::unique_ptr<CrashReportService> crash_reports_;
     std::unique_ptr<HttpService> http_;
     std::vector<std::thread> threads_;
     bool running_ = false;
