@@ -26,6 +26,8 @@ public:
     bool Start(const std::string& address, uint16_t port, const std::string& static_dir, std::string& error);
     void Stop();
     uint16_t port() const { return port_; }
+    // For adding routes before Start.
+    httplib::Server& router() { return *server_; }
 
 private:
     Store& store_;

@@ -28,6 +28,10 @@ bool ServerApp::Start(const ServerConfig& config, std::string& error)
     io_ = std::make_unique<asio::io_context>();
 
     http_ = std::make_unique<HttpService>(*store_, *sessions_);
+    web_ = std::make_unique<WebPages>(*store_, config.web, config.data_dir, config.static_dir);
+    if (!web_->Open(error))
+        return false;
+    web_->Mount(http_->router());
     if (!http_->Start(config.bind_address, config.http_port, config.static_dir, error))
         return false;
     addressing_.http_port = http_->port();

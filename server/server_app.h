@@ -9,6 +9,7 @@
 #include "sessions.h"
 #include "store.h"
 #include "sync_service.h"
+#include "web_pages.h"
 
 #include <asio.hpp>
 
@@ -35,6 +36,7 @@ struct ServerConfig {
     std::chrono::seconds session_timeout{24 * 3600};
     int64_t ticket_lifetime_seconds = 7 * 24 * 3600;
     unsigned threads = 0;  // 0: one per processor, at least 2
+    WebConfig web;
 };
 
 class ServerApp {
@@ -63,6 +65,7 @@ private:
     std::unique_ptr<asio::io_context> io_;
     std::unique_ptr<PacketServer> data_;
     std::unique_ptr<PacketServer> sync_;
+    std::unique_ptr<WebPages> web_;
     std::unique_ptr<HttpService> http_;
     std::vector<std::thread> threads_;
     bool running_ = false;
