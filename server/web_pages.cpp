@@ -299,60 +299,58 @@ void WebPages::ServeAsset(const httplib::Request& req, httplib::Response& res)
     res.set_content(asset->text, script ? "text/javascript; charset=utf-8" : "text/css; charset=utf-8");
 }
 
-void WebPages::Mount(httplib::Server& server)
+WebPages::Route WebPages::Page(std::function<void(Visit&)> handler)
 {
-    using PageHandler = std::function<void(Visit&)>;
-    using FormHandler = std::function<void(Visit&, const FormFields&)>;
-    const auto page = [this](PageHandler handler) {
-        return [this, handler](const httplib::Request& req, httplib::Response& res) {
-            Visit visit(req, res);
-            BeginVisit(visit);
-            handler(visit);
-        };
+    return [this, handler](const httplib::Request& req, httplib::Response& res) {
+        Visit visit(req, res);
+        BeginVisit(visit);
+        handler(visit);
     };
-    // A form anybody may send; it must carry the visit's token.
-    const auto form = [this](FormHandler handler) {
-        return [this, handler](const httplib::Request& req, httplib::Response& res,
-                               const httplib::ContentReader& reader) {
-            Visit visit(req, res);
-            BeginVisit(visit);
-            FormFields fields;
-            if (!ReadForm(visit, reader, fields))
-                return;
+}
+
+// A form anybody may send, or with change one that changes the signed-in
+// account's files; either must carry the visit's token.
+WebPages::FormRoute WebPages::Form(std::function<void(Visit&, const FormFields&)> handler, bool change)
+{
+    return [this, handler, change](const httplib::Request& req, httplib::Response& res,
+                                   const httplib::ContentReader& reader) {
+        Visit visit(req, res);
+        BeginVisit(visit);
+        FormFields fields;
+        if (change) {
+            if (SignedInChange(visit, reader, fields))
+                handler(visit, fields);
+        } else if (ReadForm(visit, reader, fields)) {
             if (TokenMatches(visit, fields))
                 handler(visit, fields);
             else
                 SendForgery(visit);
-        };
+        }
     };
-    // A change to the signed-in account's files.
-    const auto change = [this](FormHandler handler) {
-        return [this, handler](const httplib::Request& req, httplib::Response& res,
-                               const httplib::ContentReader& reader) {
-            Visit visit(req, res);
-            BeginVisit(visit);
-            FormFields fields;
-            if (SignedInChange(visit, reader, fields))
-                handler(visit, fields);
-        };
-    };
+}
+
+void WebPages::Mount(httplib::Server& server)
+{
     using namespace std::placeholders;
-    server.Get("/", page([this](Visit& visit) { Home(visit); }));
-    server.Get("/register", page([this](Visit& visit) { RegisterForm(visit, 200, "", ""); }));
-    server.Post("/register", form(std::bind(&WebPages::Register, this, _1, _2)));
-    server.Get("/password", page([this](Visit& visit) { PasswordForm(visit, 200, "", ""); }));
-    server.Post("/password", form(std::bind(&WebPages::ResetPassword, this, _1, _2)));
-    server.Get("/feedback", page([this](Visit& visit) { FeedbackForm(visit, 200, "", {}); }));
-    server.Post("/feedback", form(std::bind(&WebPages::SendFeedback, this, _1, _2)));
-    server.Get("/files", page([this](Visit& visit) { Files(visit); }));
-    server.Get("/files/entry", page([this](Visit& visit) { EntryPage(visit); }));
-    server.Get("/files/download", page([this](Visit& visit) { Download(visit); }));
-    server.Post("/files/signin", form(std::bind(&WebPages::SignIn, this, _1, _2)));
-    server.Post("/files/signout", change(std::bind(&WebPages::SignOut, this, _1, _2)));
-    server.Post("/files/mkdir", change(std::bind(&WebPages::MakeFolder, this, _1, _2)));
-    server.Post("/files/rename", change(std::bind(&WebPages::RenameEntry, this, _1, _2)));
-    server.Post("/files/move", change(std::bind(&WebPages::MoveEntry, this, _1, _2)));
-    server.Post("/files/delete", change(std::bind(&WebPages::DeleteEntry, this, _1, _2)));
+    const auto form = [this](void (WebPages::*handler)(Visit&, const FormFields&), bool change) {
+        return Form(std::bind(handler, this, _1, _2), change);
+    };
+    server.Get("/", Page([this](Visit& visit) { Home(visit); }));
+    server.Get("/register", Page([this](Visit& visit) { RegisterForm(visit, 200, "", ""); }));
+    server.Post("/register", form(&WebPages::Register, false));
+    server.Get("/password", Page([this](Visit& visit) { PasswordForm(visit, 200, "", ""); }));
+    server.Post("/password", form(&WebPages::ResetPassword, false));
+    server.Get("/feedback", Page([this](Visit& visit) { FeedbackForm(visit, 200, "", {}); }));
+    server.Post("/feedback", form(&WebPages::SendFeedback, false));
+    server.Get("/files", Page([this](Visit& visit) { Files(visit); }));
+    server.Get("/files/entry", Page([this](Visit& visit) { EntryPage(visit); }));
+    server.Get("/files/download", Page([this](Visit& visit) { Download(visit); }));
+    server.Post("/files/signin", form(&WebPages::SignIn, false));
+    server.Post("/files/signout", form(&WebPages::SignOut, true));
+    server.Post("/files/mkdir", form(&WebPages::MakeFolder, true));
+    server.Post("/files/rename", form(&WebPages::RenameEntry, true));
+    server.Post("/files/move", form(&WebPages::MoveEntry, true));
+    server.Post("/files/delete", form(&WebPages::DeleteEntry, true));
     server.Post("/files/upload",
                 [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
                     Visit visit(req, res);

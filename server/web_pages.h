@@ -11,6 +11,7 @@
 #include "web_text.h"
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -59,6 +60,12 @@ public:
 private:
     struct Visit;
     struct UploadJob;
+    using Route = std::function<void(const httplib::Request&, httplib::Response&)>;
+    using FormRoute = std::function<void(const httplib::Request&, httplib::Response&, const httplib::ContentReader&)>;
+
+    // Routes that begin each request's visit before calling the page.
+    Route Page(std::function<void(Visit&)> handler);
+    FormRoute Form(std::function<void(Visit&, const FormFields&)> handler, bool change);
 
     // web_pages.cpp: sessions, tokens, answers.
     void BeginVisit(Visit& visit);
