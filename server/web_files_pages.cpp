@@ -98,13 +98,18 @@ bool WebPages::SignedInChange(Visit& visit, const httplib::ContentReader& reader
     return true;
 }
 
-// The entry a form names by "id", when it belongs to the signed-in account.
-bool WebPages::OwnEntry(Visit& visit, const FormFields& form, EntryRow& entry)
+// The entry a request names by its id, when it belongs to the signed-in
+// account; otherwise the answer is sent.
+bool WebPages::OwnEntry(Visit& visit, const std::string& id_text, EntryRow& entry)
 {
-    const auto id = ParseEntryId(FormValue(form, "id"));
+    if (!visit.signed_in) {
+        visit.res.set_redirect("/files", 303);
+        return false;
+    }
+    const auto id = ParseEntryId(id_text);
     if (id && *id != kRootFolder && store_.GetEntry(visit.account.id, *id, entry) == StoreStatus::Ok)
         return true;
-    SendMessage(visit, 404, "找不到文件", "没有这个文件或文件夹，它可能已被删除或移动。", "/files", "返回在线管理文档");
+    SendNotFound(visit, "文件或文件夹");
     return false;
 }
 
@@ -189,7 +194,7 @@ void WebPages::Files(Visit& visit)
     std::string path;
     if (!folder || store_.ListFolder(visit.account.id, *folder, rows) != StoreStatus::Ok ||
         !FolderPath(visit, *folder, path)) {
-        SendMessage(visit, 404, "找不到文件夹", "没有这个文件夹，它可能已被删除或移动。", "/files", "返回在线管理文档");
+        SendNotFound(visit, "文件夹");
         return;
     }
     SortForListing(rows);
@@ -248,16 +253,12 @@ std::string WebPages::MoveTargets(Visit& visit, const EntryRow& entry)
 
 void WebPages::EntryPage(Visit& visit)
 {
-    if (!visit.signed_in) {
-        visit.res.set_redirect("/files", 303);
-        return;
-    }
-    const auto id = ParseEntryId(visit.req.get_param_value("id"));
     EntryRow entry;
     std::string path;
-    if (!id || *id == kRootFolder || store_.GetEntry(visit.account.id, *id, entry) != StoreStatus::Ok ||
-        !FolderPath(visit, entry.parent_id, path)) {
-        SendMessage(visit, 404, "找不到文件", "没有这个文件或文件夹，它可能已被删除或移动。", "/files", "返回在线管理文档");
+    if (!OwnEntry(visit, visit.req.get_param_value("id"), entry))
+        return;
+    if (!FolderPath(visit, entry.parent_id, path)) {
+        SendNotFound(visit, "文件或文件夹");
         return;
     }
     const std::string token = FormToken(visit);
@@ -283,7 +284,7 @@ void WebPages::MakeFolder(Visit& visit, const FormFields& form)
     const auto folder = ParseEntryId(FormValue(form, "folder"));
     const std::string name = FormValue(form, "name");
     if (!folder) {
-        SendMessage(visit, 404, "找不到文件夹", "没有这个文件夹，它可能已被删除或移动。", "/files", "返回在线管理文档");
+        SendNotFound(visit, "文件夹");
         return;
     }
     if (!IsValidEntryName(name)) {
@@ -298,7 +299,7 @@ void WebPages::MakeFolder(Visit& visit, const FormFields& form)
 void WebPages::RenameEntry(Visit& visit, const FormFields& form)
 {
     EntryRow entry;
-    if (!OwnEntry(visit, form, entry))
+    if (!OwnEntry(visit, FormValue(form, "id"), entry))
         return;
     const std::string name = FormValue(form, "name");
     if (!IsValidEntryName(name)) {
@@ -313,7 +314,7 @@ void WebPages::RenameEntry(Visit& visit, const FormFields& form)
 void WebPages::MoveEntry(Visit& visit, const FormFields& form)
 {
     EntryRow entry;
-    if (!OwnEntry(visit, form, entry))
+    if (!OwnEntry(visit, FormValue(form, "id"), entry))
         return;
     const auto target = ParseEntryId(FormValue(form, "target"));
     EntryRow moved;
@@ -325,7 +326,7 @@ void WebPages::MoveEntry(Visit& visit, const FormFields& form)
 void WebPages::DeleteEntry(Visit& visit, const FormFields& form)
 {
     EntryRow entry;
-    if (!OwnEntry(visit, form, entry))
+    if (!OwnEntry(visit, FormValue(form, "id"), entry))
         return;
     const StoreStatus status = store_.Delete(visit.account.id, entry.parent_id, {entry.id});
     Redirect(visit, FolderAddress(entry.parent_id), StatusFlash(status, "已删除" + Quoted(entry.name)));
@@ -333,14 +334,11 @@ void WebPages::DeleteEntry(Visit& visit, const FormFields& form)
 
 void WebPages::Download(Visit& visit)
 {
-    if (!visit.signed_in) {
-        visit.res.set_redirect("/files", 303);
-        return;
-    }
-    const auto id = ParseEntryId(visit.req.get_param_value("id"));
     EntryRow entry;
-    if (!id || store_.GetEntry(visit.account.id, *id, entry) != StoreStatus::Ok || !entry.is_file) {
-        SendMessage(visit, 404, "找不到文件", "没有这个文件，它可能已被删除或移动。", "/files", "返回在线管理文档");
+    if (!OwnEntry(visit, visit.req.get_param_value("id"), entry))
+        return;
+    if (!entry.is_file) {
+        SendNotFound(visit, "文件");
         return;
     }
     // Opened now: a later replacement of the content does not cut this

@@ -278,6 +278,12 @@ void WebPages::SendForgery(Visit& visit)
     SendMessage(visit, 403, "页面已过期", "页面已过期或请求无效，请返回页面刷新后重试。", visit.req.path, "返回");
 }
 
+void WebPages::SendNotFound(Visit& visit, const std::string& what)
+{
+    SendMessage(visit, 404, "找不到" + what, "没有这个" + what + "，它可能已被删除或移动。", "/files",
+                "返回在线管理文档");
+}
+
 void WebPages::Redirect(Visit& visit, const std::string& location, const std::string& flash)
 {
     if (!flash.empty() && visit.signed_in)

@@ -78,6 +78,8 @@ private:
     void SendMessage(Visit& visit, int status, const std::string& heading, const std::string& text,
                      const std::string& link = "/", const std::string& link_text = "返回首页");
     void SendForgery(Visit& visit);
+    // An entry or folder of the account that is not there (or not its).
+    void SendNotFound(Visit& visit, const std::string& what);
     void Redirect(Visit& visit, const std::string& location, const std::string& flash = "");
     std::string Notice(const std::string& text, bool error) const;
     std::string Render(const char* name, const TemplateValues& values) const;
@@ -110,7 +112,7 @@ private:
     void DeleteEntry(Visit& visit, const FormFields& form);
     void Download(Visit& visit);
     bool SignedInChange(Visit& visit, const httplib::ContentReader& reader, FormFields& form);
-    bool OwnEntry(Visit& visit, const FormFields& form, EntryRow& entry);
+    bool OwnEntry(Visit& visit, const std::string& id_text, EntryRow& entry);
 
     // web_upload.cpp: files sent from the browser, streamed to disk.
     void Upload(Visit& visit, const httplib::ContentReader& reader);

@@ -252,7 +252,7 @@ void WebPages::Upload(Visit& visit, const httplib::ContentReader& reader)
         return;
     }
     if (job.missing_folder) {
-        SendMessage(visit, 404, "找不到文件夹", "没有这个文件夹，它可能已被删除或移动。", "/files", "返回在线管理文档");
+        SendNotFound(visit, "文件夹");
         return;
     }
     if (!job.admitted) {
