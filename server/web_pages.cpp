@@ -7,6 +7,7 @@
 #include <openssl/crypto.h>
 #include <openssl/rand.h>
 
+#include <algorithm>
 #include <functional>
 
 namespace Tessel {
@@ -43,6 +44,12 @@ std::string GroupCode(const std::string& chars)
         out += chars[i];
     }
     return out;
+}
+
+// Where "back" leads from a refused form: the page that shows it.
+std::string PageOf(const std::string& path)
+{
+    return path.rfind("/files", 0) == 0 ? "/files" : path;
 }
 
 bool IsFormCookie(const std::string& value)
@@ -86,7 +93,7 @@ std::string NormalizeRecoveryCode(const std::string& typed)
             continue;
         if (c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 32);
-        if (std::string_view(kCodeAlphabet).find(c) == std::string_view::npos || c == '\0')
+        if (std::string_view(kCodeAlphabet).find(c) == std::string_view::npos)
             return std::string();
         chars += c;
     }
@@ -169,20 +176,20 @@ void WebPages::BeginVisit(Visit& visit)
         visit.notice = visit.session.flash.substr(visit.notice_error ? 1 : 0);
         web_->SetFlash(visit.token, "");
     }
-    // One write a minute is enough to keep an active session alive.
-    if (now - visit.session.last_used >= 60)
+    // A write a minute at most (less often than the idle time, though)
+    // keeps an active session alive.
+    if (now - visit.session.last_used >= std::min<int64_t>(60, config_.session_idle.count() / 2))
         web_->TouchSession(visit.token, now);
 }
 
-bool WebPages::EndSessionFor(Visit& visit, const std::string& why)
+void WebPages::EndSessionFor(Visit& visit, const std::string& why)
 {
-    const bool ended = web_->EndSession(visit.token);
+    web_->EndSession(visit.token);
     SetWebCookie(visit.res, kWebSessionCookie, "", true);
     visit.token.clear();
     visit.signed_in = false;
     visit.notice = why;
     visit.notice_error = true;
-    return ended;
 }
 
 std::string WebPages::FormToken(Visit& visit)
@@ -239,7 +246,7 @@ bool WebPages::Admit(Visit& visit, RateLimiter& limiter)
     if (limiter.Allow(visit.req.remote_addr))
         return true;
     LogLine("web " + visit.req.remote_addr + " " + visit.req.path + " refused: too many attempts");
-    SendMessage(visit, 429, "尝试次数过多", "尝试次数过多，请稍后再试。", visit.req.path, "返回");
+    SendMessage(visit, 429, "尝试次数过多", "尝试次数过多，请稍后再试。", PageOf(visit.req.path), "返回");
     return false;
 }
 
@@ -275,7 +282,8 @@ void WebPages::SendMessage(Visit& visit, int status, const std::string& heading,
 void WebPages::SendForgery(Visit& visit)
 {
     LogLine("web " + visit.req.remote_addr + " " + visit.req.path + " refused: anti-forgery token missing or wrong");
-    SendMessage(visit, 403, "页面已过期", "页面已过期或请求无效，请返回页面刷新后重试。", visit.req.path, "返回");
+    SendMessage(visit, 403, "页面已过期", "页面已过期或请求无效，请返回页面刷新后重试。", PageOf(visit.req.path),
+                "返回");
 }
 
 void WebPages::SendNotFound(Visit& visit, const std::string& what)

@@ -69,7 +69,7 @@ private:
 
     // web_pages.cpp: sessions, tokens, answers.
     void BeginVisit(Visit& visit);
-    bool EndSessionFor(Visit& visit, const std::string& why);
+    void EndSessionFor(Visit& visit, const std::string& why);
     std::string FormToken(Visit& visit);
     bool TokenMatches(const Visit& visit, const FormFields& form) const;
     bool ReadForm(Visit& visit, const httplib::ContentReader& reader, FormFields& form);

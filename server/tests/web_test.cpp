@@ -271,18 +271,25 @@ protected:
     ServerConfig Config() override
     {
         ServerConfig config = WebTest::Config();
-        config.web.session_idle = std::chrono::seconds(1);
+        config.web.session_idle = std::chrono::seconds(2);
         return config;
     }
 };
 
-TEST_F(WebSessionTimeoutTest, UnusedSessionsExpire)
+// The waits are the expiry under test.
+TEST_F(WebSessionTimeoutTest, SessionsInUseStayAndUnusedOnesExpire)
 {
     WebClient web(port());
     ASSERT_TRUE(web.SignIn("demo", "demo123"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(2100));  // the expiry itself is under test
+    for (int i = 0; i < 2; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        auto res = web.Get("/files");
+        EXPECT_NE(res->body.find("action=\"/files/upload\""), std::string::npos) << "used within the idle time";
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(3100));
     auto res = web.Get("/files");
     EXPECT_NE(Flash(res->body).find("登录已过期"), std::string::npos);
+    EXPECT_EQ(res->body.find("action=\"/files/upload\""), std::string::npos);
 }
 
 TEST_F(WebTest, ChangesWithoutTheTokenAreRefused)
