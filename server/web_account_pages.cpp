@@ -5,8 +5,6 @@
 #include "names.h"
 #include "web_visit.h"
 
-#include <sys/stat.h>
-
 #include <filesystem>
 
 namespace fs = std::filesystem;

@@ -11,8 +11,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cstdio>
-
 namespace Tessel {
 namespace {
 
