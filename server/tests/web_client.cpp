@@ -1,7 +1,5 @@
 #include "web_client.h"
 
-#include <regex>
-
 namespace Tessel {
 
 WebClient::WebClient(uint16_t port) : client_("127.0.0.1", port) { client_.set_read_timeout(30, 0); }
@@ -35,10 +33,9 @@ httplib::Result WebClient::Remember(httplib::Result result)
         else
             cookies_[name] = value;
     }
-    static const std::regex token(R"re(name="token" value="([A-Za-z0-9]+)")re");
-    std::smatch match;
-    if (std::regex_search(result->body, match, token))
-        token_ = match[1];
+    const std::string token = Between(result->body, "name=\"token\" value=\"", "\"");
+    if (!token.empty())
+        token_ = token;
     return result;
 }
 
@@ -76,11 +73,20 @@ std::string WebClient::cookie(const std::string& name) const
     return found == cookies_.end() ? std::string() : found->second;
 }
 
+std::string Between(const std::string& text, const std::string& before, const std::string& after)
+{
+    const size_t start = text.find(before);
+    if (start == std::string::npos)
+        return std::string();
+    const size_t end = text.find(after, start + before.size());
+    return end == std::string::npos ? std::string() : text.substr(start + before.size(), end - start - before.size());
+}
+
 std::string Flash(const std::string& page)
 {
-    static const std::regex notice(R"re(<p class="notice [a-z]+">([^<]*)</p>)re");
-    std::smatch match;
-    return std::regex_search(page, match, notice) ? std::string(match[1]) : std::string();
+    const std::string notice = Between(page, "<p class=\"notice ", "</p>");
+    const size_t open = notice.find("\">");
+    return open == std::string::npos ? std::string() : notice.substr(open + 2);
 }
 
 }  // namespace Tessel

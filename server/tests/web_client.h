@@ -44,6 +44,9 @@ private:
     std::string token_;
 };
 
+// The text between the first `before` and the next `after`, or empty.
+std::string Between(const std::string& text, const std::string& before, const std::string& after);
+
 // The notice at the top of a page (what the last change did), or empty.
 std::string Flash(const std::string& page);
 
