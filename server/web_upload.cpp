@@ -126,9 +126,12 @@ bool WebPages::StartUploadPart(UploadJob& job, const std::string& field, const s
     AccountRecord account;
     EntryRow existing;
     const StoreStatus found = store_.Lookup(job.visit.account.id, job.folder, job.name, existing);
-    if (!IsValidEntryName(job.name) || (found == StoreStatus::Ok && !existing.is_file) ||
-        !store_.GetAccount(job.visit.account.id, account)) {
-        job.failed.push_back(job.name + (IsValidEntryName(job.name) ? "（已有同名的文件夹）" : "（名称无效）"));
+    const char* refusal = !IsValidEntryName(job.name)                     ? "（名称无效）"
+                          : found == StoreStatus::Ok && !existing.is_file ? "（已有同名的文件夹）"
+                          : !store_.GetAccount(job.visit.account.id, account) ? "（服务器忙碌中）"
+                                                                               : nullptr;
+    if (refusal) {
+        job.failed.push_back(job.name + refusal);
         return true;
     }
     // What fits: the free space, plus the file this one replaces.

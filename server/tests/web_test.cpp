@@ -431,6 +431,8 @@ TEST_F(WebTest, FileChangesAreOrdinaryChangesOfTheTree)
     EXPECT_EQ(Flash(web.Get("/files?folder=" + std::to_string(docs.id))->body), "已上传one.txt、two.txt");
     const EntryRow one = Entry("demo", docs.id, "one.txt");
     EXPECT_EQ(one.md5, Md5Hex("first"));
+    web.Upload(0, {{"文档", "a file where a folder is"}});
+    EXPECT_EQ(Flash(web.Get("/files")->body), "未能上传：文档（已有同名的文件夹）");
 
     ASSERT_EQ(web.Post("/files/rename", {{"id", std::to_string(one.id)}, {"name", "renamed.txt"}})->status, 303);
     const EntryRow renamed = Entry("demo", docs.id, "renamed.txt");
