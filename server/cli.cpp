@@ -6,6 +6,7 @@
 #include "names.h"
 #include "server_app.h"
 #include "store.h"
+#include "web_cli.h"
 
 #include <asio/ip/address_v4.hpp>
 
@@ -24,6 +25,9 @@ const char* const kUsage =
     "  tessel-server set-account DATA_DIR USER [--password PASSWORD] [--quota QUOTA] [--frozen | --active]\n"
     "  tessel-server tree DATA_DIR USER\n"
     "  tessel-server crash-reports DATA_DIR\n"
+    "  tessel-server registration DATA_DIR [on|off] [--quota QUOTA]\n"
+    "  tessel-server reset-password DATA_DIR USER [--password PASSWORD]\n"
+    "  tessel-server feedback DATA_DIR [--after ID]\n"
     "  tessel-server serve DATA_DIR [--bind ADDRESS] [--sync-port PORT] [--data-port PORT]\n"
     "                      [--http-port PORT] [--static DIR] [--public-host IPV4]\n"
     "                      [--idle-timeout SECONDS] [--session-timeout SECONDS]\n"
@@ -345,6 +349,9 @@ int RunCommandLine(const std::vector<std::string>& args)
         {"add-account", {"--frozen"}},
         {"set-account", {"--password", "--quota", "--frozen", "--active"}},
         {"tree", {}},
+        {"registration", {"--quota"}},
+        {"reset-password", {"--password"}},
+        {"feedback", {"--after"}},
         {"serve", {"--bind", "--sync-port", "--data-port", "--http-port", "--static", "--public-host",
                    "--idle-timeout", "--session-timeout", "--ticket-lifetime", "--threads"}},
         {"crash-reports", {}},
@@ -372,6 +379,8 @@ int RunCommandLine(const std::vector<std::string>& args)
         return Serve(positional, options);
     if (command == "crash-reports")
         return ListCrashReports(positional);
+    if (IsWebCommand(command))
+        return RunWebCommand(command, positional, options);
     return Usage(command == "--help" || command == "help" ? "" : "unknown command " + command);
 }
 

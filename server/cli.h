@@ -1,4 +1,5 @@
-// The command line of tessel-server: init, add-account, set-account, tree, serve.
+// The command line of tessel-server: init, add-account, set-account, tree,
+// serve, and the web pages' registration, reset-password and feedback.
 #pragma once
 
 #include <cstdint>

@@ -32,6 +32,10 @@ bool ServerApp::Start(const ServerConfig& config, std::string& error)
     if (!crash_reports_->Open(config.data_dir, error))
         return false;
     crash_reports_->Register(http_->routes());
+    web_ = std::make_unique<WebPages>(*store_, config.web, config.data_dir, config.static_dir);
+    if (!web_->Open(error))
+        return false;
+    web_->Mount(http_->routes());
     if (!http_->Start(config.bind_address, config.http_port, config.static_dir, error))
         return false;
     addressing_.http_port = http_->port();

@@ -10,6 +10,7 @@
 #include "sessions.h"
 #include "store.h"
 #include "sync_service.h"
+#include "web_pages.h"
 
 #include <asio.hpp>
 
@@ -37,6 +38,7 @@ struct ServerConfig {
     int64_t ticket_lifetime_seconds = 7 * 24 * 3600;
     unsigned threads = 0;  // 0: one per processor, at least 2
     CrashReportConfig crash_reports;
+    WebConfig web;
 };
 
 class ServerApp {
@@ -66,6 +68,7 @@ private:
     std::unique_ptr<PacketServer> data_;
     std::unique_ptr<PacketServer> sync_;
     std::unique_ptr<CrashReportService> crash_reports_;
+    std::unique_ptr<WebPages> web_;
     std::unique_ptr<HttpService> http_;
     std::vector<std::thread> threads_;
     bool running_ = false;

@@ -45,5 +45,6 @@ echo "== pc2: the same files coming down"
 TAVO_WINEPREFIX="$demo/pc2-prefix" run_sync "$demo/pc2" --once
 ls -lR "$demo/pc2"
 
+echo "== the web pages: http://127.0.0.1:$TESSEL_HTTP_PORT/ (sign in as demo / demo123)"
 echo "== keeping $demo/pc1 in sync with the server; change files there, Ctrl+C stops"
 run_sync "$demo/pc1"
