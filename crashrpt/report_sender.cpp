@@ -35,7 +35,7 @@ std::string Utf8(const std::wstring& text)
     return Helper::Utf16ToUtf8(Helper::AsU16(text));
 }
 
-CFileHandle OpenForReading(const wchar_t* path)
+Helper::CFileHandle OpenForReading(const wchar_t* path)
 {
     return Helper::CFileHandle(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -140,7 +140,7 @@ bool WriteBody(HINTERNET request, const std::vector<Part>& parts, const std::str
     return WriteAll(request, closing.data(), static_cast<DWORD>(closing.size()));
 }
 
-CInternetHandle OpenSession()
+Helper::CInternetHandle OpenSession()
 {
     Helper::CInternetHandle session(InternetOpenW(L"CrashRpt", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!session)
