@@ -118,16 +118,34 @@ public:
     std::string ObjectPath(const std::string& md5) const;
 
 private:
+    class WriteScope;
     Store(std::string dir, const Options& options);
     bool Sweep();
-    // Called with the writer lock held.
+    // Called inside a WriteScope or on a pooled connection.
+    StoreStatus FindAccount(SqliteConnection& db, const std::string& name, AccountRecord& out);
+    StoreStatus GetAccount(SqliteConnection& db, int64_t id, AccountRecord& out);
+    StoreStatus GetEntry(SqliteConnection& db, int64_t account, int64_t id, EntryRow& out);
+    StoreStatus FindTicket(SqliteConnection& db, const std::string& token, TicketRow& out);
     bool DropExpiredTickets(SqliteConnection& db);
     bool FolderExists(SqliteConnection& db, int64_t account, int64_t folder);
     bool NextUpdateTime(SqliteConnection& db, int64_t account, uint32_t& stamp);
-    bool CountChildren(SqliteConnection& db, int64_t account, int64_t folder, int64_t& count);
-    bool FindByName(SqliteConnection& db, int64_t account, int64_t parent, const std::string& key,
-                    std::optional<EntryRow>& out);
+    StoreStatus FindByName(SqliteConnection& db, int64_t account, int64_t parent, const std::string& key,
+                           std::optional<EntryRow>& out);
+    // Where an entry named by key goes in parent: Ok with the entry that
+    // holds the name, or with room for a new one; NoSuchFolder, FolderFull.
+    StoreStatus PrepareTarget(SqliteConnection& db, int64_t account, int64_t parent, const std::string& key,
+                              std::optional<EntryRow>& existing);
+    // PrepareTarget for a file of this size: also NameTaken (a folder holds
+    // the name) and NoSpace (a replaced file's size counts as free).
+    StoreStatus CheckFileTarget(SqliteConnection& db, int64_t account, int64_t parent, const std::string& key,
+                                uint64_t size, std::optional<EntryRow>& existing);
     bool AdjustUsed(SqliteConnection& db, int64_t account, int64_t delta);
+    // Inserts row (parent, kind, name, stamp, md5, size) and sets its id.
+    bool InsertEntry(SqliteConnection& db, int64_t account, EntryRow& row);
+    // Creates file (parent, name, md5, size) or makes it replace existing,
+    // with a new stamp and the used space adjusted.
+    StoreStatus PutFile(SqliteConnection& db, int64_t account, const std::optional<EntryRow>& existing,
+                        EntryRow& file);
     void CollectGarbage(SqliteConnection& db, const std::vector<std::string>& md5s);
     bool PlaceObject(const std::string& part, const std::string& md5);
 
