@@ -21,7 +21,9 @@ bool ServerApp::Start(const ServerConfig& config, std::string& error)
     store_ = Store::Open(config.data_dir, options, error);
     if (!store_)
         return false;
-    sessions_ = std::make_unique<SessionTable>(config.session_timeout);
+    Store& store = *store_;
+    sessions_ = std::make_unique<SessionTable>(
+        config.session_timeout, [&store](uint32_t user_id) { return store.CredentialGeneration(user_id); });
     addressing_.public_host = config.public_host;
     sync_service_ = std::make_unique<SyncService>(*store_, *sessions_, addressing_);
     data_service_ = std::make_unique<DataService>(*store_);

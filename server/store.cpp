@@ -30,7 +30,8 @@ CREATE TABLE IF NOT EXISTS accounts(
   quota INTEGER NOT NULL,
   used INTEGER NOT NULL DEFAULT 0,
   frozen INTEGER NOT NULL DEFAULT 0,
-  update_counter INTEGER NOT NULL DEFAULT 0);
+  update_counter INTEGER NOT NULL DEFAULT 0,
+  credential_generation INTEGER NOT NULL DEFAULT 0);
 CREATE TABLE IF NOT EXISTS entries(
   id INTEGER PRIMARY KEY AUTOINCREMENT,
   account_id INTEGER NOT NULL REFERENCES accounts(id),
@@ -53,9 +54,27 @@ CREATE TABLE IF NOT EXISTS tickets(
   created INTEGER NOT NULL);
 )sql";
 
+// Columns added since the first data directories were made: a directory
+// without one gets it when opened.
+const char* const kAddedColumns[][3] = {
+    {"accounts", "credential_generation", "INTEGER NOT NULL DEFAULT 0"},
+};
+
+// Any change of a stored credential, by whatever writer of the database,
+// counts up its generation; sessions signed on with an older one end.
+const char* const kTriggers = R"sql(
+CREATE TRIGGER IF NOT EXISTS accounts_credential_changed
+AFTER UPDATE OF salt, hash, iterations ON accounts
+WHEN OLD.salt IS NOT NEW.salt OR OLD.hash IS NOT NEW.hash OR OLD.iterations IS NOT NEW.iterations
+BEGIN
+  UPDATE accounts SET credential_generation = credential_generation + 1 WHERE id = NEW.id;
+END;
+)sql";
+
 // Column lists that the row readers below expect, in their order.
 #define ENTRY_SELECT "SELECT id, parent_id, kind, update_time, md5, size, name FROM entries "
-#define ACCOUNT_SELECT "SELECT id, name, quota, used, frozen, salt, hash, iterations FROM accounts "
+#define ACCOUNT_SELECT \
+    "SELECT id, name, quota, used, frozen, salt, hash, iterations, credential_generation FROM accounts "
 #define TICKET_SELECT "SELECT token, account_id, parent_id, name, size, md5, created FROM tickets "
 
 int64_t Now()
@@ -88,6 +107,7 @@ AccountRecord ReadAccount(const Statement& s)
     a.password.salt = s.Text(5);
     a.password.hash = s.Text(6);
     a.password.iterations = static_cast<int>(s.Int(7));
+    a.credential_generation = s.Int(8);
     return a;
 }
 
@@ -137,6 +157,27 @@ bool SyncDirectory(const std::string& dir)
 
 std::string DbPath(const std::string& dir) { return dir + "/tessel.db"; }
 
+bool HasColumn(SqliteConnection& db, const std::string& table, const std::string& column)
+{
+    Statement s(db, "SELECT 1 FROM pragma_table_info(?) WHERE name = ?");
+    s.Bind(1, table).Bind(2, column);
+    return s.Step();
+}
+
+bool EnsureSchema(SqliteConnection& db)
+{
+    if (!db.Exec(kSchema))
+        return false;
+    for (const auto& added : kAddedColumns) {
+        if (HasColumn(db, added[0], added[1]))
+            continue;
+        const std::string sql = std::string("ALTER TABLE ") + added[0] + " ADD COLUMN " + added[1] + " " + added[2];
+        if (!db.Exec(sql.c_str()))
+            return false;
+    }
+    return db.Exec(kTriggers);
+}
+
 uint64_t FreeSpace(const AccountRecord& account)
 {
     return account.quota > account.used ? account.quota - account.used : 0;
@@ -181,7 +222,7 @@ bool Store::Initialize(const std::string& dir, std::string& error)
     auto db = SqliteConnection::Open(DbPath(dir), true, error);
     if (!db)
         return false;
-    if (!db->Exec(kSchema)) {
+    if (!EnsureSchema(*db)) {
         error = db->LastError();
         return false;
     }
@@ -197,7 +238,7 @@ std::unique_ptr<Store> Store::Open(const std::string& dir, const Options& option
     std::unique_ptr<Store> store(new Store(dir, options));
     {
         auto db = store->pool_.Acquire();
-        if (!db || !db->Exec(kSchema)) {
+        if (!db || !EnsureSchema(*db)) {
             error = "cannot open the database in " + dir;
             return nullptr;
         }
@@ -323,6 +364,14 @@ bool Store::GetAccount(int64_t id, AccountRecord& out)
 {
     auto db = pool_.Acquire();
     return db && GetAccount(*db, id, out) == StoreStatus::Ok;
+}
+
+std::optional<int64_t> Store::CredentialGeneration(int64_t account)
+{
+    AccountRecord record;
+    if (!GetAccount(account, record))
+        return std::nullopt;
+    return record.credential_generation;
 }
 
 bool Store::FolderExists(SqliteConnection& db, int64_t account, int64_t folder)

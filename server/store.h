@@ -28,6 +28,8 @@ struct AccountRecord {
     uint64_t used = 0;
     bool frozen = false;
     PasswordHash password;
+    // Counts the changes of the stored password.
+    int64_t credential_generation = 0;
 };
 
 struct EntryRow {
@@ -92,6 +94,8 @@ public:
     StoreStatus UpdateAccount(const std::string& name, const AccountChange& change);
     bool FindAccount(const std::string& name, AccountRecord& out);
     bool GetAccount(int64_t id, AccountRecord& out);
+    // Nothing when the account cannot be read (also when it is gone).
+    std::optional<int64_t> CredentialGeneration(int64_t account);
 
     StoreStatus ListFolder(int64_t account, int64_t folder, std::vector<EntryRow>& out);
     // Every entry of the account, read in one snapshot.

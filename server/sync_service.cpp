@@ -26,12 +26,6 @@ class SyncConnection : public ConnectionHandler {
 public:
     SyncConnection(SyncService& service, const PeerInfo& peer) : service_(service), peer_(peer) {}
 
-    ~SyncConnection() override
-    {
-        if (session_)
-            service_.sessions().Detach(session_->key);
-    }
-
     Outcome OnPacket(const RequestHeader& header, const uint8_t* payload) override
     {
         PayloadReader in(payload, header.payload_length);
@@ -69,15 +63,18 @@ private:
         return Reply(header, result);
     }
 
-    void Bind(std::shared_ptr<const Session> session)
+    // A connection acts for at most one session, the one it signed on last;
+    // a new sign-on, successful or not, ends the one before.
+    void EndOwnSession()
     {
         if (session_)
-            service_.sessions().Detach(session_->key);
-        session_ = std::move(session);
+            service_.sessions().End(session_->user_id, session_->key);
+        session_.reset();
     }
 
     Outcome SignOn(const RequestHeader& header, PayloadReader& in)
     {
+        EndOwnSession();
         const uint8_t name_length = in.U8();
         const uint8_t digest_length = in.U8();
         in.U32();  // the client's own idea of its address; the socket's peer address is used instead
@@ -92,7 +89,7 @@ private:
             return Refuse(header, ResWrongPassword, "wrong password for " + account.name);
         if (account.frozen)
             return Refuse(header, ResAccountFrozen, "account frozen: " + account.name);
-        Bind(service_.sessions().Create(static_cast<uint32_t>(account.id), peer_.peer_address));
+        session_ = service_.sessions().Create(static_cast<uint32_t>(account.id), account.credential_generation);
         PayloadWriter out;
         out.U32(session_->user_id);
         out.Fixed(session_->key, kSessionKeySize);
@@ -108,10 +105,10 @@ private:
         const std::string key = in.Text(kSessionKeySize);
         if (!in.ok() || in.remaining() != 0)
             return Refuse(header, ResMalformed, "malformed sign-off");
+        // Whichever session it names, the connection is signed off.
+        session_.reset();
         if (!service_.sessions().End(user_id, key))
             return Refuse(header, ResUnknownSession, "unknown session");
-        if (session_ && session_->key == key)
-            session_.reset();
         return Reply(header, ResSignedOff);
     }
 
@@ -133,13 +130,12 @@ private:
         return Reply(header, ResAccountSpace, Payload(out));
     }
 
-    // The commands below act on the account of the connection's session.
+    // The commands below act on the account of the session this connection
+    // signed on itself; no other connection's session is ever used.
     Outcome WithSession(const RequestHeader& header, PayloadReader& in)
     {
-        if (session_ && !service_.sessions().Touch(session_->key))
+        if (session_ && !service_.sessions().Find(session_->user_id, session_->key))
             session_.reset();
-        if (!session_)
-            Bind(service_.sessions().Adopt(peer_.peer_address));
         if (!session_) {
             // No reply: the client would read any result of a lookup as "no
             // such entry" and act on it. A closed link only makes it retry.

@@ -83,6 +83,22 @@ TEST_F(HttpTest, RefusesWrongExpiredAndForeignKeys)
     EXPECT_EQ(res->status, 403) << "a signed-off key";
 }
 
+TEST_F(HttpTest, KeysEndWithAPasswordChange)
+{
+    ASSERT_EQ(UploadFile(sync_, server_.data_port(), 0, "mine.txt", "mine"), ResUploadComplete);
+    EntryRecord entry;
+    ASSERT_EQ(sync_.LookupEntry(0, "mine.txt", &entry), ResEntryFound);
+    auto res = Get(PathOf(entry.address) + session_.key);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    AccountChange change;
+    change.password_digest = Md5Hex("changed");
+    ASSERT_EQ(server_.app().store().UpdateAccount("demo", change), StoreStatus::Ok);
+    res = Get(PathOf(entry.address) + session_.key);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 403);
+}
+
 TEST(HttpSessions, KeysExpireAfterTheSessionTimeout)
 {
     ServerConfig config;

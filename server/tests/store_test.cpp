@@ -156,6 +156,39 @@ TEST_F(StoreTest, TreeListsTheAccountSortedByPathWhileTheStoreIsOpen)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
+TEST_F(StoreTest, EveryPasswordChangeCountsTheCredentialGenerationUp)
+{
+    // A data directory made before the generation was kept gets it on open.
+    store_.reset();
+    {
+        std::string error;
+        auto db = SqliteConnection::Open(dir_ + "/tessel.db", false, error);
+        ASSERT_TRUE(db) << error;
+        ASSERT_TRUE(db->Exec("DROP TRIGGER accounts_credential_changed"));
+        ASSERT_TRUE(db->Exec("ALTER TABLE accounts DROP COLUMN credential_generation"));
+    }
+    Reopen();
+    EXPECT_EQ(store_->CredentialGeneration(one_), std::optional<int64_t>(0));
+    AccountChange quota;
+    quota.quota = 5000;
+    ASSERT_EQ(store_->UpdateAccount("one", quota), StoreStatus::Ok);
+    EXPECT_EQ(store_->CredentialGeneration(one_), std::optional<int64_t>(0));
+    AccountChange password;
+    password.password_digest = Md5Hex("other");
+    ASSERT_EQ(store_->UpdateAccount("one", password), StoreStatus::Ok);
+    EXPECT_EQ(store_->CredentialGeneration(one_), std::optional<int64_t>(1));
+    EXPECT_EQ(store_->CredentialGeneration(two_), std::optional<int64_t>(0));
+    {
+        // Any writer of the database, not only this store.
+        std::string error;
+        auto db = SqliteConnection::Open(dir_ + "/tessel.db", false, error);
+        ASSERT_TRUE(db) << error;
+        ASSERT_TRUE(db->Exec("UPDATE accounts SET hash = 'ab' WHERE name = 'two'"));
+    }
+    EXPECT_EQ(store_->CredentialGeneration(two_), std::optional<int64_t>(1));
+    EXPECT_FALSE(store_->CredentialGeneration(4242));
+}
+
 TEST_F(StoreTest, OpeningRefusesADirectoryThatWasNeverInitialized)
 {
     const std::string empty = MakeTempDir("tessel-empty");

@@ -1,4 +1,5 @@
 // The sync server's commands over real loopback connections.
+#include "cli.h"
 #include "crypto.h"
 #include "test_client.h"
 
@@ -114,31 +115,111 @@ TEST(SignOn, EntryCommandsWithoutSessionCloseTheConnection)
     EXPECT_TRUE(client.WaitClosed(5000));
 }
 
-TEST(SignOn, ANewConnectionFromTheSameAddressTakesOverADroppedSession)
+// A command without a session of its own connection must be closed; a
+// reply of any kind would mean the connection acted in some account.
+bool ClosedWithoutReply(TestClient& client, uint16_t command, const Bytes& payload)
+{
+    if (!client.SendRaw(BuildRequest(77, command, payload)))
+        return false;
+    ReplyView reply;
+    return !client.ReadReply(reply, 3000) && client.WaitClosed(3000);
+}
+
+const Bytes kListRoot(8, 0);
+
+TEST(Sessions, NoConnectionActsInADroppedSession)
 {
     TestServer server;
     ASSERT_TRUE(server.ok());
-    int32_t folder = 0;
+    SessionReply dropped;
     {
         TestClient first;
         ASSERT_TRUE(first.Connect(server.sync_port()));
-        ASSERT_EQ(first.SignOn("demo", "demo123"), ResSignedOn);
-        ASSERT_EQ(first.CreateFolder(0, "kept", &folder), ResFolderCreated);
+        ASSERT_EQ(first.SignOn("demo", "demo123", &dropped), ResSignedOn);
+        ASSERT_EQ(first.CreateFolder(0, "kept"), ResFolderCreated);
     }
-    // The server notices the closed connection asynchronously.
-    EntryRecord found;
-    int result = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::chrono::steady_clock::now() < deadline) {
-        TestClient second;
-        ASSERT_TRUE(second.Connect(server.sync_port()));
-        result = second.LookupEntry(0, "kept", &found);
-        if (result == ResEntryFound)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // Another user behind the same address, never signed on.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        TestClient stranger;
+        ASSERT_TRUE(stranger.Connect(server.sync_port()));
+        EXPECT_TRUE(ClosedWithoutReply(stranger, CmdListFolder, kListRoot)) << "attempt " << attempt;
     }
-    ASSERT_EQ(result, ResEntryFound);
-    EXPECT_EQ(found.id, folder);
+    TestClient owner;
+    ASSERT_TRUE(owner.Connect(server.sync_port()));
+    EXPECT_EQ(owner.AccountInfo(dropped.user_id, dropped.key), ResAccountSpace)
+        << "the key itself stays valid for its holder's downloads";
+}
+
+TEST(Sessions, ASignedOffConnectionHasNoSession)
+{
+    TestServer server;
+    ASSERT_TRUE(server.ok());
+    {
+        TestClient victim;
+        ASSERT_TRUE(victim.Connect(server.sync_port()));
+        ASSERT_EQ(victim.SignOn("demo", "demo123"), ResSignedOn);
+        ASSERT_EQ(victim.CreateFolder(0, "private"), ResFolderCreated);
+    }
+    TestClient other;
+    ASSERT_TRUE(other.Connect(server.sync_port()));
+    SessionReply mine;
+    ASSERT_EQ(other.SignOn("small", "small123", &mine), ResSignedOn);
+    ASSERT_EQ(other.SignOff(mine.user_id, mine.key), ResSignedOff);
+    EXPECT_TRUE(ClosedWithoutReply(other, CmdListFolder, kListRoot));
+}
+
+TEST(Sessions, ASecondSignOnEndsTheFirstSession)
+{
+    TestServer server;
+    ASSERT_TRUE(server.ok());
+    TestClient client;
+    ASSERT_TRUE(client.Connect(server.sync_port()));
+    SessionReply first, second;
+    ASSERT_EQ(client.SignOn("demo", "demo123", &first), ResSignedOn);
+    ASSERT_EQ(client.SignOn("small", "small123", &second), ResSignedOn);
+    EXPECT_EQ(client.AccountInfo(first.user_id, first.key), ResAccountSessionUnknown);
+    std::vector<EntryRecord> root;
+    ASSERT_EQ(client.CreateFolder(0, "of small"), ResFolderCreated);
+    client.Close();
+    TestClient stranger;
+    ASSERT_TRUE(stranger.Connect(server.sync_port()));
+    EXPECT_TRUE(ClosedWithoutReply(stranger, CmdListFolder, kListRoot));
+    TestClient demo;
+    ASSERT_TRUE(demo.Connect(server.sync_port()));
+    ASSERT_EQ(demo.SignOn("demo", "demo123"), ResSignedOn);
+    ASSERT_EQ(demo.ListFolder(0, &root), ResFolderListed);
+    EXPECT_TRUE(root.empty()) << "the folder went to the account signed on last";
+
+    // A refused sign-on leaves the connection without a session as well.
+    ASSERT_EQ(demo.SignOn("demo", "wrong"), ResWrongPassword);
+    EXPECT_TRUE(ClosedWithoutReply(demo, CmdListFolder, kListRoot));
+}
+
+// A change of the stored password, here by the administrative command as
+// another process would make it, ends every session of the account.
+TEST(Sessions, ChangingThePasswordEndsTheAccountsSessions)
+{
+    TestServer server;
+    ASSERT_TRUE(server.ok());
+    TestClient open, other;
+    ASSERT_TRUE(open.Connect(server.sync_port()));
+    ASSERT_TRUE(other.Connect(server.sync_port()));
+    SessionReply session, unrelated;
+    ASSERT_EQ(open.SignOn("demo", "demo123", &session), ResSignedOn);
+    ASSERT_EQ(other.SignOn("small", "small123", &unrelated), ResSignedOn);
+
+    ASSERT_EQ(RunCommandLine({"set-account", server.dir() + "/data", "demo", "--quota", "2G"}), 0);
+    EXPECT_EQ(open.ListFolder(0), ResFolderListed) << "other changes leave the sessions alone";
+
+    ASSERT_EQ(RunCommandLine({"set-account", server.dir() + "/data", "DEMO", "--password", "new secret"}), 0);
+    EXPECT_TRUE(ClosedWithoutReply(open, CmdListFolder, kListRoot));
+    EXPECT_EQ(other.AccountInfo(session.user_id, session.key), ResAccountSessionUnknown);
+    EXPECT_EQ(other.AccountInfo(unrelated.user_id, unrelated.key), ResAccountSpace);
+    TestClient again;
+    ASSERT_TRUE(again.Connect(server.sync_port()));
+    EXPECT_EQ(again.SignOn("demo", "demo123"), ResWrongPassword);
+    EXPECT_EQ(again.SignOn("demo", "new secret"), ResSignedOn);
+    EXPECT_EQ(again.ListFolder(0), ResFolderListed);
 }
 
 TEST_F(SyncTest, CreateListLookupAndCaseInsensitiveNames)
