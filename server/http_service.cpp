@@ -61,7 +61,7 @@ bool HttpService::Start(const std::string& address, uint16_t port, const std::st
         }
         // Opened now: a later replacement of the content does not cut this
         // transfer short.
-        auto file = std::make_shared<OpenFile>(::open(store_.ObjectPath(entry.md5).c_str(), O_RDONLY | O_CLOEXEC));
+        auto file = std::make_shared<OpenFile>(::open(store_.ObjectPath(entry.object).c_str(), O_RDONLY | O_CLOEXEC));
         struct stat st {};
         if (file->fd < 0 || ::fstat(file->fd, &st) != 0 || static_cast<uint64_t>(st.st_size) != entry.size) {
             Fail(res, 500, "content missing", req);

@@ -10,7 +10,9 @@
 #include <chrono>
 #include <cerrno>
 #include <climits>
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <system_error>
 
@@ -42,6 +44,7 @@ CREATE TABLE IF NOT EXISTS entries(
   update_time INTEGER NOT NULL,
   md5 TEXT NOT NULL DEFAULT '',
   size INTEGER NOT NULL DEFAULT 0,
+  object TEXT NOT NULL DEFAULT '',
   UNIQUE(account_id, parent_id, name_key));
 CREATE INDEX IF NOT EXISTS entries_md5 ON entries(md5);
 CREATE TABLE IF NOT EXISTS tickets(
@@ -56,13 +59,16 @@ CREATE TABLE IF NOT EXISTS tickets(
 
 // Columns added since the first data directories were made: a directory
 // without one gets it when opened.
-const char* const kAddedColumns[][3] = {
-    {"accounts", "credential_generation", "INTEGER NOT NULL DEFAULT 0"},
+// The last field fills the new column of existing rows.
+const char* const kAddedColumns[][4] = {
+    {"accounts", "credential_generation", "INTEGER NOT NULL DEFAULT 0", ""},
+    {"entries", "object", "TEXT NOT NULL DEFAULT ''", "UPDATE entries SET object = md5 WHERE kind = 1"},
 };
 
 // Any change of a stored credential, by whatever writer of the database,
 // counts up its generation; sessions signed on with an older one end.
 const char* const kTriggers = R"sql(
+CREATE INDEX IF NOT EXISTS entries_object ON entries(object);
 CREATE TRIGGER IF NOT EXISTS accounts_credential_changed
 AFTER UPDATE OF salt, hash, iterations ON accounts
 WHEN OLD.salt IS NOT NEW.salt OR OLD.hash IS NOT NEW.hash OR OLD.iterations IS NOT NEW.iterations
@@ -72,7 +78,7 @@ END;
 )sql";
 
 // Column lists that the row readers below expect, in their order.
-#define ENTRY_SELECT "SELECT id, parent_id, kind, update_time, md5, size, name FROM entries "
+#define ENTRY_SELECT "SELECT id, parent_id, kind, update_time, md5, size, name, object FROM entries "
 #define ACCOUNT_SELECT \
     "SELECT id, name, quota, used, frozen, salt, hash, iterations, credential_generation FROM accounts "
 #define TICKET_SELECT "SELECT token, account_id, parent_id, name, size, md5, created FROM tickets "
@@ -93,6 +99,7 @@ EntryRow ReadEntry(const Statement& s)
     e.md5 = s.Text(4);
     e.size = static_cast<uint64_t>(s.Int(5));
     e.name = s.Text(6);
+    e.object = s.Text(7);
     return e;
 }
 
@@ -172,7 +179,7 @@ bool EnsureSchema(SqliteConnection& db)
         if (HasColumn(db, added[0], added[1]))
             continue;
         const std::string sql = std::string("ALTER TABLE ") + added[0] + " ADD COLUMN " + added[1] + " " + added[2];
-        if (!db.Exec(sql.c_str()))
+        if (!db.Exec(sql.c_str()) || !db.Exec(added[3]))
             return false;
     }
     return db.Exec(kTriggers);
@@ -263,7 +270,7 @@ bool Store::Sweep()
     }
     std::vector<std::string> referenced;
     {
-        Statement s(w.db(), "SELECT DISTINCT md5 FROM entries WHERE kind = 1");
+        Statement s(w.db(), "SELECT DISTINCT object FROM entries WHERE kind = 1");
         if (ReadAll(s, referenced, ReadText) != StoreStatus::Ok)
             return false;
     }
@@ -290,9 +297,9 @@ bool Store::Sweep()
 
 std::string Store::PartPath(const std::string& token) const { return dir_ + "/uploads/" + token + ".part"; }
 
-std::string Store::ObjectPath(const std::string& md5) const
+std::string Store::ObjectPath(const std::string& object) const
 {
-    return dir_ + "/objects/" + md5.substr(0, 2) + "/" + md5;
+    return dir_ + "/objects/" + object.substr(0, 2) + "/" + object;
 }
 
 StoreStatus Store::AddAccount(const std::string& name, const std::string& password_digest, uint64_t quota, bool frozen)
@@ -453,11 +460,11 @@ bool Store::AdjustUsed(SqliteConnection& db, int64_t account, int64_t delta)
 bool Store::InsertEntry(SqliteConnection& db, int64_t account, EntryRow& row)
 {
     Statement s(db,
-                "INSERT INTO entries(account_id, parent_id, kind, name, name_key, update_time, md5, size) "
-                "VALUES(?,?,?,?,?,?,?,?) RETURNING id");
+                "INSERT INTO entries(account_id, parent_id, kind, name, name_key, update_time, md5, size, object) "
+                "VALUES(?,?,?,?,?,?,?,?,?) RETURNING id");
     s.Bind(1, account).Bind(2, row.parent_id).Bind(3, row.is_file ? 1 : 0).Bind(4, row.name);
     s.Bind(5, FoldName(row.name)).Bind(6, row.update_time).Bind(7, row.md5);
-    s.Bind(8, static_cast<int64_t>(row.size));
+    s.Bind(8, static_cast<int64_t>(row.size)).Bind(9, row.object);
     if (!s.Step())
         return false;
     row.id = s.Int(0);
@@ -474,9 +481,9 @@ StoreStatus Store::PutFile(SqliteConnection& db, int64_t account, const std::opt
         return StoreStatus::Error;
     const uint64_t replaced = existing ? existing->size : 0;
     if (existing) {
-        Statement s(db, "UPDATE entries SET name = ?, md5 = ?, size = ?, update_time = ? WHERE id = ?");
+        Statement s(db, "UPDATE entries SET name = ?, md5 = ?, size = ?, update_time = ?, object = ? WHERE id = ?");
         s.Bind(1, file.name).Bind(2, file.md5).Bind(3, static_cast<int64_t>(file.size)).Bind(4, file.update_time);
-        if (!s.Bind(5, existing->id).Run())
+        if (!s.Bind(5, file.object).Bind(6, existing->id).Run())
             return StoreStatus::Error;
         file.id = existing->id;
     } else if (!InsertEntry(db, account, file)) {
@@ -615,7 +622,7 @@ StoreStatus Store::Delete(int64_t account, int64_t parent, const std::vector<int
     int64_t freed = 0;
     for (int64_t id : present) {
         {
-            Statement s(w.db(), SUBTREE "SELECT md5, size FROM entries WHERE id IN sub AND kind = 1");
+            Statement s(w.db(), SUBTREE "SELECT object, size FROM entries WHERE id IN sub AND kind = 1");
             s.Bind(1, id).Bind(2, account);
             while (s.Step()) {
                 released.push_back(s.Text(0));
@@ -634,15 +641,15 @@ StoreStatus Store::Delete(int64_t account, int64_t parent, const std::vector<int
     return StoreStatus::Ok;
 }
 
-void Store::CollectGarbage(SqliteConnection& db, const std::vector<std::string>& md5s)
+void Store::CollectGarbage(SqliteConnection& db, const std::vector<std::string>& objects)
 {
-    for (const std::string& md5 : std::set<std::string>(md5s.begin(), md5s.end())) {
-        Statement s(db, "SELECT 1 FROM entries WHERE md5 = ? AND kind = 1 LIMIT 1");
-        s.Bind(1, md5);
+    for (const std::string& object : std::set<std::string>(objects.begin(), objects.end())) {
+        Statement s(db, "SELECT 1 FROM entries WHERE object = ? AND kind = 1 LIMIT 1");
+        s.Bind(1, object);
         if (s.Step() || s.failed())
             continue;
         std::error_code ec;
-        fs::remove(ObjectPath(md5), ec);
+        fs::remove(ObjectPath(object), ec);
     }
 }
 
@@ -681,26 +688,29 @@ StoreStatus Store::BeginUpload(int64_t account, int64_t parent, const std::strin
     if (target != StoreStatus::Ok)
         return target;
 
-    bool known = false;
+    std::string known;
     {
         // Only this account's own contents count, so that nobody can obtain a
         // file by naming its digest.
-        Statement s(w.db(), "SELECT 1 FROM entries WHERE account_id = ? AND kind = 1 AND md5 = ? AND size = ? LIMIT 1");
+        Statement s(w.db(),
+                    "SELECT object FROM entries WHERE account_id = ? AND kind = 1 AND md5 = ? AND size = ? LIMIT 1");
         s.Bind(1, account).Bind(2, md5).Bind(3, static_cast<int64_t>(size));
-        known = s.Step();
+        if (s.Step())
+            known = s.Text(0);
         if (s.failed())
             return StoreStatus::Error;
     }
-    if (known) {
+    if (!known.empty()) {
         entry = EntryRow{};
         entry.parent_id = parent;
         entry.name = name;
         entry.md5 = md5;
         entry.size = size;
+        entry.object = known;
         if (PutFile(w.db(), account, existing, entry) != StoreStatus::Ok || !w.Commit())
             return StoreStatus::Error;
         if (existing)
-            CollectGarbage(w.db(), {existing->md5});
+            CollectGarbage(w.db(), {existing->object});
         return StoreStatus::ContentKnown;
     }
 
@@ -753,17 +763,53 @@ void Store::DropTicket(const std::string& token)
     fs::remove(PartPath(token), ec);
 }
 
-bool Store::PlaceObject(const std::string& part, const std::string& md5)
+namespace {
+
+bool SameBytes(const std::string& a, const std::string& b)
 {
-    const std::string target = ObjectPath(md5);
-    const std::string bucket = dir_ + "/objects/" + md5.substr(0, 2);
-    struct stat st {};
-    if (::stat(target.c_str(), &st) == 0) {
-        ::unlink(part.c_str());
-        return true;
+    std::ifstream one(a, std::ios::binary);
+    std::ifstream two(b, std::ios::binary);
+    if (!one || !two)
+        return false;
+    std::vector<char> x(1 << 16);
+    std::vector<char> y(1 << 16);
+    for (;;) {
+        one.read(x.data(), static_cast<std::streamsize>(x.size()));
+        two.read(y.data(), static_cast<std::streamsize>(y.size()));
+        if (one.gcount() != two.gcount() || !std::equal(x.begin(), x.begin() + one.gcount(), y.begin()))
+            return false;
+        if (one.gcount() == 0)
+            return !one.bad() && !two.bad();
     }
+}
+
+}  // namespace
+
+// Contents are kept under their MD5; other bytes with the same MD5 (an MD5
+// collision) get a name of their own, so that stored bytes are shared only
+// with an upload of exactly the same bytes, whatever the accounts.
+bool Store::PlaceObject(const std::string& part, const std::string& md5, Placement& out)
+{
+    const std::string bucket = dir_ + "/objects/" + md5.substr(0, 2);
     if (::mkdir(bucket.c_str(), 0755) != 0 && errno != EEXIST)
         return false;
+    for (int twin = 0; twin < kMaxTwins; ++twin) {
+        out.object = twin == 0 ? md5 : md5 + "." + std::to_string(twin);
+        const std::string target = ObjectPath(out.object);
+        struct stat st {};
+        if (::stat(target.c_str(), &st) != 0)
+            return MoveIntoPlace(part, target, bucket, out);
+        if (SameBytes(part, target)) {
+            out.moved = false;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool Store::MoveIntoPlace(const std::string& part, const std::string& target, const std::string& bucket,
+                          Placement& out)
+{
     const int fd = ::open(part.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
@@ -771,7 +817,8 @@ bool Store::PlaceObject(const std::string& part, const std::string& md5)
     ::close(fd);
     // The part file only gets the content's name once it is complete and on
     // disk, so a killed server never leaves a half file under that name.
-    return synced && ::rename(part.c_str(), target.c_str()) == 0 && SyncDirectory(bucket);
+    out.moved = synced && ::rename(part.c_str(), target.c_str()) == 0;
+    return out.moved && SyncDirectory(bucket);
 }
 
 StoreStatus Store::CommitUpload(const TicketRow& ticket, EntryRow& out)
@@ -789,22 +836,24 @@ StoreStatus Store::CommitUpload(const TicketRow& ticket, EntryRow& out)
         CheckFileTarget(w.db(), account, ticket.parent_id, FoldName(ticket.name), ticket.size, existing);
     if (target != StoreStatus::Ok)
         return target;
+    const std::string part = PartPath(ticket.token);
+    Placement placed;
+    if (!PlaceObject(part, ticket.md5, placed))
+        return StoreStatus::Error;
     out = EntryRow{};
     out.parent_id = ticket.parent_id;
     out.name = ticket.name;
     out.md5 = ticket.md5;
     out.size = ticket.size;
-    if (PutFile(w.db(), account, existing, out) != StoreStatus::Ok)
+    out.object = placed.object;
+    Statement s(w.db(), "DELETE FROM tickets WHERE token = ?");
+    if (PutFile(w.db(), account, existing, out) != StoreStatus::Ok || !s.Bind(1, ticket.token).Run() ||
+        !w.Commit())
         return StoreStatus::Error;
-    {
-        Statement s(w.db(), "DELETE FROM tickets WHERE token = ?");
-        if (!s.Bind(1, ticket.token).Run())
-            return StoreStatus::Error;
-    }
-    if (!PlaceObject(PartPath(ticket.token), ticket.md5) || !w.Commit())
-        return StoreStatus::Error;
-    if (existing && existing->md5 != ticket.md5)
-        CollectGarbage(w.db(), {existing->md5});
+    if (!placed.moved)
+        ::unlink(part.c_str());
+    if (existing && existing->object != placed.object)
+        CollectGarbage(w.db(), {existing->object});
     return StoreStatus::Ok;
 }
 

@@ -40,6 +40,7 @@ struct EntryRow {
     std::string md5;
     uint64_t size = 0;
     std::string name;
+    std::string object;  // the file's content under objects/
 };
 
 struct TicketRow {
@@ -112,14 +113,14 @@ public:
                             const std::string& md5, TicketRow& ticket, EntryRow& entry);
     // NotFound for unknown and expired tickets.
     StoreStatus FindTicket(const std::string& token, TicketRow& out);
-    // Moves the verified part file into the contents and creates or replaces
-    // the file entry.
+    // Moves the part file, whose bytes the caller verified against the
+    // ticket's MD5, into the contents and creates or replaces the file entry.
     StoreStatus CommitUpload(const TicketRow& ticket, EntryRow& out);
     void DropTicket(const std::string& token);
     bool TicketExpired(const TicketRow& ticket) const;
 
     std::string PartPath(const std::string& token) const;
-    std::string ObjectPath(const std::string& md5) const;
+    std::string ObjectPath(const std::string& object) const;
 
 private:
     class WriteScope;
@@ -150,8 +151,17 @@ private:
     // with a new stamp and the used space adjusted.
     StoreStatus PutFile(SqliteConnection& db, int64_t account, const std::optional<EntryRow>& existing,
                         EntryRow& file);
-    void CollectGarbage(SqliteConnection& db, const std::vector<std::string>& md5s);
-    bool PlaceObject(const std::string& part, const std::string& md5);
+    void CollectGarbage(SqliteConnection& db, const std::vector<std::string>& objects);
+    // Where a verified part file's bytes are kept: moved to a name of their
+    // own, or found already stored under a name (the part stays).
+    struct Placement {
+        std::string object;
+        bool moved = false;
+    };
+    static constexpr int kMaxTwins = 16;
+    bool PlaceObject(const std::string& part, const std::string& md5, Placement& out);
+    bool MoveIntoPlace(const std::string& part, const std::string& target, const std::string& bucket,
+                       Placement& out);
 
     std::string dir_;
     Options options_;
