@@ -18,6 +18,9 @@ bool ServerApp::Start(const ServerConfig& config, std::string& error)
 {
     Store::Options options;
     options.ticket_lifetime_seconds = config.ticket_lifetime_seconds;
+    options.ticket_in_use = [this](const std::string& token) {
+        return data_service_ && data_service_->TicketInUse(token);
+    };
     store_ = Store::Open(config.data_dir, options, error);
     if (!store_)
         return false;

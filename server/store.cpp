@@ -55,6 +55,7 @@ CREATE TABLE IF NOT EXISTS tickets(
   size INTEGER NOT NULL,
   md5 TEXT NOT NULL,
   created INTEGER NOT NULL);
+CREATE INDEX IF NOT EXISTS tickets_account ON tickets(account_id);
 )sql";
 
 // Columns added since the first data directories were made: a directory
@@ -79,8 +80,9 @@ END;
 
 // Column lists that the row readers below expect, in their order.
 #define ENTRY_SELECT "SELECT id, parent_id, kind, update_time, md5, size, name, object FROM entries "
-#define ACCOUNT_SELECT \
-    "SELECT id, name, quota, used, frozen, salt, hash, iterations, credential_generation FROM accounts "
+#define ACCOUNT_SELECT                                                                                  \
+    "SELECT id, name, quota, used, frozen, salt, hash, iterations, credential_generation, "             \
+    "(SELECT COALESCE(SUM(size), 0) FROM tickets WHERE tickets.account_id = accounts.id) FROM accounts "
 #define TICKET_SELECT "SELECT token, account_id, parent_id, name, size, md5, created FROM tickets "
 
 int64_t Now()
@@ -115,6 +117,7 @@ AccountRecord ReadAccount(const Statement& s)
     a.password.hash = s.Text(6);
     a.password.iterations = static_cast<int>(s.Int(7));
     a.credential_generation = s.Int(8);
+    a.reserved = static_cast<uint64_t>(s.Int(9));
     return a;
 }
 
@@ -183,11 +186,6 @@ bool EnsureSchema(SqliteConnection& db)
             return false;
     }
     return db.Exec(kTriggers);
-}
-
-uint64_t FreeSpace(const AccountRecord& account)
-{
-    return account.quota > account.used ? account.quota - account.used : 0;
 }
 
 }  // namespace
@@ -435,7 +433,7 @@ StoreStatus Store::PrepareTarget(SqliteConnection& db, int64_t account, int64_t 
 }
 
 StoreStatus Store::CheckFileTarget(SqliteConnection& db, int64_t account, int64_t parent, const std::string& key,
-                                   uint64_t size, std::optional<EntryRow>& existing)
+                                   uint64_t size, uint64_t own_ticket, std::optional<EntryRow>& existing)
 {
     const StoreStatus target = PrepareTarget(db, account, parent, key, existing);
     if (target != StoreStatus::Ok)
@@ -446,7 +444,7 @@ StoreStatus Store::CheckFileTarget(SqliteConnection& db, int64_t account, int64_
     if (GetAccount(db, account, owner) != StoreStatus::Ok)
         return StoreStatus::Error;
     const uint64_t replaced = existing ? existing->size : 0;
-    if (size > FreeSpace(owner) + replaced || size > static_cast<uint64_t>(INT64_MAX))
+    if (size > owner.Free() + own_ticket + replaced || size > static_cast<uint64_t>(INT64_MAX))
         return StoreStatus::NoSpace;
     return StoreStatus::Ok;
 }
@@ -672,6 +670,30 @@ bool Store::DropExpiredTickets(SqliteConnection& db)
     return true;
 }
 
+// A client asks for a new ticket for a file only once it has given up the
+// one it had; one that no data connection works on would otherwise keep its
+// size from the free space until it expires.
+bool Store::DropIdleTicketsFor(SqliteConnection& db, int64_t account, int64_t parent, const std::string& key)
+{
+    std::vector<TicketRow> tickets;
+    {
+        Statement s(db, TICKET_SELECT "WHERE account_id = ? AND parent_id = ?");
+        s.Bind(1, account).Bind(2, parent);
+        if (ReadAll(s, tickets, ReadTicket) != StoreStatus::Ok)
+            return false;
+    }
+    for (const TicketRow& ticket : tickets) {
+        if (FoldName(ticket.name) != key || (options_.ticket_in_use && options_.ticket_in_use(ticket.token)))
+            continue;
+        Statement s(db, "DELETE FROM tickets WHERE token = ?");
+        if (!s.Bind(1, ticket.token).Run())
+            return false;
+        std::error_code ec;
+        fs::remove(PartPath(ticket.token), ec);
+    }
+    return true;
+}
+
 bool Store::TicketExpired(const TicketRow& ticket) const
 {
     return ticket.created + options_.ticket_lifetime_seconds < Now();
@@ -684,7 +706,10 @@ StoreStatus Store::BeginUpload(int64_t account, int64_t parent, const std::strin
     if (!w.ok())
         return StoreStatus::Error;
     std::optional<EntryRow> existing;
-    const StoreStatus target = CheckFileTarget(w.db(), account, parent, FoldName(name), size, existing);
+    const std::string key = FoldName(name);
+    if (!DropExpiredTickets(w.db()) || !DropIdleTicketsFor(w.db(), account, parent, key))
+        return StoreStatus::Error;
+    const StoreStatus target = CheckFileTarget(w.db(), account, parent, key, size, 0, existing);
     if (target != StoreStatus::Ok)
         return target;
 
@@ -714,8 +739,6 @@ StoreStatus Store::BeginUpload(int64_t account, int64_t parent, const std::strin
         return StoreStatus::ContentKnown;
     }
 
-    if (!DropExpiredTickets(w.db()))
-        return StoreStatus::Error;
     ticket = TicketRow{};
     ticket.token = RandomToken(kTokenSize);
     ticket.account_id = account;
@@ -833,7 +856,7 @@ StoreStatus Store::CommitUpload(const TicketRow& ticket, EntryRow& out)
     const int64_t account = ticket.account_id;
     std::optional<EntryRow> existing;
     const StoreStatus target =
-        CheckFileTarget(w.db(), account, ticket.parent_id, FoldName(ticket.name), ticket.size, existing);
+        CheckFileTarget(w.db(), account, ticket.parent_id, FoldName(ticket.name), ticket.size, ticket.size, existing);
     if (target != StoreStatus::Ok)
         return target;
     const std::string part = PartPath(ticket.token);

@@ -8,6 +8,7 @@
 #include "sqlite_db.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -30,6 +31,10 @@ struct AccountRecord {
     PasswordHash password;
     // Counts the changes of the stored password.
     int64_t credential_generation = 0;
+    // Announced sizes of the account's open upload tickets.
+    uint64_t reserved = 0;
+    // What the quota leaves of what is stored and what tickets hold.
+    uint64_t Free() const { return quota > used + reserved ? quota - used - reserved : 0; }
 };
 
 struct EntryRow {
@@ -81,6 +86,9 @@ public:
         // fresh ticket and a content placed just before its commit look
         // exactly like leftovers.
         bool clean_up = true;
+        // Whether a data connection works on a ticket; such a ticket is
+        // never replaced by a new one for the same file.
+        std::function<bool(const std::string& token)> ticket_in_use;
     };
 
     // Creates the data directory layout and the database; an existing one is
@@ -141,9 +149,11 @@ private:
     StoreStatus PrepareTarget(SqliteConnection& db, int64_t account, int64_t parent, const std::string& key,
                               std::optional<EntryRow>& existing);
     // PrepareTarget for a file of this size: also NameTaken (a folder holds
-    // the name) and NoSpace (a replaced file's size counts as free).
+    // the name) and NoSpace (a replaced file's size and the file's own
+    // ticket, own_ticket bytes, count as free).
     StoreStatus CheckFileTarget(SqliteConnection& db, int64_t account, int64_t parent, const std::string& key,
-                                uint64_t size, std::optional<EntryRow>& existing);
+                                uint64_t size, uint64_t own_ticket, std::optional<EntryRow>& existing);
+    bool DropIdleTicketsFor(SqliteConnection& db, int64_t account, int64_t parent, const std::string& key);
     bool AdjustUsed(SqliteConnection& db, int64_t account, int64_t delta);
     // Inserts row (parent, kind, name, stamp, md5, size) and sets its id.
     bool InsertEntry(SqliteConnection& db, int64_t account, EntryRow& row);

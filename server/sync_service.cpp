@@ -125,7 +125,7 @@ private:
             return Refuse(header, ResServerError, "account missing");
         PayloadWriter out;
         out.U64(account.quota);
-        out.U64(account.quota > account.used ? account.quota - account.used : 0);
+        out.U64(account.Free());
         out.U64(account.used);
         return Reply(header, ResAccountSpace, Payload(out));
     }

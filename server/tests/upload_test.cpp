@@ -140,6 +140,42 @@ TEST_F(UploadTest, QuotaAndOtherRefusals)
     EXPECT_EQ(sync_.CreateFolder(folder, "F"), ResNameTaken) << "a file has the name";
 }
 
+// Part files count: tickets hold their announced sizes against the free
+// space until they are committed, dropped or expire.
+TEST_F(UploadTest, OpenTicketsCountAgainstTheFreeSpace)
+{
+    TestClient small;
+    ASSERT_TRUE(small.Connect(server_.sync_port()));
+    SessionReply session;
+    ASSERT_EQ(small.SignOn("small", "small123", &session), ResSignedOn);
+    int granted = 0;
+    for (int i = 0; i < 30; ++i)
+        if (small.BeginUpload(0, "part" + std::to_string(i), 90 * 1024, Md5Hex(std::to_string(i))) ==
+            ResTicketGranted)
+            ++granted;
+    EXPECT_EQ(granted, 1) << "one 90 KiB upload fits 100 KiB at a time";
+    SpaceReply space;
+    ASSERT_EQ(small.AccountInfo(session.user_id, session.key, &space), ResAccountSpace);
+    EXPECT_EQ(space.free, 10u * 1024);
+
+    // A new ticket for the same file replaces an earlier one that no data
+    // connection works on: a client that gave up its ticket is not stuck.
+    const std::string content = Pattern(90 * 1024, 22);
+    EXPECT_EQ(UploadFile(small, server_.data_port(), 0, "part0", content), ResUploadComplete);
+    ASSERT_EQ(small.AccountInfo(session.user_id, session.key, &space), ResAccountSpace);
+    EXPECT_EQ(space.free, 10u * 1024);
+    EXPECT_EQ(small.BeginUpload(0, "more", 20 * 1024, Md5Hex("more")), ResNoSpace);
+
+    // One that a data connection works on stays.
+    TicketReply busy;
+    ASSERT_EQ(small.BeginUpload(0, "part0", 95 * 1024, Md5Hex("other"), &busy), ResTicketGranted);
+    TestClient data;
+    ASSERT_TRUE(data.Connect(busy.port));
+    ASSERT_EQ(data.UploadBlock(busy.token, 0, std::string(1000, 'b')), ResBlockAccepted);
+    EXPECT_EQ(small.BeginUpload(0, "part0", 95 * 1024, Md5Hex("third")), ResNoSpace);
+    EXPECT_EQ(data.UploadBlock(busy.token, 1000, std::string(1000, 'b')), ResBlockAccepted);
+}
+
 TEST_F(UploadTest, BlocksOutOfPlaceAndUnknownTicketsAreRefused)
 {
     const std::string content = Pattern(70000, 4);
