@@ -25,7 +25,7 @@ const char* const kUsage =
     "  tessel-server serve DATA_DIR [--bind ADDRESS] [--sync-port PORT] [--data-port PORT]\n"
     "                      [--http-port PORT] [--static DIR] [--public-host IPV4]\n"
     "                      [--idle-timeout SECONDS] [--session-timeout SECONDS]\n"
-    "                      [--ticket-lifetime SECONDS] [--threads N]\n";
+    "                      [--ticket-lifetime SECONDS] [--threads N] [--disk-reserve SIZE]\n";
 
 int Usage(const std::string& problem)
 {
@@ -259,6 +259,12 @@ int Serve(const std::vector<std::string>& positional, const std::map<std::string
         return Usage("bad time in seconds");
     config.idle_timeout = std::chrono::seconds(idle);
     config.session_timeout = std::chrono::seconds(session);
+    if (options.count("--disk-reserve")) {
+        const auto reserve = ParseSize(options.at("--disk-reserve"));
+        if (!reserve)
+            return Usage("bad --disk-reserve");
+        config.disk_reserve = *reserve;
+    }
     if (options.count("--threads")) {
         const auto threads = ParseNumber(options.at("--threads"), 256);
         if (!threads)
@@ -340,7 +346,7 @@ int RunCommandLine(const std::vector<std::string>& args)
         {"set-account", {"--password", "--quota", "--frozen", "--active"}},
         {"tree", {}},
         {"serve", {"--bind", "--sync-port", "--data-port", "--http-port", "--static", "--public-host",
-                   "--idle-timeout", "--session-timeout", "--ticket-lifetime", "--threads"}},
+                   "--idle-timeout", "--session-timeout", "--ticket-lifetime", "--threads", "--disk-reserve"}},
     };
     const auto known = allowed.find(command);
     if (known != allowed.end()) {

@@ -18,6 +18,7 @@ bool ServerApp::Start(const ServerConfig& config, std::string& error)
 {
     Store::Options options;
     options.ticket_lifetime_seconds = config.ticket_lifetime_seconds;
+    options.disk_reserve = config.disk_reserve;
     options.ticket_in_use = [this](const std::string& token) {
         return data_service_ && data_service_->TicketInUse(token);
     };

@@ -34,6 +34,7 @@ struct ServerConfig {
     std::chrono::seconds idle_timeout{1800};
     std::chrono::seconds session_timeout{24 * 3600};
     int64_t ticket_lifetime_seconds = 7 * 24 * 3600;
+    uint64_t disk_reserve = 16ull << 20;
     unsigned threads = 0;  // 0: one per processor, at least 2
 };
 

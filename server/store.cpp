@@ -252,8 +252,29 @@ std::unique_ptr<Store> Store::Open(const std::string& dir, const Options& option
         error = "cannot clean up " + dir;
         return nullptr;
     }
+    store->KeepReserve();
     return store;
 }
+
+std::string Store::ReservePath() const { return dir_ + "/reserve"; }
+
+void Store::KeepReserve()
+{
+    if (options_.disk_reserve == 0)
+        return;
+    const std::string path = ReservePath();
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && static_cast<uint64_t>(st.st_size) >= options_.disk_reserve)
+        return;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;
+    // Whatever part of it fits is kept: any room helps a delete.
+    ::posix_fallocate(fd, 0, static_cast<off_t>(options_.disk_reserve));
+    ::close(fd);
+}
+
+bool Store::ReleaseReserve() { return options_.disk_reserve != 0 && ::unlink(ReservePath().c_str()) == 0; }
 
 bool Store::Sweep()
 {
@@ -598,6 +619,18 @@ StoreStatus Store::Rename(int64_t account, int64_t id, const std::string& new_na
 
 StoreStatus Store::Delete(int64_t account, int64_t parent, const std::vector<int64_t>& ids)
 {
+    StoreStatus status = DeleteOnce(account, parent, ids);
+    // On a full disk even the write that frees space fails; the reserve
+    // gives it room.
+    if (status == StoreStatus::Error && ReleaseReserve())
+        status = DeleteOnce(account, parent, ids);
+    if (status == StoreStatus::Ok)
+        KeepReserve();
+    return status;
+}
+
+StoreStatus Store::DeleteOnce(int64_t account, int64_t parent, const std::vector<int64_t>& ids)
+{
     WriteScope w(*this);
     if (!w.ok())
         return StoreStatus::Error;
@@ -861,8 +894,7 @@ StoreStatus Store::CommitUpload(const TicketRow& ticket, EntryRow& out)
         return target;
     const std::string part = PartPath(ticket.token);
     Placement placed;
-    if (!PlaceObject(part, ticket.md5, placed))
-        return StoreStatus::Error;
+    const bool in_place = PlaceObject(part, ticket.md5, placed);
     out = EntryRow{};
     out.parent_id = ticket.parent_id;
     out.name = ticket.name;
@@ -870,9 +902,14 @@ StoreStatus Store::CommitUpload(const TicketRow& ticket, EntryRow& out)
     out.size = ticket.size;
     out.object = placed.object;
     Statement s(w.db(), "DELETE FROM tickets WHERE token = ?");
-    if (PutFile(w.db(), account, existing, out) != StoreStatus::Ok || !s.Bind(1, ticket.token).Run() ||
-        !w.Commit())
+    if (!in_place || PutFile(w.db(), account, existing, out) != StoreStatus::Ok ||
+        !s.Bind(1, ticket.token).Run() || !w.Commit()) {
+        // The part file goes back where the ticket has it, so that the
+        // client can finish the upload again once the store takes it.
+        if (placed.moved)
+            ::rename(ObjectPath(placed.object).c_str(), part.c_str());
         return StoreStatus::Error;
+    }
     if (!placed.moved)
         ::unlink(part.c_str());
     if (existing && existing->object != placed.object)

@@ -89,6 +89,9 @@ public:
         // Whether a data connection works on a ticket; such a ticket is
         // never replaced by a new one for the same file.
         std::function<bool(const std::string& token)> ticket_in_use;
+        // Bytes of disk kept in DIR/reserve and given up when a delete
+        // meets a full disk; 0 keeps none.
+        uint64_t disk_reserve = 0;
     };
 
     // Creates the data directory layout and the database; an existing one is
@@ -134,6 +137,10 @@ private:
     class WriteScope;
     Store(std::string dir, const Options& options);
     bool Sweep();
+    StoreStatus DeleteOnce(int64_t account, int64_t parent, const std::vector<int64_t>& ids);
+    std::string ReservePath() const;
+    void KeepReserve();
+    bool ReleaseReserve();
     // Called inside a WriteScope or on a pooled connection.
     StoreStatus FindAccount(SqliteConnection& db, const std::string& name, AccountRecord& out);
     StoreStatus GetAccount(SqliteConnection& db, int64_t id, AccountRecord& out);

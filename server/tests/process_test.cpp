@@ -224,6 +224,85 @@ TEST_F(ProcessTest, AKilledServerKeepsCommittedFilesAndShowsNoHalfFiles)
     }
 }
 
+// A server whose data lives on a small file system of its own: a tmpfs
+// mounted in a mount namespace of the server's process alone.
+class DiskFullTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (RunProcess({"/usr/bin/unshare", "-rm", "/bin/true"}) != 0)
+            GTEST_SKIP() << "no user and mount namespaces on this system";
+        dir_ = MakeTempDir("tessel-diskfull");
+        ASSERT_FALSE(dir_.empty());
+        const std::string disk = dir_ + "/disk";
+        std::filesystem::create_directory(disk);
+        const std::string bin = TESSEL_SERVER_BINARY;
+        const std::string script = "mount -t tmpfs -o size=2m tmpfs " + disk + " && " + bin + " init " + disk +
+                                   "/data && " + bin + " add-account " + disk + "/data demo demo123 1G && exec " +
+                                   bin + " serve " + disk +
+                                   "/data --sync-port 0 --data-port 0 --http-port 0 --disk-reserve 256K";
+        const std::string log = dir_ + "/server.log";
+        ASSERT_EQ(RunProcess({"/usr/bin/unshare", "-rm", "/bin/sh", "-c", script}, &pid_, log), 0);
+        sync_ = WaitListening(pid_, log, "sync 127.0.0.1:");
+        ASSERT_NE(sync_, 0) << ReadFile(log);
+        data_ = WaitListening(pid_, log, "data ");
+        http_ = WaitListening(pid_, log, "http ");
+    }
+
+    void TearDown() override
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (!dir_.empty())
+            RemoveTree(dir_);
+    }
+
+    std::string dir_;
+    pid_t pid_ = -1;
+    uint16_t sync_ = 0;
+    uint16_t data_ = 0;
+    uint16_t http_ = 0;
+};
+
+TEST_F(DiskFullTest, AFailedCommitStaysResumableAndDeletesFreeSpace)
+{
+    TestClient sync;
+    ASSERT_TRUE(sync.Connect(sync_));
+    SessionReply session;
+    ASSERT_EQ(sync.SignOn("demo", "demo123", &session), ResSignedOn);
+    ASSERT_EQ(UploadFile(sync, data_, 0, "old.bin", std::string(600 * 1024, 'o')), ResUploadComplete);
+    EntryRecord old;
+    ASSERT_EQ(sync.LookupEntry(0, "old.bin", &old), ResEntryFound);
+
+    // An upload whose bytes are all in, then a second one that fills the disk.
+    const std::string late(20000, 'l');
+    TicketReply ticket, filler;
+    ASSERT_EQ(sync.BeginUpload(0, "late.bin", late.size(), Md5Hex(late), &ticket), ResTicketGranted);
+    TestClient data;
+    ASSERT_TRUE(data.Connect(data_));
+    ASSERT_EQ(data.UploadBlock(ticket.token, 0, late), ResBlockAccepted);
+    const std::string block(32768, 'f');
+    ASSERT_EQ(sync.BeginUpload(0, "filler.bin", 4 << 20, Md5Hex("f"), &filler), ResTicketGranted);
+    TestClient fill;
+    ASSERT_TRUE(fill.Connect(data_));
+    int result = ResBlockAccepted;
+    for (uint64_t offset = 0; offset < (4u << 20) && result == ResBlockAccepted; offset += block.size())
+        result = fill.UploadBlock(filler.token, offset, block);
+    ASSERT_EQ(result, ResServerError) << "the disk is full";
+
+    EXPECT_EQ(data.FinishUpload(ticket.token), ResServerError) << "no room to commit";
+    EXPECT_EQ(sync.DeleteEntries(0, {old.id}), ResDeleted) << "deleting works on a full disk";
+    EXPECT_EQ(data.FinishUpload(ticket.token), ResUploadComplete) << "the failed commit can be repeated";
+    EntryRecord entry;
+    ASSERT_EQ(sync.LookupEntry(0, "late.bin", &entry), ResEntryFound);
+    httplib::Client http("127.0.0.1", http_);
+    auto res = http.Get(entry.address.substr(entry.address.find("/d/")) + session.key);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->body, late);
+}
+
 TEST(Fixture, StartsAndStopsAServerWithTheTestAccounts)
 {
     const std::string dir = MakeTempDir("tessel-fixture");
