@@ -1,10 +1,12 @@
 // Downloads and static files over HTTP.
 #include "crypto.h"
+#include "http_ranges.h"
 #include "test_client.h"
 
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <atomic>
 #include <fstream>
 #include <thread>
 
@@ -99,6 +101,76 @@ TEST_F(HttpTest, KeysEndWithAPasswordChange)
     EXPECT_EQ(res->status, 403);
 }
 
+TEST_F(HttpTest, RangesAreMergedAndNeverMakeTheReplyLargerThanTheContent)
+{
+    std::string content(100000, '\0');
+    for (size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>('a' + i % 26);
+    ASSERT_EQ(UploadFile(sync_, server_.data_port(), 0, "ranged.txt", content), ResUploadComplete);
+    EntryRecord entry;
+    ASSERT_EQ(sync_.LookupEntry(0, "ranged.txt", &entry), ResEntryFound);
+    const std::string path = PathOf(entry.address) + session_.key;
+    httplib::Client client("127.0.0.1", server_.http_port());
+    auto get = [&](const std::string& range) { return client.Get(path, httplib::Headers{{"Range", range}}); };
+
+    auto res = get("bytes=5-9");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 206);
+    EXPECT_EQ(res->body, content.substr(5, 5));
+    EXPECT_EQ(res->get_header_value("Content-Range"), "bytes 5-9/100000");
+    res = get("bytes=0-,0-");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 206);
+    EXPECT_EQ(res->body, content) << "one part, the two ranges merged";
+    EXPECT_EQ(res->get_header_value("Content-Range"), "bytes 0-99999/100000");
+    res = get("bytes=0-9, 10-19");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->body, content.substr(0, 20));
+    res = get("bytes=-10");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->body, content.substr(content.size() - 10));
+
+    std::string many = "bytes=";
+    for (int i = 0; i < 900; ++i)
+        many += (i ? "," : "") + std::to_string(i) + "-";
+    res = get(many);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200) << "too many ranges: the whole content, once";
+    EXPECT_EQ(res->body.size(), content.size());
+    res = get("bytes=0-9,20-29");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200) << "ranges that stay apart: the whole content";
+    EXPECT_EQ(res->body, content);
+    res = get("bytes=200000-");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 416);
+    EXPECT_EQ(res->get_header_value("Content-Range"), "bytes */100000");
+}
+
+TEST(HttpRanges, HeadersAreParsedStrictlyAndMerged)
+{
+    ByteRange part;
+    EXPECT_EQ(AnswerRange("bytes=10-19", 100, 8, part), RangeAnswer::Part);
+    EXPECT_EQ(part.first, 10u);
+    EXPECT_EQ(part.last, 19u);
+    EXPECT_EQ(AnswerRange("bytes=90-", 100, 8, part), RangeAnswer::Part);
+    EXPECT_EQ(part.last, 99u);
+    EXPECT_EQ(AnswerRange("bytes=-500", 100, 8, part), RangeAnswer::Part);
+    EXPECT_EQ(part.first, 0u);
+    EXPECT_EQ(AnswerRange("bytes=50-1000", 100, 8, part), RangeAnswer::Part);
+    EXPECT_EQ(part.last, 99u);
+    EXPECT_EQ(AnswerRange("bytes=0-4,3-8,9-9", 100, 8, part), RangeAnswer::Part);
+    EXPECT_EQ(part.first, 0u);
+    EXPECT_EQ(part.last, 9u);
+    EXPECT_EQ(AnswerRange("bytes=100-", 100, 8, part), RangeAnswer::Unsatisfiable);
+    EXPECT_EQ(AnswerRange("bytes=-0", 100, 8, part), RangeAnswer::Unsatisfiable);
+    EXPECT_EQ(AnswerRange("bytes=0-", 0, 8, part), RangeAnswer::Unsatisfiable);
+    for (const char* ignored : {"", "bytes=", "items=0-1", "bytes=5-2", "bytes=a-b", "bytes=1", "bytes=-",
+                                "bytes=0-1,2-3,4-5,6-7,8-9,10-11,12-13,14-15,16-17",
+                                "bytes=99999999999999999999-"})
+        EXPECT_EQ(AnswerRange(ignored, 100, 8, part), RangeAnswer::Whole) << ignored;
+}
+
 TEST(HttpSessions, KeysExpireAfterTheSessionTimeout)
 {
     ServerConfig config;
@@ -117,6 +189,54 @@ TEST(HttpSessions, KeysExpireAfterTheSessionTimeout)
     auto res = client.Get(PathOf(entry.address) + session.key);
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 403);
+}
+
+// Clients that send their headers a byte at a time, or half a header and
+// nothing more, from many addresses, beside a normal download.
+TEST(HttpSlowClients, TricklingAndStalledHeadersDoNotHoldUpADownload)
+{
+    ServerConfig config;
+    config.http.header_timeout = std::chrono::seconds(2);
+    TestServer server(config);
+    ASSERT_TRUE(server.ok());
+    TestClient sync;
+    ASSERT_TRUE(sync.Connect(server.sync_port()));
+    SessionReply session;
+    ASSERT_EQ(sync.SignOn("demo", "demo123", &session), ResSignedOn);
+    const std::string content(1 << 20, 'z');
+    ASSERT_EQ(UploadFile(sync, server.data_port(), 0, "wanted.bin", content), ResUploadComplete);
+    EntryRecord entry;
+    ASSERT_EQ(sync.LookupEntry(0, "wanted.bin", &entry), ResEntryFound);
+
+    std::vector<std::unique_ptr<TestClient>> slow;
+    for (int i = 0; i < 216; ++i) {
+        const std::string source = "127.0.1." + std::to_string(1 + i % 27);
+        slow.push_back(std::make_unique<TestClient>());
+        ASSERT_TRUE(slow.back()->Connect(server.http_port(), source.c_str()));
+        const std::string half = "GET /d/1 HTTP/1.1\r\nHo";
+        if (i >= 16) {
+            ASSERT_TRUE(slow.back()->SendRaw(half.data(), half.size()));
+        }
+    }
+    std::atomic<bool> done{false};
+    std::thread trickle([&] {
+        const std::string request = "GET /d/1?key=x HTTP/1.1\r\nHost: slow\r\nX-Padding: ";
+        for (size_t at = 0; !done; ++at) {
+            for (int i = 0; i < 16; ++i)
+                slow[i]->SendRaw(&request[at % request.size()], 1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+    httplib::Client client("127.0.0.1", server.http_port());
+    client.set_read_timeout(std::chrono::seconds(10));
+    auto res = client.Get(PathOf(entry.address) + session.key);
+    done = true;
+    trickle.join();
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_EQ(res->body.size(), content.size());
+    EXPECT_TRUE(slow.front()->WaitClosed(10000)) << "a header that takes too long ends its connection";
+    EXPECT_TRUE(slow.back()->WaitClosed(10000));
 }
 
 TEST(HttpStatic, ServesTheStaticDirectoryOnly)

@@ -17,12 +17,21 @@
 
 namespace Tessel {
 
-bool TestClient::Connect(uint16_t port)
+bool TestClient::Connect(uint16_t port, const char* source)
 {
     Close();
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0)
         return false;
+    if (source) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        if (::inet_pton(AF_INET, source, &local.sin_addr) != 1 ||
+            ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+            Close();
+            return false;
+        }
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);

@@ -38,7 +38,9 @@ public:
     TestClient(const TestClient&) = delete;
     TestClient& operator=(const TestClient&) = delete;
 
-    bool Connect(uint16_t port);
+    // From the given loopback address (127.0.0.1 when none), so that tests
+    // can play clients of many addresses.
+    bool Connect(uint16_t port, const char* source = nullptr);
     void Close();
     bool SendRaw(const Bytes& bytes);
     bool SendRaw(const void* data, size_t length);

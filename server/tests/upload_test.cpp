@@ -270,8 +270,9 @@ TEST_F(UploadTest, OneTicketOnTwoConnectionsCannotPoisonTheContent)
     for (size_t offset = 32768; offset < genuine.size(); offset += 32768)
         honest.UploadBlock(ticket.token, offset, genuine.substr(offset, 32768));
     EXPECT_NE(honest.FinishUpload(ticket.token), ResUploadComplete);
-    if (replaced == ResBlockAccepted)
+    if (replaced == ResBlockAccepted) {
         EXPECT_NE(sneaky.FinishUpload(ticket.token), ResUploadComplete);
+    }
     EXPECT_EQ(sync_.LookupEntry(0, "bait"), ResEntryNotFound);
 
     TestClient victim;
