@@ -28,7 +28,7 @@ const char* const kUsage =
     "                      [--ticket-lifetime SECONDS] [--threads N] [--disk-reserve SIZE]\n"
     "                      [--max-connections N] [--max-per-address N] [--crowded-idle-timeout SECONDS]\n"
     "                      [--http-workers N] [--http-per-address N] [--header-timeout SECONDS]\n"
-    "                      [--http-idle-timeout SECONDS]\n";
+    "                      [--http-idle-timeout SECONDS] [--sign-on-tries N] [--sign-on-wait SECONDS]\n";
 
 int Usage(const std::string& problem)
 {
@@ -245,6 +245,8 @@ const CountOption kCountOptions[] = {
      [](ServerConfig& c, uint64_t v) { c.http.header_timeout = std::chrono::seconds(v); }},
     {"--http-idle-timeout", 1, 3600,
      [](ServerConfig& c, uint64_t v) { c.http.idle_timeout = std::chrono::seconds(v); }},
+    {"--sign-on-tries", 1, 1000, [](ServerConfig& c, uint64_t v) { c.sign_on.free_failures = static_cast<unsigned>(v); }},
+    {"--sign-on-wait", 1, 3600, [](ServerConfig& c, uint64_t v) { c.sign_on.longest_wait = std::chrono::seconds(v); }},
 };
 
 const char* const kServeTextOptions[] = {"--bind",   "--sync-port",   "--data-port",   "--http-port",

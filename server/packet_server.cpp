@@ -40,7 +40,8 @@ private:
             peer.peer_address = remote.address().to_v4().to_uint();
         if (local.address().is_v4())
             peer.local_address = local.address().to_v4().to_uint();
-        peer.peer_text = remote.address().to_string() + ":" + std::to_string(remote.port());
+        peer.address = remote.address().to_string();
+        peer.peer_text = peer.address + ":" + std::to_string(remote.port());
         peer_ = peer.peer_text;
         socket_.set_option(tcp::no_delay(true), ec);
         handler_ = factory(peer);

@@ -36,6 +36,7 @@ struct Outcome {
 struct PeerInfo {
     uint32_t peer_address = 0;   // IPv4, first octet in the high byte
     uint32_t local_address = 0;  // the address the peer reached us on
+    std::string address;         // the peer's address alone, as text
     std::string peer_text;       // "a.b.c.d:port" for the log
 };
 

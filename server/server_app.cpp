@@ -36,7 +36,7 @@ bool ServerApp::Start(const ServerConfig& config, std::string& error)
     packet_gate_ = std::make_unique<AddressGate>(*connections_, config.max_per_address);
     http_gate_ = std::make_unique<AddressGate>(*connections_, config.http.per_address);
     addressing_.public_host = config.public_host;
-    sync_service_ = std::make_unique<SyncService>(*store_, *sessions_, addressing_);
+    sync_service_ = std::make_unique<SyncService>(*store_, *sessions_, addressing_, config.sign_on);
     data_service_ = std::make_unique<DataService>(*store_);
     io_ = std::make_unique<asio::io_context>();
 

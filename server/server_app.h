@@ -7,6 +7,7 @@
 #include "http_service.h"
 #include "packet_server.h"
 #include "sessions.h"
+#include "sign_on_guard.h"
 #include "store.h"
 #include "sync_service.h"
 
@@ -41,6 +42,7 @@ struct ServerConfig {
     // Sync and data connections from one address.
     size_t max_per_address = 64;
     HttpLimits http;
+    SignOnLimits sign_on;
     std::chrono::seconds session_timeout{24 * 3600};
     int64_t ticket_lifetime_seconds = 7 * 24 * 3600;
     uint64_t disk_reserve = 16ull << 20;

@@ -80,13 +80,23 @@ private:
         in.U32();  // the client's own idea of its address; the socket's peer address is used instead
         const std::string name = in.Text(name_length);
         const std::string digest = in.Text(digest_length);
+        const std::string account_key = FoldName(name);
+        if (!waited_for_turn_) {
+            const auto now = SignOnGuard::Clock::now();
+            const auto turn = service_.guard().Turn(peer_.address, account_key, now);
+            if (!turn)
+                return TurnAway();
+            if (*turn > now)
+                return WaitForTurn(*turn - now);
+        }
+        waited_for_turn_ = false;
         if (!in.ok() || in.remaining() != 0 || !IsValidUserName(name) || !IsHexDigest(digest))
-            return Refuse(header, ResBadSignOn, "malformed sign-on");
+            return SignOnFailed(header, ResBadSignOn, account_key, "malformed sign-on");
         AccountRecord account;
         if (!service_.store().FindAccount(name, account))
-            return Refuse(header, ResUnknownUser, "unknown user");
+            return SignOnFailed(header, ResUnknownUser, account_key, "unknown user");
         if (!VerifyPasswordDigest(digest, account.password))
-            return Refuse(header, ResWrongPassword, "wrong password for " + account.name);
+            return SignOnFailed(header, ResWrongPassword, account_key, "wrong password for " + account.name);
         if (account.frozen)
             return Refuse(header, ResAccountFrozen, "account frozen: " + account.name);
         session_ = service_.sessions().Create(static_cast<uint32_t>(account.id), account.credential_generation);
@@ -97,6 +107,32 @@ private:
             out.U8(static_cast<uint8_t>(peer_.peer_address >> shift));
         LogLine("sync " + peer_.peer_text + " signed on as " + account.name);
         return Reply(header, ResSignedOn, Payload(out));
+    }
+
+    Outcome SignOnFailed(const RequestHeader& header, uint16_t result, const std::string& account_key,
+                         const std::string& why)
+    {
+        service_.guard().Failed(peer_.address, account_key, SignOnGuard::Clock::now());
+        return Refuse(header, result, why);
+    }
+
+    // The connection reads nothing until the attempt's turn, then hands the
+    // same sign-on over again.
+    Outcome WaitForTurn(SignOnGuard::Clock::duration wait)
+    {
+        waited_for_turn_ = true;
+        Outcome outcome;
+        outcome.pause = std::chrono::ceil<std::chrono::milliseconds>(wait);
+        outcome.again = true;
+        return outcome;
+    }
+
+    Outcome TurnAway()
+    {
+        LogLine("sync " + peer_.peer_text + " sign-on turned away: too many failed sign-ons; connection closed");
+        Outcome outcome;
+        outcome.close = true;
+        return outcome;
     }
 
     Outcome SignOff(const RequestHeader& header, PayloadReader& in)
@@ -331,6 +367,7 @@ private:
     PeerInfo peer_;
     std::shared_ptr<const Session> session_;
     int64_t account_ = 0;
+    bool waited_for_turn_ = false;
 };
 
 }  // namespace

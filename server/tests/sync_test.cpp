@@ -222,6 +222,79 @@ TEST(Sessions, ChangingThePasswordEndsTheAccountsSessions)
     EXPECT_EQ(again.ListFolder(0), ResFolderListed);
 }
 
+Bytes SignOnPayload(const std::string& user, const std::string& password)
+{
+    PayloadWriter out;
+    out.U8(static_cast<uint8_t>(user.size()));
+    out.U8(32);
+    out.U32(0);
+    out.Text(user);
+    out.Text(Md5Hex(password));
+    return out.Take();
+}
+
+using Clock = std::chrono::steady_clock;
+
+// After a few failed sign-ons, each further attempt from the address, or
+// for the account, waits its turn; other clients are not held up.
+TEST(Guessing, FailedSignOnsAreSlowedPerAddressAndPerAccountOnly)
+{
+    TestServer server;
+    ASSERT_TRUE(server.ok());
+    TestClient guesser;
+    ASSERT_TRUE(guesser.Connect(server.sync_port(), "127.0.0.2"));
+    for (int i = 0; i < 5; ++i)
+        ASSERT_EQ(guesser.SignOn("demo", "guess" + std::to_string(i)), ResWrongPassword);
+
+    const auto sent = Clock::now();
+    ASSERT_TRUE(guesser.SendRaw(BuildRequest(60, CmdSignOn, SignOnPayload("demo", "guess5"))));
+    TestClient other;
+    ASSERT_TRUE(other.Connect(server.sync_port(), "127.0.0.3"));
+    EXPECT_EQ(other.SignOn("small", "small123"), ResSignedOn);
+    EXPECT_EQ(other.ListFolder(0), ResFolderListed);
+    ReplyView reply;
+    EXPECT_FALSE(guesser.ReadReply(reply, 0)) << "the guess waits while others are answered";
+    ASSERT_TRUE(guesser.ReadReply(reply, 10000));
+    EXPECT_EQ(reply.result, ResWrongPassword);
+    EXPECT_GE(Clock::now() - sent, std::chrono::milliseconds(900));
+
+    // The account is guarded from other addresses as well.
+    TestClient elsewhere;
+    ASSERT_TRUE(elsewhere.Connect(server.sync_port(), "127.0.0.4"));
+    const auto again = Clock::now();
+    EXPECT_EQ(elsewhere.SignOn("demo", "demo123"), ResSignedOn);
+    EXPECT_GE(Clock::now() - again, std::chrono::milliseconds(900));
+}
+
+TEST(Guessing, AttemptsThatWouldWaitTooLongAreTurnedAway)
+{
+    ServerConfig config;
+    config.sign_on.longest_wait = std::chrono::seconds(3);
+    TestServer server(config);
+    ASSERT_TRUE(server.ok());
+    TestClient guesser;
+    ASSERT_TRUE(guesser.Connect(server.sync_port(), "127.0.0.2"));
+    for (int i = 0; i < 5; ++i)
+        ASSERT_EQ(guesser.SignOn("nobody" + std::to_string(i), "x"), ResUnknownUser);
+    std::vector<std::unique_ptr<TestClient>> many;
+    for (int i = 0; i < 6; ++i) {
+        many.push_back(std::make_unique<TestClient>());
+        ASSERT_TRUE(many.back()->Connect(server.sync_port(), "127.0.0.2"));
+        ASSERT_TRUE(many.back()->SendRaw(BuildRequest(70, CmdSignOn, SignOnPayload("someone", "x"))));
+    }
+    int answered = 0;
+    int turned_away = 0;
+    for (auto& client : many) {
+        ReplyView reply;
+        if (client->ReadReply(reply, 10000))
+            ++answered;
+        else
+            ++turned_away;
+    }
+    EXPECT_GE(answered, 1);
+    EXPECT_GE(turned_away, 1) << "turns more than 3 s away are not given";
+}
+
 TEST_F(SyncTest, CreateListLookupAndCaseInsensitiveNames)
 {
     int32_t docs = 0;
