@@ -13,6 +13,12 @@
 
 namespace Tessel {
 
+namespace {
+
+const char* const kDownloads = "/d/";
+
+}  // namespace
+
 // The routes of cpp-httplib, run on requests the transport read.
 class HttpRouter : public httplib::Server {
 public:
@@ -30,8 +36,13 @@ public:
     bool Answer(httplib::Stream& stream, bool last, bool& closed)
     {
         // Ranges are answered by the download route alone, merged and
-        // bounded; never by the library's multipart replies.
-        return process_request(stream, last, closed, [](httplib::Request& req) { req.ranges.clear(); });
+        // bounded; never by the library, whose multipart replies grow with
+        // the ranges asked for. Everything else is sent whole.
+        return process_request(stream, last, closed, [](httplib::Request& req) {
+            req.ranges.clear();
+            if (req.path.rfind(kDownloads, 0) != 0)
+                req.headers.erase("Range");
+        });
     }
 
 private:
@@ -65,7 +76,7 @@ void Fail(httplib::Response& res, int status, const std::string& why, const http
 }  // namespace
 
 HttpService::HttpService(Store& store, SessionTable& sessions, const HttpLimits& limits, AddressGate& gate)
-    : store_(store), sessions_(sessions), router_(std::make_unique<HttpRouter>()),
+    : store_(store), sessions_(sessions), limits_(limits), router_(std::make_unique<HttpRouter>()),
       transport_(limits, gate, [this](httplib::Stream& stream, bool last, bool& closed) {
           return router_->Answer(stream, last, closed);
       })
@@ -132,6 +143,9 @@ bool HttpService::Start(const std::string& address, uint16_t port, const std::st
         error = "cannot serve " + static_dir;
         return false;
     }
+    // What the replies announce about keeping the connection.
+    router_->set_keep_alive_timeout(limits_.idle_timeout.count());
+    router_->set_keep_alive_max_count(limits_.max_requests);
     router_->set_logger([](const httplib::Request& req, const httplib::Response& res) {
         if (res.status >= 400 && req.path.rfind("/d/", 0) != 0)
             LogLine("http " + req.remote_addr + " " + req.method + " " + req.path + " answered " +

@@ -36,6 +36,7 @@ private:
 
     Store& store_;
     SessionTable& sessions_;
+    const HttpLimits limits_;
     std::unique_ptr<HttpRouter> router_;
     HttpTransport transport_;
 };

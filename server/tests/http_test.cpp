@@ -254,6 +254,10 @@ TEST(HttpStatic, ServesTheStaticDirectoryOnly)
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
     EXPECT_EQ(res->body, "<manifest/>");
+    res = client.Get("/static/tessel.xml", httplib::Headers{{"Range", "bytes=0-0,0-"}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200) << "static files are sent whole";
+    EXPECT_EQ(res->body, "<manifest/>");
     res = client.Get("/static/../data/tessel.db");
     ASSERT_TRUE(res);
     EXPECT_NE(res->status, 200);
