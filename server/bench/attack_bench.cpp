@@ -86,28 +86,11 @@ void MeasureAll(const Victim& victim, TestClient& signed_on)
 
 std::string Source(int group, int index) { return "127.0." + std::to_string(group) + "." + std::to_string(1 + index); }
 
-void SlowHttpClients(const Victim& victim, TestClient& signed_on)
+void SlowClients(const Victim& victim, TestClient& signed_on)
 {
-    std::vector<std::unique_ptr<TestClient>> slow;
-    const std::string half = "GET /d/1 HTTP/1.1\r\nHo";
-    for (int i = 0; i < 216; ++i) {
-        slow.push_back(std::make_unique<TestClient>());
-        if (slow.back()->Connect(victim.http_port, Source(10, i % 27).c_str()) && i >= 16)
-            slow.back()->SendRaw(half.data(), half.size());
-    }
-    std::atomic<bool> done{false};
-    std::thread trickle([&] {
-        const std::string request = "GET /d/1?key=x HTTP/1.1\r\nHost: slow\r\nX-Padding: ";
-        for (size_t at = 0; !done; ++at) {
-            for (int i = 0; i < 16; ++i)
-                slow[i]->SendRaw(&request[at % request.size()], 1);
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-    });
+    SlowHttpClients slow(victim.http_port, 16, 200, 10, 27);
     std::printf("during 16 connections trickling header bytes and 200 stalled half-headers:\n");
     MeasureAll(victim, signed_on);
-    done = true;
-    trickle.join();
 }
 
 void IdleConnections(const Victim& victim, TestClient& signed_on)
@@ -175,7 +158,7 @@ int main()
 
     std::printf("without attack:\n");
     MeasureAll(victim, sync);
-    SlowHttpClients(victim, sync);
+    SlowClients(victim, sync);
     IdleConnections(victim, sync);
     PasswordGuessing(victim, sync);
     return 0;

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
-#include <atomic>
 #include <fstream>
 #include <thread>
 
@@ -208,35 +207,15 @@ TEST(HttpSlowClients, TricklingAndStalledHeadersDoNotHoldUpADownload)
     EntryRecord entry;
     ASSERT_EQ(sync.LookupEntry(0, "wanted.bin", &entry), ResEntryFound);
 
-    std::vector<std::unique_ptr<TestClient>> slow;
-    for (int i = 0; i < 216; ++i) {
-        const std::string source = "127.0.1." + std::to_string(1 + i % 27);
-        slow.push_back(std::make_unique<TestClient>());
-        ASSERT_TRUE(slow.back()->Connect(server.http_port(), source.c_str()));
-        const std::string half = "GET /d/1 HTTP/1.1\r\nHo";
-        if (i >= 16) {
-            ASSERT_TRUE(slow.back()->SendRaw(half.data(), half.size()));
-        }
-    }
-    std::atomic<bool> done{false};
-    std::thread trickle([&] {
-        const std::string request = "GET /d/1?key=x HTTP/1.1\r\nHost: slow\r\nX-Padding: ";
-        for (size_t at = 0; !done; ++at) {
-            for (int i = 0; i < 16; ++i)
-                slow[i]->SendRaw(&request[at % request.size()], 1);
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-    });
+    SlowHttpClients slow(server.http_port(), 16, 200, 1, 27);
     httplib::Client client("127.0.0.1", server.http_port());
     client.set_read_timeout(std::chrono::seconds(10));
     auto res = client.Get(PathOf(entry.address) + session.key);
-    done = true;
-    trickle.join();
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
     EXPECT_EQ(res->body.size(), content.size());
-    EXPECT_TRUE(slow.front()->WaitClosed(10000)) << "a header that takes too long ends its connection";
-    EXPECT_TRUE(slow.back()->WaitClosed(10000));
+    EXPECT_TRUE(slow.front().WaitClosed(10000)) << "a header that takes too long ends its connection";
+    EXPECT_TRUE(slow.back().WaitClosed(10000));
 }
 
 TEST(HttpStatic, ServesTheStaticDirectoryOnly)

@@ -120,6 +120,12 @@ protected:
                                          "--data-port", std::to_string(data_port_), "--http-port",
                                          std::to_string(http_)};
         ASSERT_EQ(RunProcess(args, &pid_, dir_ + "/server.log"), 0);
+        ReadPorts();
+    }
+
+    // The ports the started server announces in its log.
+    void ReadPorts()
+    {
         const std::string log = dir_ + "/server.log";
         sync_ = WaitListening(pid_, log, "sync 127.0.0.1:");
         ASSERT_NE(sync_, 0) << ReadFile(log);
@@ -226,7 +232,7 @@ TEST_F(ProcessTest, AKilledServerKeepsCommittedFilesAndShowsNoHalfFiles)
 
 // A server whose data lives on a small file system of its own: a tmpfs
 // mounted in a mount namespace of the server's process alone.
-class DiskFullTest : public ::testing::Test {
+class DiskFullTest : public ProcessTest {
 protected:
     void SetUp() override
     {
@@ -236,34 +242,13 @@ protected:
         ASSERT_FALSE(dir_.empty());
         const std::string disk = dir_ + "/disk";
         std::filesystem::create_directory(disk);
-        const std::string bin = TESSEL_SERVER_BINARY;
-        const std::string script = "mount -t tmpfs -o size=2m tmpfs " + disk + " && " + bin + " init " + disk +
-                                   "/data && " + bin + " add-account " + disk + "/data demo demo123 1G && exec " +
-                                   bin + " serve " + disk +
+        const std::string script = "mount -t tmpfs -o size=2m tmpfs " + disk + " && " + kBinary + " init " + disk +
+                                   "/data && " + kBinary + " add-account " + disk + "/data demo demo123 1G && exec " +
+                                   kBinary + " serve " + disk +
                                    "/data --sync-port 0 --data-port 0 --http-port 0 --disk-reserve 256K";
-        const std::string log = dir_ + "/server.log";
-        ASSERT_EQ(RunProcess({"/usr/bin/unshare", "-rm", "/bin/sh", "-c", script}, &pid_, log), 0);
-        sync_ = WaitListening(pid_, log, "sync 127.0.0.1:");
-        ASSERT_NE(sync_, 0) << ReadFile(log);
-        data_ = WaitListening(pid_, log, "data ");
-        http_ = WaitListening(pid_, log, "http ");
+        ASSERT_EQ(RunProcess({"/usr/bin/unshare", "-rm", "/bin/sh", "-c", script}, &pid_, dir_ + "/server.log"), 0);
+        ReadPorts();
     }
-
-    void TearDown() override
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (!dir_.empty())
-            RemoveTree(dir_);
-    }
-
-    std::string dir_;
-    pid_t pid_ = -1;
-    uint16_t sync_ = 0;
-    uint16_t data_ = 0;
-    uint16_t http_ = 0;
 };
 
 TEST_F(DiskFullTest, AFailedCommitStaysResumableAndDeletesFreeSpace)
@@ -272,7 +257,7 @@ TEST_F(DiskFullTest, AFailedCommitStaysResumableAndDeletesFreeSpace)
     ASSERT_TRUE(sync.Connect(sync_));
     SessionReply session;
     ASSERT_EQ(sync.SignOn("demo", "demo123", &session), ResSignedOn);
-    ASSERT_EQ(UploadFile(sync, data_, 0, "old.bin", std::string(600 * 1024, 'o')), ResUploadComplete);
+    ASSERT_EQ(UploadFile(sync, data_port_, 0, "old.bin", std::string(600 * 1024, 'o')), ResUploadComplete);
     EntryRecord old;
     ASSERT_EQ(sync.LookupEntry(0, "old.bin", &old), ResEntryFound);
 
@@ -281,12 +266,12 @@ TEST_F(DiskFullTest, AFailedCommitStaysResumableAndDeletesFreeSpace)
     TicketReply ticket, filler;
     ASSERT_EQ(sync.BeginUpload(0, "late.bin", late.size(), Md5Hex(late), &ticket), ResTicketGranted);
     TestClient data;
-    ASSERT_TRUE(data.Connect(data_));
+    ASSERT_TRUE(data.Connect(data_port_));
     ASSERT_EQ(data.UploadBlock(ticket.token, 0, late), ResBlockAccepted);
     const std::string block(32768, 'f');
     ASSERT_EQ(sync.BeginUpload(0, "filler.bin", 4 << 20, Md5Hex("f"), &filler), ResTicketGranted);
     TestClient fill;
-    ASSERT_TRUE(fill.Connect(data_));
+    ASSERT_TRUE(fill.Connect(data_port_));
     int result = ResBlockAccepted;
     for (uint64_t offset = 0; offset < (4u << 20) && result == ResBlockAccepted; offset += block.size())
         result = fill.UploadBlock(filler.token, offset, block);

@@ -345,6 +345,32 @@ int UploadFile(TestClient& sync, uint16_t data_port, int32_t parent, const std::
     return data.FinishUpload(ticket.token);
 }
 
+SlowHttpClients::SlowHttpClients(uint16_t port, int tricklers, int stalled, int group, int addresses)
+    : tricklers_(tricklers)
+{
+    const std::string half = "GET /d/1 HTTP/1.1\r\nHo";
+    for (int i = 0; i < tricklers + stalled; ++i) {
+        const std::string source = "127.0." + std::to_string(group) + "." + std::to_string(1 + i % addresses);
+        clients_.push_back(std::make_unique<TestClient>());
+        if (clients_.back()->Connect(port, source.c_str()) && i >= tricklers)
+            clients_.back()->SendRaw(half.data(), half.size());
+    }
+    thread_ = std::thread([this] {
+        const std::string request = "GET /d/1?key=x HTTP/1.1\r\nHost: slow\r\nX-Padding: ";
+        for (size_t at = 0; !done_; ++at) {
+            for (int i = 0; i < tricklers_; ++i)
+                clients_[i]->SendRaw(&request[at % request.size()], 1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+}
+
+SlowHttpClients::~SlowHttpClients()
+{
+    done_ = true;
+    thread_.join();
+}
+
 std::string MakeTempDir(const std::string& prefix)
 {
     const char* base = std::getenv("TMPDIR");

@@ -144,6 +144,16 @@ bool WaitUntil(const std::function<bool()>& done, DWORD milliseconds)
 
 const wchar_t kDigest[] = L"0123456789abcdef0123456789abcdef";
 
+// The first request after a loss may still meet the dropped link.
+int ListAfterReconnect()
+{
+    std::vector<RemoteEntry> entries;
+    int listed = 0;
+    for (int attempt = 0; attempt < 3 && listed != 301; ++attempt)
+        listed = ListFolder(0, &entries);
+    return listed;
+}
+
 TEST_F(RequestsTest, ANewMainConnectionSignsOnAgainBeforeAnythingElse)
 {
     AnswerWith(CmdSignOn, 101, SessionPayload(42, 'K'));
@@ -154,12 +164,7 @@ TEST_F(RequestsTest, ANewMainConnectionSignsOnAgainBeforeAnythingElse)
     peer_->Drop();
     ASSERT_TRUE(peer_->WaitForConnections(2, 10000));
 
-    // The first request after the loss may still meet the dropped link.
-    std::vector<RemoteEntry> entries;
-    int listed = 0;
-    for (int attempt = 0; attempt < 3 && listed != 301; ++attempt)
-        listed = ListFolder(0, &entries);
-    ASSERT_EQ(listed, 301);
+    ASSERT_EQ(ListAfterReconnect(), 301);
     const auto requests = peer_->Requests();
     const std::vector<uint16_t> second = CommandsOn(requests, 2);
     ASSERT_GE(second.size(), 2u);
@@ -184,11 +189,7 @@ TEST_F(RequestsTest, NoSignOnOnANewConnectionAfterASignOff)
     AnswerWith(CmdListFolder, 301, Wire::MakeListing({}));
     peer_->Drop();
     ASSERT_TRUE(peer_->WaitForConnections(2, 10000));
-    std::vector<RemoteEntry> entries;
-    int listed = 0;
-    for (int attempt = 0; attempt < 3 && listed != 301; ++attempt)
-        listed = ListFolder(0, &entries);
-    ASSERT_EQ(listed, 301);
+    ASSERT_EQ(ListAfterReconnect(), 301);
     EXPECT_EQ(CommandsOn(peer_->Requests(), 2), std::vector<uint16_t>{CmdListFolder});
 }
 
@@ -207,11 +208,7 @@ TEST_F(RequestsTest, ARefusedSignOnAfterAReconnectRejectsTheCredential)
     AnswerWith(CmdListFolder, 301, Wire::MakeListing({}));
     peer_->Drop();
     ASSERT_TRUE(peer_->WaitForConnections(3, 10000));
-    std::vector<RemoteEntry> entries;
-    int listed = 0;
-    for (int attempt = 0; attempt < 3 && listed != 301; ++attempt)
-        listed = ListFolder(0, &entries);
-    ASSERT_EQ(listed, 301);
+    ASSERT_EQ(ListAfterReconnect(), 301);
     EXPECT_EQ(CommandsOn(peer_->Requests(), 3), std::vector<uint16_t>{CmdListFolder});
     Helper::SetAppState(Helper::AppState::Starting);
 }
