@@ -153,7 +153,11 @@ private:
             return false;
         state.part = ::open(service_.store().PartPath(token).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         uint64_t size = 0;
-        if (state.part < 0 || !PartSize(state, size))
+        if (state.part >= 0 && !PartSize(state, size)) {
+            ::close(state.part);
+            state.part = -1;
+        }
+        if (state.part < 0)
             return false;
         // Bytes from before a restart are read again at the commit.
         state.md5.Reset();

@@ -59,16 +59,17 @@ CREATE INDEX IF NOT EXISTS tickets_account ON tickets(account_id);
 )sql";
 
 // Columns added since the first data directories were made: a directory
-// without one gets it when opened.
-// The last field fills the new column of existing rows.
+// without one gets it when opened, the last field filling it in for the
+// rows already there.
 const char* const kAddedColumns[][4] = {
     {"accounts", "credential_generation", "INTEGER NOT NULL DEFAULT 0", ""},
     {"entries", "object", "TEXT NOT NULL DEFAULT ''", "UPDATE entries SET object = md5 WHERE kind = 1"},
 };
 
-// Any change of a stored credential, by whatever writer of the database,
-// counts up its generation; sessions signed on with an older one end.
-const char* const kTriggers = R"sql(
+// What needs the added columns. Any change of a stored credential, by
+// whatever writer of the database, counts up its generation; sessions
+// signed on with an older one end.
+const char* const kOnAddedColumns = R"sql(
 CREATE INDEX IF NOT EXISTS entries_object ON entries(object);
 CREATE TRIGGER IF NOT EXISTS accounts_credential_changed
 AFTER UPDATE OF salt, hash, iterations ON accounts
@@ -174,9 +175,12 @@ bool HasColumn(SqliteConnection& db, const std::string& table, const std::string
     return s.Step();
 }
 
+// In one transaction: the server and the command-line tools may open a
+// directory at the same time.
 bool EnsureSchema(SqliteConnection& db)
 {
-    if (!db.Exec(kSchema))
+    Transaction tx(db);
+    if (!tx.ok() || !db.Exec(kSchema))
         return false;
     for (const auto& added : kAddedColumns) {
         if (HasColumn(db, added[0], added[1]))
@@ -185,7 +189,7 @@ bool EnsureSchema(SqliteConnection& db)
         if (!db.Exec(sql.c_str()) || !db.Exec(added[3]))
             return false;
     }
-    return db.Exec(kTriggers);
+    return db.Exec(kOnAddedColumns) && tx.Commit();
 }
 
 }  // namespace
