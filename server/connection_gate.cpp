@@ -78,7 +78,7 @@ size_t ConnectionsTheDescriptorsAllow()
     constexpr rlim_t kReserved = 128;
     if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > (1u << 30))
         return 1u << 29;
-    return limit.rlim_cur > 2 * kReserved ? static_cast<size_t>((limit.rlim_cur - kReserved) / 2) : 64;
+    return static_cast<size_t>(limit.rlim_cur > 2 * kReserved ? (limit.rlim_cur - kReserved) / 2 : limit.rlim_cur / 4);
 }
 
 }  // namespace Tessel

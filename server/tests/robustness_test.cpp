@@ -1,10 +1,12 @@
 // Hostile and broken input: no crash, no hang, no effect on stored data,
 // and no effect on other connections.
 #include "crypto.h"
+#include "log.h"
 #include "test_client.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <random>
 #include <thread>
@@ -270,6 +272,31 @@ TEST_F(LimitsTest, IdleConnectionsGoSoonerWhenTheServerIsCrowded)
         for (auto& client : open_)
             one_closed = one_closed || client->WaitClosed(20);
     EXPECT_TRUE(one_closed) << "past three quarters of the limit, idle connections are closed after a second";
+}
+
+// Accepting again at once after a failed accept (no descriptors left)
+// would spin and flood the log: the waits double, and one line tells.
+TEST(Limits, FailedAcceptsAreRetriedAfterGrowingWaitsAndLoggedOnce)
+{
+    asio::io_context io;
+    AcceptBackoff backoff(io);
+    SetLogEnabled(true);
+    testing::internal::CaptureStderr();
+    std::vector<std::chrono::steady_clock::duration> waits;
+    for (int i = 0; i < 6; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        bool again = false;
+        backoff.Failed("sync", std::make_error_code(std::errc::too_many_files_open), [&] { again = true; });
+        io.restart();
+        io.run();
+        ASSERT_TRUE(again);
+        waits.push_back(std::chrono::steady_clock::now() - start);
+    }
+    const std::string log = testing::internal::GetCapturedStderr();
+    SetLogEnabled(false);
+    EXPECT_GE(waits[0], std::chrono::milliseconds(50));
+    EXPECT_GE(waits[5], std::chrono::milliseconds(1600)) << "50, 100, 200, 400, 800, 1600 ms";
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
 }
 
 TEST(Concurrency, ManyClientsAtOnce)
