@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -23,7 +24,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int kSamples = 60;
+int g_samples = 60;
 
 struct Victim {
     uint16_t http_port = 0;
@@ -45,13 +46,13 @@ void Report(const char* what, std::vector<double> samples, int failures)
                 samples.size(), failures);
 }
 
-// Times `request` kSamples times, a little apart; failures count but are
+// Times `request` g_samples times, a little apart; failures count but are
 // not timed.
 void Measure(const char* what, const std::function<bool()>& request)
 {
     std::vector<double> samples;
     int failures = 0;
-    for (int i = 0; i < kSamples; ++i) {
+    for (int i = 0; i < g_samples; ++i) {
         const auto start = Clock::now();
         if (request())
             samples.push_back(Milliseconds(Clock::now() - start));
@@ -133,8 +134,11 @@ void PasswordGuessing(const Victim& victim, TestClient& signed_on)
 
 }  // namespace
 
-int main()
+// The optional argument is the number of samples per figure (60).
+int main(int argc, char** argv)
 {
+    if (argc > 1)
+        g_samples = std::max(1, std::atoi(argv[1]));
     TestServer server;
     if (!server.ok()) {
         std::fprintf(stderr, "server did not start\n");
