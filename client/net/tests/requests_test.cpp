@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -118,6 +119,97 @@ TEST_F(RequestsTest, AccountInfoAndSignOffCarryTheSession)
     request = LastRequest();
     EXPECT_EQ(request.command, CmdSignOff);
     EXPECT_EQ(ReadU32(&request.packet[26]), 7u);
+}
+
+// The requests the peer received on one of its connections, in order.
+std::vector<uint16_t> CommandsOn(const std::vector<PeerRequest>& requests, int connection)
+{
+    std::vector<uint16_t> commands;
+    for (const PeerRequest& request : requests)
+        if (request.connection == connection)
+            commands.push_back(request.command);
+    return commands;
+}
+
+bool WaitUntil(const std::function<bool()>& done, DWORD milliseconds)
+{
+    for (DWORD waited = 0; !done(); waited += 20) {
+        if (waited >= milliseconds)
+            return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+const wchar_t kDigest[] = L"0123456789abcdef0123456789abcdef";
+
+// The first request after a loss may still meet the dropped link.
+int ListAfterReconnect()
+{
+    std::vector<RemoteEntry> entries;
+    int listed = 0;
+    for (int attempt = 0; attempt < 3 && listed != 301; ++attempt)
+        listed = ListFolder(0, &entries);
+    return listed;
+}
+
+TEST_F(RequestsTest, ANewMainConnectionSignsOnAgainBeforeAnythingElse)
+{
+    AnswerWith(CmdSignOn, 101, SessionPayload(42, 'K'));
+    ASSERT_EQ(SignOn(L"ab", kDigest), 101);
+    const Bytes first_sign_on = LastRequest().packet;
+    AnswerWith(CmdSignOn, 101, SessionPayload(42, 'N'));
+    AnswerWith(CmdListFolder, 301, Wire::MakeListing({}));
+    peer_->Drop();
+    ASSERT_TRUE(peer_->WaitForConnections(2, 10000));
+
+    ASSERT_EQ(ListAfterReconnect(), 301);
+    const auto requests = peer_->Requests();
+    const std::vector<uint16_t> second = CommandsOn(requests, 2);
+    ASSERT_GE(second.size(), 2u);
+    EXPECT_EQ(second[0], CmdSignOn);
+    EXPECT_EQ(second.back(), CmdListFolder);
+    for (const PeerRequest& request : requests) {
+        if (request.connection == 2 && request.command == CmdSignOn) {
+            EXPECT_EQ(Bytes(request.packet.begin() + 26, request.packet.end()),
+                      Bytes(first_sign_on.begin() + 26, first_sign_on.end()))
+                << "the same name and digest";
+        }
+    }
+    EXPECT_EQ(CurrentSession().session_key[0], 'N') << "the new session is the one in use";
+}
+
+TEST_F(RequestsTest, NoSignOnOnANewConnectionAfterASignOff)
+{
+    AnswerWith(CmdSignOn, 101, SessionPayload(42, 'K'));
+    ASSERT_EQ(SignOn(L"ab", kDigest), 101);
+    AnswerWith(CmdSignOff, 102);
+    ASSERT_EQ(SignOff(), 102);
+    AnswerWith(CmdListFolder, 301, Wire::MakeListing({}));
+    peer_->Drop();
+    ASSERT_TRUE(peer_->WaitForConnections(2, 10000));
+    ASSERT_EQ(ListAfterReconnect(), 301);
+    EXPECT_EQ(CommandsOn(peer_->Requests(), 2), std::vector<uint16_t>{CmdListFolder});
+}
+
+TEST_F(RequestsTest, ARefusedSignOnAfterAReconnectRejectsTheCredential)
+{
+    Helper::SetAppState(Helper::AppState::Synced);
+    AnswerWith(CmdSignOn, 101, SessionPayload(42, 'K'));
+    ASSERT_EQ(SignOn(L"ab", kDigest), 101);
+    AnswerWith(CmdSignOn, 103);
+    peer_->Drop();
+    ASSERT_TRUE(peer_->WaitForConnections(2, 10000));
+    EXPECT_TRUE(WaitUntil([] { return Helper::GetAppState() == Helper::AppState::CredentialsRejected; }, 10000));
+    EXPECT_EQ(CommandsOn(peer_->Requests(), 2), std::vector<uint16_t>{CmdSignOn});
+
+    // The refused credential is not tried again.
+    AnswerWith(CmdListFolder, 301, Wire::MakeListing({}));
+    peer_->Drop();
+    ASSERT_TRUE(peer_->WaitForConnections(3, 10000));
+    ASSERT_EQ(ListAfterReconnect(), 301);
+    EXPECT_EQ(CommandsOn(peer_->Requests(), 3), std::vector<uint16_t>{CmdListFolder});
+    Helper::SetAppState(Helper::AppState::Starting);
 }
 
 TEST_F(RequestsTest, ListFolderDecodesAndDropsUnsafeNames)
