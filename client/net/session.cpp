@@ -9,12 +9,12 @@
 #include <mutex>
 #include <string>
 
+#include "client/net/app_host.h"
 #include "client/net/command_lock.h"
 #include "client/net/request_manager.h"
 #include "client/net/requests.h"
 #include "client/net/session_values.h"
 #include "client/net/wire_text.h"
-#include "client/shell/app_state.h"
 #include "common/md5.h"
 #include "common/tray_contract.h"
 #include "deployment.h"
@@ -44,22 +44,17 @@ SessionHooks Hooks()
 // session thread that took the reply goes on delivering replies meanwhile.
 unsigned __stdcall RefreshAfterRejection(void* previous)
 {
-    Helper::NotifyStateRefresh(static_cast<Helper::AppState>(reinterpret_cast<intptr_t>(previous)));
+    Helper::IAppHost* host = Helper::AppHost();
+    if (host != nullptr)
+        host->RefreshForState(static_cast<Helper::AppState>(reinterpret_cast<intptr_t>(previous)));
     return 0;
 }
 
 void RejectStoredCredential()
 {
-    using Helper::AppState;
-    AppState previous = Helper::GetAppState();
-    const auto rejectable = [](AppState state) {
-        return state == AppState::Synced || state == AppState::Syncing || state == AppState::Offline ||
-               state == AppState::SigningOn;
-    };
-    bool moved = false;
-    while (rejectable(previous) && !moved)
-        moved = Helper::App().state.compare_exchange_weak(previous, AppState::CredentialsRejected);
-    if (!moved)
+    Helper::IAppHost* host = Helper::AppHost();
+    Helper::AppState previous = Helper::AppState::Starting;
+    if (host == nullptr || !host->TrySetCredentialsRejected(&previous))
         return;
     void* argument = reinterpret_cast<void*>(static_cast<intptr_t>(previous));
     const uintptr_t thread = _beginthreadex(nullptr, 0, RefreshAfterRejection, argument, 0, nullptr);

@@ -3,14 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 
 #include "client/net/request_manager.h"
 #include "client/net/session_values.h"
+#include "client/net/tests/test_app_host.h"
 #include "client/net/tests/test_peer.h"
+#include "common/tests/test_support.h"
 #include "common/tests/wire_builders.h"
 
 namespace Net {
@@ -131,16 +132,6 @@ std::vector<uint16_t> CommandsOn(const std::vector<PeerRequest>& requests, int c
     return commands;
 }
 
-bool WaitUntil(const std::function<bool()>& done, DWORD milliseconds)
-{
-    for (DWORD waited = 0; !done(); waited += 20) {
-        if (waited >= milliseconds)
-            return false;
-        Sleep(20);
-    }
-    return true;
-}
-
 const wchar_t kDigest[] = L"0123456789abcdef0123456789abcdef";
 
 // The first request after a loss may still meet the dropped link.
@@ -159,7 +150,7 @@ TEST_F(RequestsTest, ANewMainConnectionSignsOnAgainBeforeAnythingElse)
     ASSERT_EQ(SignOn(L"ab", kDigest), 101);
     const Bytes first_sign_on = LastRequest().packet;
     AnswerWith(CmdSignOn, 101, SessionPayload(42, 'N'));
-    AnswerWith(CmdListFolder, 301, Wire::MakeListing({}));
+    AnswerWith(CmdListFolder, 301, WireTest::MakeListing({}));
     peer_->Drop();
     ASSERT_TRUE(peer_->WaitForConnections(2, 10000));
 
@@ -185,7 +176,7 @@ TEST_F(RequestsTest, NoSignOnOnANewConnectionAfterASignOff)
     ASSERT_EQ(SignOn(L"ab", kDigest), 101);
     AnswerWith(CmdSignOff, 102);
     ASSERT_EQ(SignOff(), 102);
-    AnswerWith(CmdListFolder, 301, Wire::MakeListing({}));
+    AnswerWith(CmdListFolder, 301, WireTest::MakeListing({}));
     peer_->Drop();
     ASSERT_TRUE(peer_->WaitForConnections(2, 10000));
     ASSERT_EQ(ListAfterReconnect(), 301);
@@ -194,22 +185,22 @@ TEST_F(RequestsTest, NoSignOnOnANewConnectionAfterASignOff)
 
 TEST_F(RequestsTest, ARefusedSignOnAfterAReconnectRejectsTheCredential)
 {
-    Helper::SetAppState(Helper::AppState::Synced);
+    NetTest::CTestAppHost host(Helper::AppState::Synced);
     AnswerWith(CmdSignOn, 101, SessionPayload(42, 'K'));
     ASSERT_EQ(SignOn(L"ab", kDigest), 101);
     AnswerWith(CmdSignOn, 103);
     peer_->Drop();
     ASSERT_TRUE(peer_->WaitForConnections(2, 10000));
-    EXPECT_TRUE(WaitUntil([] { return Helper::GetAppState() == Helper::AppState::CredentialsRejected; }, 10000));
+    EXPECT_TRUE(Testing::WaitFor([&] { return host.GetState() == Helper::AppState::CredentialsRejected; }));
+    EXPECT_EQ(host.Refreshed(), std::vector<Helper::AppState>{Helper::AppState::Synced});
     EXPECT_EQ(CommandsOn(peer_->Requests(), 2), std::vector<uint16_t>{CmdSignOn});
 
     // The refused credential is not tried again.
-    AnswerWith(CmdListFolder, 301, Wire::MakeListing({}));
+    AnswerWith(CmdListFolder, 301, WireTest::MakeListing({}));
     peer_->Drop();
     ASSERT_TRUE(peer_->WaitForConnections(3, 10000));
     ASSERT_EQ(ListAfterReconnect(), 301);
     EXPECT_EQ(CommandsOn(peer_->Requests(), 3), std::vector<uint16_t>{CmdListFolder});
-    Helper::SetAppState(Helper::AppState::Starting);
 }
 
 TEST_F(RequestsTest, ListFolderDecodesAndDropsUnsafeNames)
