@@ -192,6 +192,8 @@ TEST_F(RequestsTest, ARefusedSignOnAfterAReconnectRejectsTheCredential)
     peer_->Drop();
     ASSERT_TRUE(peer_->WaitForConnections(2, 10000));
     EXPECT_TRUE(Testing::WaitFor([&] { return host.GetState() == Helper::AppState::CredentialsRejected; }));
+    // The refresh follows on a thread of its own.
+    EXPECT_TRUE(Testing::WaitFor([&] { return !host.Refreshed().empty(); }));
     EXPECT_EQ(host.Refreshed(), std::vector<Helper::AppState>{Helper::AppState::Synced});
     EXPECT_EQ(CommandsOn(peer_->Requests(), 2), std::vector<uint16_t>{CmdSignOn});
 
