@@ -353,7 +353,7 @@ void CSyncStateTable::Save()
 // tick counter; Explorer picks up the others from the state file.
 bool CSyncStateTable::TakeNotifyWindow()
 {
-    DWORD window = GetTickCount() & kNotifyWindowMask;
+    DWORD window = TickCount() & kNotifyWindowMask;
     bool fresh = window != notify_window_;
     notify_window_ = window;
     return fresh;
@@ -366,7 +366,14 @@ void CSyncStateTable::NotifyShell(const wchar_t* path)
         return;
     Helper::AppendBounded(full, kPathCapacity, L"\\");
     Helper::AppendBounded(full, kPathCapacity, path);
-    SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, full, nullptr);
+    AnnounceToShell(full);
+}
+
+DWORD CSyncStateTable::TickCount() const { return GetTickCount(); }
+
+void CSyncStateTable::AnnounceToShell(const wchar_t* full_path)
+{
+    SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, full_path, nullptr);
 }
 
 }  // namespace Sync
