@@ -132,7 +132,8 @@ std::u16string TransferFigures(uint64_t bytes, uint32_t milliseconds)
 {
     const double seconds = milliseconds / 1000.0;
     std::u16string text = ReadableSize(bytes) + FormatText(u" in %.1f s", {seconds});
-    if (milliseconds > 0 && bytes > 0)
+    // A rate over less than a tenth of a second says nothing.
+    if (milliseconds >= 100 && bytes > 0)
         text += u" (" + ReadableSize(static_cast<uint64_t>(bytes / seconds)) + u"/s)";
     return text;
 }

@@ -49,7 +49,7 @@ std::u16string SignOnRefusal(int result, std::u16string_view user);
 
 // "512 bytes" below 1 KiB, else the tray's "%.1f KB" to "%.1f GB".
 std::u16string ReadableSize(uint64_t bytes);
-// "20.0 MB in 0.6 s (33.3 MB/s)".
+// "20.0 MB in 0.6 s (33.3 MB/s)"; the rate from a tenth of a second on.
 std::u16string TransferFigures(uint64_t bytes, uint32_t milliseconds);
 
 // One line for a finished action; empty when there is nothing to tell.

@@ -63,6 +63,7 @@ TEST(ConsoleSizes, BytesBelowAKibibyteAreCountedAndLargerSizesUseTheTrayUnits)
     EXPECT_EQ(ReadableSize(1073741824ull), u"1.0 GB");
     EXPECT_EQ(TransferFigures(20971520, 500), u"20.0 MB in 0.5 s (40.0 MB/s)");
     EXPECT_EQ(TransferFigures(4096, 0), u"4.0 KB in 0.0 s") << "no rate without a time";
+    EXPECT_EQ(TransferFigures(9, 11), u"9 bytes in 0.0 s") << "nor over a few milliseconds";
 }
 
 TEST(ConsoleLines, EachEffectSaysWhatWasDone)
