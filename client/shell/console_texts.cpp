@@ -53,6 +53,8 @@ std::u16string EffectDetail(SyncEffect effect, uint64_t bytes)
 {
     switch (effect) {
     case SyncEffect::Uploaded:
+        // The server may know the contents already: nothing is sent then.
+        return bytes == 0 ? u" (the server had its contents already)" : u" (" + ReadableSize(bytes) + u")";
     case SyncEffect::Downloaded:
         return u" (" + ReadableSize(bytes) + u")";
     case SyncEffect::DeletedHere:

@@ -70,6 +70,8 @@ TEST(ConsoleLines, EachEffectSaysWhatWasDone)
 {
     EXPECT_EQ(ActionLine(SyncEffect::Uploaded, u"docs\\a.txt", u"", 3000000),
               u"uploaded                 docs\\a.txt (2.9 MB)");
+    EXPECT_EQ(ActionLine(SyncEffect::Uploaded, u"copy.txt", u"", 0),
+              u"uploaded                 copy.txt (the server had its contents already)");
     EXPECT_EQ(ActionLine(SyncEffect::RenamedOnServer, u"b.txt", u"a.txt", 0),
               u"renamed on the server    a.txt → b.txt");
     EXPECT_EQ(ActionLine(SyncEffect::RenamedHere, u"b.txt", u"a.txt", 0), u"renamed here             a.txt → b.txt");
