@@ -318,6 +318,19 @@ Helper::RunEnd KeepInSync(Sync::CSyncEngine& engine, const Helper::CRunGuard& gu
     return end;
 }
 
+// What the queue still holds, below the sync folder. The visit holds the
+// engine's lock: the root is taken before it.
+void PrintPending(Sync::CSyncEngine& engine)
+{
+    const std::wstring root = engine.Root() + L"\\";
+    engine.VisitQueue([&root](const Sync::ISyncAction& action) {
+        const wchar_t* path = action.local_path;
+        if (_wcsnicmp(path, root.c_str(), root.size()) == 0)
+            path += root.size();
+        Print(L"pending  %-8s %s", KindName(action.kind), path);
+    });
+}
+
 // Syncs the folder through the watcher and the engine until it is quiet
 // (--once) or until the run is over.
 Helper::RunEnd SyncFolder(const SyncOptions& options, Sync::CSyncEngine& engine, Helper::CRunGuard& guard)
@@ -338,13 +351,8 @@ Helper::RunEnd SyncFolder(const SyncOptions& options, Sync::CSyncEngine& engine,
     } else {
         Print(L"the sync of %s did not start", options.folder);
     }
-    if (!end.quiet) {
-        engine.VisitQueue([&engine](const Sync::ISyncAction& action) {
-            std::wstring key;
-            engine.KeyOf(action.local_path, &key);
-            Print(L"pending  %-8s %s", KindName(action.kind), key.c_str());
-        });
-    }
+    if (!end.quiet)
+        PrintPending(engine);
     watcher.Stop();
     engine.Stop(5000);
     return end;

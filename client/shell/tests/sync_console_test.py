@@ -15,6 +15,8 @@ ends, as the README tells a user or a script to rely on.
   listings   a listing reply that is cut off, answered as another command or
              announced with an impossible length is not "done": exit 7, and
              the run ends at its --timeout;
+  stopped    an upload whose ticket never comes is still pending at the
+             --timeout: exit 5, and what was left is printed;
   version    a server of another protocol version: exit 8 at once, with no
              message box waiting for an answer.
 
@@ -38,9 +40,9 @@ sys.path.insert(0, HERE)
 from sync_e2e import Computer, Failure, Server, read_file, write_file  # noqa: E402
 from wire_relay import WireRelay  # noqa: E402
 
-EXIT_DONE, EXIT_REFUSED, EXIT_UNREACHABLE, EXIT_FOLDER = 0, 2, 3, 4
+EXIT_DONE, EXIT_REFUSED, EXIT_UNREACHABLE, EXIT_FOLDER, EXIT_UNFINISHED = 0, 2, 3, 4, 5
 EXIT_PROBLEMS, EXIT_UNLISTED, EXIT_INCOMPATIBLE = 6, 7, 8
-LIST_FOLDER, SIGN_ON = 301, 101
+LIST_FOLDER, SIGN_ON, BEGIN_UPLOAD = 301, 101, 309
 
 
 def run_sync(side, port, user="demo", password="demo123", folder=None, timeout=60):
@@ -168,25 +170,40 @@ def check_sign_on(a, server):
     expect("127.0.0.1, port %d" % port in output, "the message does not name the host and port", output)
 
 
+def run_spoilt(a, server, mode, command, timeout):
+    """A run through a relay that spoils the replies to the command; it must
+    not be done, and must end at its --timeout."""
+    relay = WireRelay(server.port, mode, command)
+    try:
+        code, output, seconds = run_sync(a, relay.port, timeout=timeout)
+    finally:
+        relay.close()
+    what = "replies to %d spoilt as %s" % (command, mode)
+    expect(relay.spoiled > 0, "%s: the relay saw no such reply" % what, output)
+    expect("not done:" in output and "done: " not in output.replace("not done: ", ""),
+           "%s: the run says it is done" % what, output)
+    spent = re.search(r"^time: ([\d.]+) s in all", output, re.M)
+    expect(spent and float(spent.group(1)) <= timeout + 2, "%s: the run overran its --timeout" % what, output)
+    print("%s: exit %d after %.1f s (%s s in the program)" % (what, code, seconds, spent.group(1)))
+    return code, output
+
+
 def check_listing_failures(a, server):
     server.start()
     a.reset()
     write_file(a.folder, "waiting.txt", b"waits for a listing")
-    timeout = 12
     for mode in ("cut", "wrong-command", "absurd-length"):
-        relay = WireRelay(server.port, mode, LIST_FOLDER)
-        try:
-            code, output, seconds = run_sync(a, relay.port, timeout=timeout)
-        finally:
-            relay.close()
-        what = "a listing reply spoilt as %s" % mode
-        expect(relay.spoiled > 0, "%s: the relay saw no listing" % what, output)
-        expect_exit(code, EXIT_UNLISTED, output, what)
-        expect("not done:" in output and "done: " not in output.replace("not done: ", ""),
-               "%s: the run says it is done" % what, output)
-        spent = re.search(r"^time: ([\d.]+) s in all", output, re.M)
-        expect(spent and float(spent.group(1)) <= timeout + 2, "%s: the run overran its --timeout" % what, output)
-        print("%s: exit %d after %.1f s (%s s in the program)" % (what, code, seconds, spent.group(1)))
+        code, output = run_spoilt(a, server, mode, LIST_FOLDER, 12)
+        expect_exit(code, EXIT_UNLISTED, output, "a listing spoilt as %s" % mode)
+
+
+def check_stopped_with_work_left(a, server):
+    server.start()
+    a.reset()
+    write_file(a.folder, "stuck.bin", b"its ticket never comes")
+    code, output = run_spoilt(a, server, "hold", BEGIN_UPLOAD, 8)
+    expect_exit(code, EXIT_UNFINISHED, output, "an upload without its ticket")
+    expect(re.search(r"^pending\s+upload\s+stuck\.bin", output, re.M), "what was left is not printed", output)
 
 
 def check_incompatible_version(a, server):
@@ -224,6 +241,7 @@ def main():
         ("conflict", lambda: check_conflict(sides[0], sides[1], server)),
         ("sign-on", lambda: check_sign_on(sides[0], server)),
         ("listings", lambda: check_listing_failures(sides[0], server)),
+        ("stopped", lambda: check_stopped_with_work_left(sides[0], server)),
         ("version", lambda: check_incompatible_version(sides[0], server)),
     ]
     failures = 0

@@ -1,8 +1,8 @@
 """A TCP relay between the client and a sync server that passes requests on
 as they are and spoils the replies to one command: cuts the reply off
 halfway and closes the connection, gives it another command's code,
-announces a length no reply may have, or sends it under another protocol
-version.
+announces a length no reply may have, sends it under another protocol
+version, or holds it back for good.
 
     relay = WireRelay(server_port, "cut", command=301)   # 301: ListFolder
     ... the client connects to relay.port ...
@@ -19,7 +19,7 @@ CHECKSUM_OFFSET = 12
 CHECKSUM_START = 16
 COMMAND_OFFSET = 20
 VERSION_OFFSET = 4
-MODES = ("cut", "wrong-command", "absurd-length", "version")
+MODES = ("cut", "wrong-command", "absurd-length", "version", "hold")
 
 
 def packet_checksum(data):
@@ -125,6 +125,8 @@ class WireRelay:
         if self.mode == "cut":
             client.sendall(packet[:len(packet) // 2])
             return False
+        if self.mode == "hold":
+            return True
         if self.mode == "wrong-command":
             struct.pack_into("<H", packet, COMMAND_OFFSET, 308 if command != 308 else 301)
             seal(packet)
