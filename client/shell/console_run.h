@@ -65,8 +65,8 @@ public:
     bool Incompatible() const { return incompatible_.load(); }
     // The time left, INFINITE without a deadline.
     DWORD Remaining() const;
-    // A start of the engine lets waiting requests through again: a run
-    // that is over already has them cut once more.
+    // A start of a connection or of the engine lets waiting requests
+    // through again: a run that is over already has them cut once more.
     void CutAgainIfOver();
     // After Ctrl+C the sign-off may still go, within the deadline; false
     // when the time is up or the server is of another version.

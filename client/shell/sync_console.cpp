@@ -243,7 +243,7 @@ void PrintSpace(const wchar_t* user)
     Print(L"signed on as %s: %s free of %s", user, Helper::AsWide(free).data(), Helper::AsWide(total).data());
 }
 
-int SignOn(const SyncOptions& options, const Helper::CRunGuard& guard)
+int SignOn(const SyncOptions& options, Helper::CRunGuard& guard)
 {
     wchar_t digest[64];
     if (!Net::MakePasswordDigest(options.password, digest, 64)) {
@@ -251,6 +251,7 @@ int SignOn(const SyncOptions& options, const Helper::CRunGuard& guard)
         return Helper::ExitUnreachable;
     }
     Net::StartMainConnection();
+    guard.CutAgainIfOver();
     if (Net::IsMainLinkDown()) {
         Print(L"cannot reach the sync server at %s: nothing answered there", ServerText(options).c_str());
         return Helper::ExitUnreachable;
