@@ -71,6 +71,38 @@ TEST_F(TransferTest, RenameAndDeleteOnTheServerReachTheDisk)
     EXPECT_EQ(http_relay_->Connections(), fetches) << "a rename fetches nothing";
 }
 
+// Another computer renames a synced file onto the name of a file made here
+// and never synced: the new file is not taken for the server's copy. The
+// name is in conflict with each side's contents kept, and the old name goes
+// here as it went on the server.
+TEST_F(TransferTest, ServerRenameOntoANewLocalFileKeepsBothContents)
+{
+    const std::string synced = Pattern(5000, 50);
+    const int32_t id = PutServerFile(L"a.txt", synced);
+    StartEngine();
+    ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"a.txt", Helper::Synced); }));
+    engine_->Stop(INFINITE);
+
+    const int renamed = Net::RenameEntry(L"a.txt", id, L"b.txt");
+    ASSERT_EQ(renamed, Net::ResRenamed);
+    const std::string fresh = Pattern(6000, 51);
+    WriteBytes(root_ / L"b.txt", fresh);
+    StartEngine();
+
+    ASSERT_TRUE(WaitFor([&] { return !Testing::FileExists(root_ / L"a.txt") && engine_->QueueLength() == 0; }));
+    EXPECT_EQ(Md5Of(Testing::ReadFileBytes(root_ / L"b.txt")), Md5Of(fresh)) << "the new file is kept";
+    EXPECT_TRUE(ServerHolds(L"b.txt", synced)) << "and so is the server's";
+    EXPECT_TRUE(RecordedAs(L"b.txt", Helper::Conflict));
+    EXPECT_FALSE(Recorded(L"a.txt"));
+
+    // The conflict stands: later passes change nothing on either side.
+    engine_->Stop(INFINITE);
+    StartEngine(false);
+    EXPECT_EQ(engine_->ScanFolder(nullptr), ScanResult::Agreed);
+    EXPECT_EQ(engine_->QueueLength(), 0u);
+    EXPECT_EQ(Md5Of(Testing::ReadFileBytes(root_ / L"b.txt")), Md5Of(fresh));
+}
+
 TEST_F(TransferTest, FolderDeletedOnTheServerKeepsWhatChangedHere)
 {
     int32_t folder = 0;
