@@ -318,7 +318,9 @@ bool CSyncUpload::PrepareRecord(CSyncEngine& engine, const std::wstring& key, bo
     SyncEntry record;
     const bool recorded = table->Find(key.c_str(), &record);
     const bool synced = recorded && record.state == Helper::Synced;
-    if (synced && record.local_modified == LocalTime(local)) {
+    // A conflict recorded since this upload was decided stands until a new
+    // decision finds a way out; sending now would replace the server's side.
+    if ((synced && record.local_modified == LocalTime(local)) || (recorded && record.state == Helper::Conflict)) {
         *done = true;
         return true;
     }
