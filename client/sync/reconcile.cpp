@@ -217,7 +217,16 @@ private:
         if (DecidedBySpace(&by_space))
             return by_space;
         return ByOutcome(ToServer(), KindVersionInfo,
-                         [&]() -> int32_t { return d_.entry.id > 0 ? PendingOnServer() : KindUpload; });
+                         [&]() -> int32_t { return d_.entry.id > 0 ? PendingOnServer() : UploadUnlessServerMoved(); });
+    }
+
+    // Local contents go up over the server's entry only as the record last
+    // saw it. A version the record has not seen (another computer's, put
+    // there while this upload stood interrupted) makes both sides changed.
+    int32_t UploadUnlessServerMoved() const
+    {
+        const bool moved = !IsAbsent(d_.server) && d_.server.update_time != d_.entry.update_time;
+        return moved ? KindConflict : KindUpload;
     }
 
     // An item the server has, whose download or upload did not finish. A
@@ -229,7 +238,7 @@ private:
     {
         if (Missing() || IsLocalFolder(d_.local))
             return KindDownload;
-        return ByOutcome(ToEntry(), KindUpload, [&]() -> int32_t {
+        return ByOutcome(ToEntry(), UploadUnlessServerMoved(), [&]() -> int32_t {
             // Written since the download was decided: both sides changed.
             const uint64_t recorded = d_.entry.local_modified;
             return recorded != 0 && recorded != LocalTime(d_.local) ? KindConflict : KindDownload;

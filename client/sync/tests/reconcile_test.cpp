@@ -108,10 +108,13 @@ TEST_F(ReconcileTest, PendingRules)
             {"download under way: the record holds the server's contents", "v1", "v2", 6, "v2", 6, state,
              KindDownload},
             {"upload under way: the record holds the local contents", "v3", "v2", 6, "v3", 6, state, KindUpload},
+            {"upload under way, another version came to the server", "v3", "v2", 7, "v3", 6, state, KindConflict},
             {"download under way, local written since", "v3", "v2", 6, "v2", 6, state, KindConflict, kBig, kBig,
              10, true},
             {"download of a deletion under way", nullptr, "v2", 6, "v2", 6, state, KindDownload},
             {"differs, never uploaded", "v1", nullptr, 0, "v1", 0, state, KindUpload, kBig, kBig, -1},
+            {"never uploaded, the server got one of its own", "v1", "v2", 6, "v1", 0, state, KindConflict, kBig,
+             kBig, -1},
         });
     }
 }
