@@ -220,7 +220,9 @@ TEST_F(TransferTest, InterruptedDownloadNeverLeavesAPartialFileUnderTheRealName)
 TEST_F(TransferTest, ServerNameThatLeavesTheSyncFolderIsNeverWritten)
 {
     StartEngine();
-    const wchar_t* names[] = {L"..", L"..\\escape.txt", L"x:y", L"a/b"};
+    // A name ending in ".tavo", in any letter case, would land on the
+    // temporary file of another item.
+    const wchar_t* names[] = {L"..", L"..\\escape.txt", L"x:y", L"a/b", L"item.txt.tavo", L"item.txt.TaVo"};
     for (const wchar_t* name : names) {
         auto decision = std::make_unique<SyncDecision>();
         decision->kind = KindDownload;
@@ -238,6 +240,31 @@ TEST_F(TransferTest, ServerNameThatLeavesTheSyncFolderIsNeverWritten)
     }
     EXPECT_FALSE(Testing::FileExists(root_ / L"..\\escape.txt"));
     EXPECT_FALSE(Testing::FileExists(root_ / L"item.txt"));
+    EXPECT_FALSE(Testing::FileExists(root_ / L"item.txt.tavo"));
+}
+
+// A file beside a synced one, named like its download's temporary file but
+// not a finished download of it (another program's, or a fetch cut short
+// long ago), never decides against an edit of the synced file.
+TEST_F(TransferTest, StrayTemporaryFileNeverReplacesAnEdit)
+{
+    const std::string synced = Pattern(4000, 60);
+    PutServerFile(L"keep.txt", synced);
+    StartEngine();
+    ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"keep.txt", Helper::Synced); }));
+    engine_->Stop(INFINITE);
+
+    const std::string stray = Pattern(1000, 61);
+    const std::string edit = Pattern(4100, 62);
+    WriteBytes(root_ / L"keep.txt.tavo", stray);
+    WriteBytes(root_ / L"keep.txt", edit);
+    StartEngine();
+    ASSERT_TRUE(WaitFor([&] {
+        return ServerHolds(L"keep.txt", edit) || Testing::ReadFileBytes(root_ / L"keep.txt") != edit;
+    }));
+    EXPECT_EQ(Md5Of(Testing::ReadFileBytes(root_ / L"keep.txt")), Md5Of(edit));
+    EXPECT_TRUE(ServerHolds(L"keep.txt", edit));
+    EXPECT_EQ(Md5Of(Testing::ReadFileBytes(root_ / L"keep.txt.tavo")), Md5Of(stray)) << "not the client's to remove";
 }
 
 TEST(TransferPaths, OnlyPlainNamesAndHttpAddressesAreAccepted)

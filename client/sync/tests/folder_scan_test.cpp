@@ -168,6 +168,22 @@ TEST_F(FolderScanTest, TemporaryFilesAreNeverScanned)
     EXPECT_FALSE(Table().Find(L"movie.avi.tavo"));
 }
 
+// A server that lists an entry named like a temporary file: the entry is
+// passed over like any other unsafe name, and the synced file beside it is
+// decided as if it were not listed.
+TEST_F(FolderScanTest, ListedTemporaryFileNameIsPassedOver)
+{
+    SyncTest::WriteBytes(root_ / L"keep.txt", "kept");
+    SyncEntry keep = SyncTest::FileRecord(70, L"keep.txt", "kept", 5);
+    keep.local_modified = SyncTest::WriteTime(root_ / L"keep.txt");
+    Record(keep, L"keep.txt");
+    ListFolderAs(0, {FileSpec(70, 0, "keep.txt", "kept", 5), FileSpec(71, 0, "keep.txt.tavo", "kept", 6)});
+
+    EXPECT_EQ(engine_->ScanFolder(nullptr), ScanResult::Agreed);
+    EXPECT_TRUE(Queue().empty());
+    EXPECT_FALSE(Table().Find(L"keep.txt.tavo"));
+}
+
 TEST_F(FolderScanTest, ChangedPathOfATemporaryFileIsIgnored)
 {
     SyncTest::WriteBytes(root_ / L"x.bin.tavo", "partial");
