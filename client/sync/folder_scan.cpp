@@ -8,6 +8,7 @@
 #include "client/sync/file_utils.h"
 #include "client/sync/reconcile.h"
 #include "client/sync/sync_engine.h"
+#include "client/sync/transfer_support.h"
 #include "common/bounded_string.h"
 #include "common/file_sync_state.h"
 #include "common/temp_file.h"
@@ -104,7 +105,9 @@ std::vector<WIN32_FIND_DATAW> ListLocalItems(CSyncEngine& engine, const std::wst
     return items;
 }
 
-// The server's listing of a folder; false when none came.
+// The server's listing of a folder; false when none came. An entry whose
+// name may not become a local name here (one like a download's temporary
+// file) is passed over: it is never written, and never taken for an item.
 bool ListServerItems(int32_t folder_id, std::vector<ServerEntry>* listing)
 {
     std::vector<Net::RemoteEntry> remote;
@@ -112,7 +115,8 @@ bool ListServerItems(int32_t folder_id, std::vector<ServerEntry>* listing)
         return false;
     listing->reserve(remote.size());
     for (const Net::RemoteEntry& item : remote)
-        listing->push_back(ToServerEntry(item));
+        if (IsSafeName(item.entry.name.c_str()))
+            listing->push_back(ToServerEntry(item));
     return true;
 }
 

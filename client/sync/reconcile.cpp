@@ -184,6 +184,9 @@ private:
 
     // A finished download that was never put in place is put there now
     // instead of uploading the old local copy over the server's newer one.
+    // Only a temporary file with the server's contents as the record knows
+    // them counts as one; any other (an unfinished fetch, another program's
+    // file of that name) never decides against the local change.
     int32_t TemporaryFileRule()
     {
         wchar_t temporary[kPathCapacity];
@@ -198,17 +201,21 @@ private:
         char temporary_digest[kDigestLength + 1] = {};
         switch (CompareToServer(&d_.server, found, temporary_digest, false, Stop())) {
         case CompareEqual:
+            if (!RecordHoldsServerContents())
+                return KindUpload;
             Helper::DeletePath(d_.local.cFileName);
             Helper::MovePath(temporary, d_.local.cFileName);
             return KindNone;
         case CompareDifferent:
-            // A download would put the server's copy in place; without one
-            // it would only delete the local file, so a stray temporary
-            // file beside a new file must not decide against it.
-            return IsAbsent(d_.server) ? KindUpload : KindDownload;
+            return KindUpload;
         default:
             return KindNone;
         }
+    }
+
+    bool RecordHoldsServerContents() const
+    {
+        return d_.entry.size == d_.server.size && memcmp(d_.entry.md5, d_.server.md5, kDigestLength) == 0;
     }
 
     int32_t PendingRules()

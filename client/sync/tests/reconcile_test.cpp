@@ -153,38 +153,37 @@ TEST_F(ReconcileTest, UntrackedAndUnknownStates)
     EXPECT_EQ(DecideRow(folder_, {"unknown state", "v3", "v2", 6, "v1", 5, 6, -1}), -1);
 }
 
-TEST_F(ReconcileTest, FinishedTemporaryFileIsPutInPlace)
+// The record holds the server's contents and the local file differs: a
+// temporary file with exactly those contents is a download that finished
+// but was never put in place. Any other never decides against the local
+// change.
+TEST_F(ReconcileTest, OnlyAFinishedDownloadOfTheRecordIsPutInPlace)
 {
     const std::wstring path = folder_ / L"doc.txt";
     const std::wstring temporary = path + L".tavo";
-    SyncTest::WriteBytes(path, "local edit");
-    SyncTest::WriteBytes(temporary, "server copy");
-    const WIN32_FIND_DATAW local = SyncTest::LocalAt(path);
     const ServerEntry server = SyncTest::ServerOf(SyncTest::FileRecord(10, L"doc.txt", "server copy", 5));
-    const SyncEntry record = SyncTest::FileRecord(10, L"doc.txt", "old", 5);
+    const SyncEntry record = SyncTest::FileRecord(10, L"doc.txt", "server copy", 5);
+    auto decide = [&](const std::string& temporary_bytes, const SyncEntry& entry, const ServerEntry& view) {
+        SyncTest::WriteBytes(path, "local edit");
+        SyncTest::WriteBytes(temporary, temporary_bytes);
+        std::unique_ptr<SyncDecision> decision = Decide(SyncTest::LocalAt(path), view, nullptr, entry);
+        return decision ? decision->kind : -1;
+    };
 
-    std::unique_ptr<SyncDecision> decision = Decide(local, server, nullptr, record);
-    ASSERT_TRUE(decision);
-    EXPECT_EQ(decision->kind, KindNone);
+    EXPECT_EQ(decide("server copy", record, server), KindNone);
     EXPECT_FALSE(Testing::FileExists(temporary));
     Helper::DigestText digest;
     ASSERT_TRUE(Helper::FileDigest(path.c_str(), digest));
     EXPECT_EQ(std::string(digest), SyncTest::Md5Of("server copy"));
 
-    // An unfinished temporary file means the download must run again.
-    SyncTest::WriteBytes(path, "local edit");
-    SyncTest::WriteBytes(temporary, "server c");
-    decision = Decide(SyncTest::LocalAt(path), server, nullptr, record);
-    ASSERT_TRUE(decision);
-    EXPECT_EQ(decision->kind, KindDownload);
+    // An unfinished fetch, a server that names other contents than the
+    // record under the same stamp, and a new file with no server copy: the
+    // local file goes up, the temporary file stays.
+    EXPECT_EQ(decide("server c", record, server), KindUpload);
+    EXPECT_EQ(decide("server copy", SyncTest::FileRecord(10, L"doc.txt", "old", 5), server), KindUpload);
+    EXPECT_EQ(decide("server copy", SyncEntry(), ServerEntry()), KindUpload);
+    EXPECT_EQ(Testing::ReadFileBytes(path), "local edit");
     EXPECT_TRUE(Testing::FileExists(temporary));
-
-    // A new local file beside a stray temporary file is uploaded, not
-    // deleted for a server copy that does not exist.
-    decision = Decide(SyncTest::LocalAt(path), ServerEntry(), nullptr, SyncEntry());
-    ASSERT_TRUE(decision);
-    EXPECT_EQ(decision->kind, KindUpload);
-    EXPECT_TRUE(Testing::FileExists(path));
 }
 
 TEST_F(ReconcileTest, CompareToServerSteps)
