@@ -215,6 +215,36 @@ TEST_F(TransferTest, InterruptedDownloadNeverLeavesAPartialFileUnderTheRealName)
     EXPECT_FALSE(Testing::FileExists(root_ / L"movie.bin.tavo"));
 }
 
+// Bytes that do not match the server's size or digest are refused, and the
+// temporary file that holds them goes: nothing of them stays in the folder.
+TEST_F(TransferTest, RefusedDownloadLeavesNoTemporaryFile)
+{
+    const std::string bytes = Pattern(80000, 64);
+    PutServerFile(L"data.bin", bytes);
+    Net::RemoteEntry listed;
+    ASSERT_TRUE(OnServer(L"data.bin", &listed));
+    StartEngine(false);
+
+    const std::string other_md5 = Md5Of("other contents");
+    for (int bad_size = 0; bad_size < 2; ++bad_size) {
+        auto decision = std::make_unique<SyncDecision>();
+        decision->kind = KindDownload;
+        static_cast<SyncEntry&>(decision->server) = listed.entry;
+        decision->server.url = listed.url;
+        if (bad_size)
+            decision->server.size += 1;
+        else
+            memcpy(decision->server.md5, other_md5.data(), kDigestLength);
+        decision->local = SyncTest::MissingAt(root_ / L"data.bin");
+        std::unique_ptr<ISyncAction> action = CreateAction(std::move(decision), engine_.get());
+        ASSERT_NE(action, nullptr);
+        EXPECT_FALSE(action->Execute(engine_.get())) << bad_size;
+        EXPECT_FALSE(Testing::FileExists(root_ / L"data.bin")) << bad_size;
+        EXPECT_FALSE(Testing::FileExists(root_ / L"data.bin.tavo")) << bad_size;
+    }
+    EXPECT_GE(http_relay_->Connections(), 1) << "the bytes were fetched";
+}
+
 // A server name that would leave the sync folder is refused before any
 // path is formed from it.
 TEST_F(TransferTest, ServerNameThatLeavesTheSyncFolderIsNeverWritten)
