@@ -439,7 +439,12 @@ bool CSyncDownload::HttpFetch(CSyncEngine& engine, const wchar_t* temp_path, con
     Helper::Md5Final(&md5);
     Helper::DigestText fetched;
     Helper::FormatDigestHex(md5.digest, fetched);
-    return server.upload_offset == server.size && memcmp(fetched, server.md5, kDigestLength) == 0;
+    if (server.upload_offset == server.size && memcmp(fetched, server.md5, kDigestLength) == 0)
+        return true;
+    // Refused bytes do not stay in the sync folder.
+    file.Reset();
+    Helper::DeletePath(temp_path);
+    return false;
 }
 
 bool CSyncDownload::ReadBody(CSyncEngine& engine, void* request, HANDLE file, Helper::Md5Context* md5)
