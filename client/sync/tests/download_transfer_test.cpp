@@ -156,7 +156,33 @@ TEST_F(TransferTest, NameThatDiffersOnlyInLetterCaseIsTakenOver)
     EXPECT_STREQ(found.cFileName, L"report.txt");
     EXPECT_EQ(Testing::ReadFileBytes(root_ / L"report.txt"), bytes) << "the file itself, not deleted as another item";
     EXPECT_TRUE(RecordedAs(L"report.txt", Helper::Synced));
+    ASSERT_TRUE(Recorded(L"report.txt", &record));
+    EXPECT_EQ(record.name, L"report.txt") << "re-keyed";
+    EXPECT_STREQ(record.path, L"report.txt");
     EXPECT_EQ(http_relay_->Connections(), 0);
+}
+
+// Another computer changes only the letter case of a name: the record takes
+// the new name over, so that an edit here goes up under it instead of
+// changing it back.
+TEST_F(TransferTest, LetterCaseChangedOnTheServerIsKeptByLaterUploads)
+{
+    SyncEntry record;
+    ASSERT_NO_FATAL_FAILURE(SyncThenStop(L"Notes.TXT", Pattern(3000, 65), &record));
+    ASSERT_EQ(Net::RenameEntry(L"Notes.TXT", record.id, L"notes.txt"), Net::ResRenamed);
+    StartEngine();
+    ASSERT_TRUE(WaitFor([&] {
+        return Recorded(L"notes.txt", &record) && record.state == Helper::Synced && engine_->QueueLength() == 0;
+    }));
+    EXPECT_EQ(record.name, L"notes.txt");
+
+    const std::string edit = Pattern(3500, 66);
+    WriteBytes(root_ / L"Notes.TXT", edit);
+    ASSERT_TRUE(WaitFor([&] { return ServerHolds(L"notes.txt", edit); }));
+    std::vector<Net::RemoteEntry> listed;
+    ASSERT_EQ(Net::ListFolder(0, &listed), Net::ResFolderListed);
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].entry.name, L"notes.txt");
 }
 
 TEST_F(TransferTest, ServerFolderIsCreatedAndItsContentsFetched)
