@@ -170,9 +170,12 @@ TEST_F(TransferTest, LetterCaseChangedOnTheServerIsKeptByLaterUploads)
     SyncEntry record;
     ASSERT_NO_FATAL_FAILURE(SyncThenStop(L"Notes.TXT", Pattern(3000, 65), &record));
     ASSERT_EQ(Net::RenameEntry(L"Notes.TXT", record.id, L"notes.txt"), Net::ResRenamed);
+    Net::RemoteEntry renamed;
+    ASSERT_TRUE(OnServer(L"notes.txt", &renamed));
     StartEngine();
     ASSERT_TRUE(WaitFor([&] {
-        return Recorded(L"notes.txt", &record) && record.state == Helper::Synced && engine_->QueueLength() == 0;
+        return Recorded(L"notes.txt", &record) && record.update_time == renamed.entry.update_time &&
+               record.state == Helper::Synced;
     }));
     EXPECT_EQ(record.name, L"notes.txt");
 
