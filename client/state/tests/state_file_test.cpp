@@ -252,6 +252,13 @@ TEST_F(StateFile, PlainAttributesStayReadable)
               1u);
     EXPECT_EQ(First().name, L"plain");
     EXPECT_EQ(First().upload_offset, 3u);
+    // An exact form that does not decode leaves the plain value in charge.
+    ASSERT_EQ(Load(FileElement("plain", " name_x=\"006\"")).size(), 1u);
+    EXPECT_EQ(First().name, L"plain");
+    ASSERT_EQ(Load(FileElement("plain", " name_x=\"00g1\"")).size(), 1u);
+    EXPECT_EQ(First().name, L"plain");
+    ASSERT_EQ(Load(FileElement("plain", " name_x=\"0061\"")).size(), 1u);
+    EXPECT_EQ(First().name, L"a");
 
     SyncNode root;
     auto lone = std::make_unique<SyncNode>();
