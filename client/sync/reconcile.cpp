@@ -246,9 +246,10 @@ private:
         if (Missing() || IsLocalFolder(d_.local))
             return KindDownload;
         return ByOutcome(ToEntry(), UploadUnlessServerMoved(), [&]() -> int32_t {
-            // Written since the download was decided: both sides changed.
-            const uint64_t recorded = d_.entry.local_modified;
-            return recorded != 0 && recorded != LocalTime(d_.local) ? KindConflict : KindDownload;
+            // Written since the download was decided: both sides changed. A
+            // record without a local time was made for an item new here,
+            // so a local file there now is one made since as well.
+            return d_.entry.local_modified == LocalTime(d_.local) ? KindDownload : KindConflict;
         });
     }
 

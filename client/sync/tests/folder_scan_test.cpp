@@ -222,6 +222,18 @@ TEST_F(FolderScanTest, ChangedConflictAsksTheServer)
     EXPECT_EQ(Recorded(L"both.txt").update_time, 9);
 }
 
+// A conflict whose file is deleted here after the other side deleted it
+// too: nothing is left to sync, and the record goes.
+TEST_F(FolderScanTest, ConflictGoneFromBothSidesIsForgotten)
+{
+    Record(SyncTest::FileRecord(8, L"gone.txt", "old", 2, Helper::Conflict), L"gone.txt");
+    LookupAs("gone.txt", Net::ResEntryNotFound);
+    engine_->OnPathChanged(L"gone.txt", PathRemoved, nullptr);
+    EXPECT_EQ(RequestCount(Net::CmdLookupEntry), 1);
+    EXPECT_TRUE(Queue().empty());
+    EXPECT_FALSE(Table().Find(L"gone.txt"));
+}
+
 TEST_F(FolderScanTest, MovedItemIsDecidedWithItsOldRecordUnderTheNewPath)
 {
     SyncTest::WriteBytes(root_ / L"new name.txt", "v1");
