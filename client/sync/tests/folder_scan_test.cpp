@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "client/sync/sync_engine.h"
@@ -243,6 +244,28 @@ TEST_F(FolderScanTest, MovedItemIsDecidedWithItsOldRecordUnderTheNewPath)
     const SyncEntry moved = Recorded(L"new name.txt");
     EXPECT_EQ(moved.id, 7);
     EXPECT_EQ(moved.state, uint32_t(Helper::Syncing));
+}
+
+// Half of a rename alone, with no single file in the folder to pair it
+// with: it counts for what it is, and what came into the folder is decided
+// at once instead of at the next scan.
+TEST_F(FolderScanTest, RenameHalfWithoutOneCounterpartCountsAlone)
+{
+    SyncEntry record = SyncTest::FileRecord(7, L"a.txt", "same", 5);
+    Record(record, L"a.txt");
+    SyncTest::WriteBytes(root_ / L"b.txt", "same");
+    SyncTest::WriteBytes(root_ / L"c.txt", "same");
+    engine_->OnPathChanged(L"a.txt", PathRenamedAway, nullptr);
+
+    std::vector<std::wstring> paths;
+    for (const Queued& queued : Queue()) {
+        EXPECT_EQ(queued.kind, KindUpload);
+        paths.push_back(queued.path);
+    }
+    std::sort(paths.begin(), paths.end());
+    EXPECT_EQ(paths, (std::vector<std::wstring>{root_ / L"a.txt", root_ / L"b.txt", root_ / L"c.txt"}));
+    EXPECT_EQ(Recorded(L"a.txt").id, 7) << "a deletion on the server";
+    EXPECT_EQ(Recorded(L"b.txt").state, uint32_t(Helper::NotSynced));
 }
 
 TEST_F(FolderScanTest, ResumeLooksUpInterruptedItems)
