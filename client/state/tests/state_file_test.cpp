@@ -204,6 +204,18 @@ TEST_F(StateFile, FilesWithoutDigestSurviveARewrite)
     EXPECT_EQ(back.children.size(), 1u);
 }
 
+namespace {
+
+void AddFile(SyncNode* parent, int id, const std::wstring& name)
+{
+    auto file = std::make_unique<SyncNode>();
+    file->entry = MakeFile(id);
+    file->entry.name = name;
+    Sync::AttachChild(parent, std::move(file));
+}
+
+}  // namespace
+
 // Values XML cannot carry (a lone surrogate in a name, control bytes in an
 // upload token) come back exactly, and nothing of the record or of what a
 // folder holds is lost with them.
@@ -223,10 +235,7 @@ TEST_F(StateFile, ValuesXmlCannotCarryComeBackExactly)
     for (int i = 0; i < 32; ++i)
         file->entry.upload_token[i] = static_cast<char>(i % 2 ? i : 0x41 + i);
     Sync::AttachChild(odd, std::move(file));
-    auto lone = std::make_unique<SyncNode>();
-    lone->entry = MakeFile(3);
-    lone->entry.name = std::wstring(L"tail") + wchar_t(0xDC01);
-    Sync::AttachChild(&root, std::move(lone));
+    AddFile(&root, 3, std::wstring(L"tail") + wchar_t(0xDC01));
 
     std::wstring path = dir_ / L"odd.user_cfg";
     ASSERT_TRUE(Sync::WriteStateFile(&root, path.c_str()));
@@ -261,10 +270,7 @@ TEST_F(StateFile, PlainAttributesStayReadable)
     EXPECT_EQ(First().name, L"a");
 
     SyncNode root;
-    auto lone = std::make_unique<SyncNode>();
-    lone->entry = MakeFile(3);
-    lone->entry.name = std::wstring(L"a") + wchar_t(0xD800);
-    Sync::AttachChild(&root, std::move(lone));
+    AddFile(&root, 3, std::wstring(L"a") + wchar_t(0xD800));
     std::wstring path = dir_ / L"plain.user_cfg";
     ASSERT_TRUE(Sync::WriteStateFile(&root, path.c_str()));
     // The plain name stands in with a replacement character.

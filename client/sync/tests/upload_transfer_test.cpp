@@ -159,16 +159,9 @@ TEST_F(TransferTest, UploadResumesAtTheStoredOffsetAfterARestart)
 
 TEST_F(TransferTest, EditInterruptedByARestartIsSentOnNotOverwritten)
 {
-    PutServerFile(L"report.doc", Pattern(100000, 30));
-    StartEngine();
-    ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"report.doc", Helper::Synced); }));
     const std::string edit = Pattern(3 * 1024 * 1024, 31);
-    SetUploadLimit(1024);
-    WriteBytes(root_ / L"report.doc", edit);
     SyncEntry record;
-    ASSERT_TRUE(WaitFor([&] { return Recorded(L"report.doc", &record) && record.upload_offset >= 1048576; }));
-    engine_->Stop(INFINITE);
-    ASSERT_TRUE(Recorded(L"report.doc", &record));
+    ASSERT_NO_FATAL_FAILURE(StopMidUploadOfAnEdit(L"report.doc", Pattern(100000, 30), edit, &record));
     const uint64_t stored = record.upload_offset;
     const size_t blocks_before = AllBlockOffsets(data_relay_->Upstream()).size();
 
@@ -188,15 +181,9 @@ TEST_F(TransferTest, EditInterruptedByARestartIsSentOnNotOverwritten)
 // in conflict.
 TEST_F(TransferTest, UploadInterruptedByARestartNeverReplacesANewerServerVersion)
 {
-    PutServerFile(L"report.doc", Pattern(100000, 52));
-    StartEngine();
-    ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"report.doc", Helper::Synced); }));
     const std::string edit = Pattern(3 * 1024 * 1024, 53);
-    SetUploadLimit(1024);
-    WriteBytes(root_ / L"report.doc", edit);
     SyncEntry record;
-    ASSERT_TRUE(WaitFor([&] { return Recorded(L"report.doc", &record) && record.upload_offset >= 1048576; }));
-    engine_->Stop(INFINITE);
+    ASSERT_NO_FATAL_FAILURE(StopMidUploadOfAnEdit(L"report.doc", Pattern(100000, 52), edit, &record));
 
     const std::string other = Pattern(120000, 54);
     PutServerFile(L"report.doc", other);
