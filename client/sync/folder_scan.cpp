@@ -308,7 +308,7 @@ void CSyncEngine::OnRenameHalf(CSyncStateTable& table, const std::wstring& key, 
 {
     const std::wstring root = Root();
     const std::wstring folder_key = ParentKey(key);
-    std::vector<SyncEntry> gone = GoneFiles(table, root, folder_key);
+    const std::vector<SyncEntry> gone = GoneFiles(table, root, folder_key);
     const std::vector<WIN32_FIND_DATAW> come =
         UnrecordedItems(*this, table, folder_key.empty() ? root : root + L"\\" + folder_key, folder_key);
     const std::shared_ptr<Helper::CHandle> stop = StopEvent();
