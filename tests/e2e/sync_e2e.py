@@ -409,7 +409,7 @@ class World:
 
     def edit_during_interrupted_upload(self, side):
         """This side's upload of an edit is cut off by a crash; the other side
-        then changes the same file and syncs it before this side runs again."""
+        then changes the same file and syncs it, and this side runs again."""
         common = self.files_on_both()
         if not common:
             return
@@ -425,6 +425,9 @@ class World:
         self.deliberately_remove(other, rel)
         write_file(other.folder, rel, self.new_content(other))
         self.sync(other)
+        # This side runs again before anything else can move the file, so
+        # that the interrupted upload meets the newer version on the server.
+        self.sync(side)
 
     def random_operation(self, side):
         op = self.rng.choice(["create", "create", "edit", "rename", "move", "delete", "mkdir", "rmdir",
