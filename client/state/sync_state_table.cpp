@@ -284,7 +284,9 @@ bool CSyncStateTable::Rename(const wchar_t* old_path, const wchar_t* new_path, i
         return false;
     {
         Helper::CLockGuard guard(lock_);
-        if (FindNode(new_path) != nullptr)
+        // A new path that differs only in letter case names the entry itself.
+        SyncNode* taken = FindNode(new_path);
+        if (taken != nullptr && taken != FindNode(old_path))
             return false;
         std::wstring old_parent, old_leaf, new_parent, new_leaf;
         SplitPath(old_path, &old_parent, &old_leaf);

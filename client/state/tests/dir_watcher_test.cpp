@@ -149,7 +149,7 @@ TEST_F(DirWatcher, ReportsRenamesAndRemovals)
     ASSERT_TRUE(MoveFileW((dir_ / L"a.txt").c_str(), (dir_ / L"b.txt").c_str()));
     // Wine delivers the old name of a rename and loses the new one.
     EXPECT_TRUE(WaitForChange([](const Change& c) {
-        return (c.kind == Sync::PathRenamed || c.kind == Sync::PathRemoved) && c.name == L"a.txt";
+        return (c.kind == Sync::PathRenamed || c.kind == Sync::PathRenamedAway) && c.name == L"a.txt";
     })) << Dump();
     ASSERT_TRUE(DeleteFileW((dir_ / L"b.txt").c_str()));
     EXPECT_TRUE(WaitForChange([](const Change& c) { return c.kind == Sync::PathRemoved && c.name == L"b.txt"; }))
@@ -228,12 +228,22 @@ TEST(DirWatcherBatch, CollapsesRepeatedModificationsAndPairsRenames)
                                         {Sync::PathRemoved, L"gone", L""}}));
 }
 
-TEST(DirWatcherBatch, RenameHalvesApartBecomeRemovalAndAddition)
+// The listener learns that a half came alone, so that it can look for the
+// other one itself.
+TEST(DirWatcherBatch, RenameHalvesApartAreReportedAsHalves)
 {
     EXPECT_EQ(Flat(CBatch().Add(FILE_ACTION_RENAMED_OLD_NAME, L"a.txt").Deliver()),
-              (Flattened{{Sync::PathRemoved, L"a.txt", L""}}));
+              (Flattened{{Sync::PathRenamedAway, L"a.txt", L""}}));
     EXPECT_EQ(Flat(CBatch().Add(FILE_ACTION_RENAMED_NEW_NAME, L"b.txt").Deliver()),
-              (Flattened{{Sync::PathAdded, L"b.txt", L""}}));
+              (Flattened{{Sync::PathRenamedHere, L"b.txt", L""}}));
+    EXPECT_EQ(Flat(CBatch()
+                       .Add(FILE_ACTION_RENAMED_OLD_NAME, L"a.txt")
+                       .Add(FILE_ACTION_MODIFIED, L"c.txt")
+                       .Add(FILE_ACTION_RENAMED_NEW_NAME, L"b.txt")
+                       .Deliver()),
+              (Flattened{{Sync::PathRenamedAway, L"a.txt", L""},
+                         {Sync::PathModified, L"c.txt", L""},
+                         {Sync::PathRenamedHere, L"b.txt", L""}}));
 }
 
 TEST(DirWatcherBatch, LostOrDamagedBatchesReportNothingBeyondThem)

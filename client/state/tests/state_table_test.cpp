@@ -95,6 +95,13 @@ TEST_F(StateTable, RenameStaysWithinTheFolder)
     ASSERT_TRUE(table_->Rename(L"a", L"z", 0));
     ASSERT_TRUE(table_->Find(L"z\\c.txt", &found));
     EXPECT_STREQ(found.path, L"z\\c.txt");
+
+    // A new name that differs only in letter case names the entry itself.
+    ASSERT_TRUE(table_->Rename(L"z\\c.txt", L"z\\C.TXT", 0));
+    ASSERT_TRUE(table_->Find(L"z\\c.txt", &found));
+    EXPECT_EQ(found.name, L"C.TXT");
+    EXPECT_STREQ(found.path, L"z\\C.TXT");
+    EXPECT_EQ(found.update_time, 99);
 }
 
 TEST_F(StateTable, UpdateCopiesFileFieldsOnlyForFilesAndPassesNewIdsDown)
