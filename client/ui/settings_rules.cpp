@@ -1,7 +1,7 @@
 #include "client/ui/settings_rules.h"
 
 #include "client/shell/app_state_values.h"
-#include "client/ui/resource.h"
+#include "client/shell/resource.h"
 #include "common/text_format.h"
 
 namespace GUI {

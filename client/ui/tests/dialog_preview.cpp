@@ -12,7 +12,7 @@
 // and hides it again, so that every click can be seen.
 #include "client/shell/app_state_values.h"
 #include "client/shell/tray_texts.h"
-#include "client/ui/resource.h"
+#include "client/shell/resource.h"
 #include "client/ui/settings_rules.h"
 #include "client/ui/tests/dialog_preview.h"
 #include "client/ui/wizard_rules.h"

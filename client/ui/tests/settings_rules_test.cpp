@@ -1,5 +1,5 @@
 #include "client/shell/app_state_values.h"
-#include "client/ui/resource.h"
+#include "client/shell/resource.h"
 #include "client/ui/settings_rules.h"
 
 #include <gtest/gtest.h>
