@@ -1,8 +1,6 @@
 #include "client/ui/dialog_look.h"
 
-#include "client/ui/resource.h"
-#include "client/ui/wizard_rules.h"
-#include "common/bounded_string.h"
+#include "client/shell/resource.h"
 
 #include <objidl.h>
 #include <gdiplus.h>
@@ -13,26 +11,7 @@ namespace GUI {
 
 namespace {
 
-constexpr wchar_t kPreferredFace[] = L"Tahoma";
 constexpr int kSmallIconSize = 16;
-
-int CALLBACK FontFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found)
-{
-    *reinterpret_cast<bool*>(found) = true;
-    return 0;
-}
-
-bool IsFontInstalled(const wchar_t* face)
-{
-    LOGFONTW query = {};
-    query.lfCharSet = DEFAULT_CHARSET;
-    Helper::CopyBounded(query.lfFaceName, LF_FACESIZE, face);
-    bool found = false;
-    HDC screen = GetDC(nullptr);
-    EnumFontFamiliesExW(screen, &query, FontFound, reinterpret_cast<LPARAM>(&found), 0);
-    ReleaseDC(nullptr, screen);
-    return found;
-}
 
 // The resource's bytes in a movable memory block that the stream owns.
 IStream* StreamOfResource(HINSTANCE instance, int id, const wchar_t* type)
@@ -81,28 +60,6 @@ HBITMAP DecodeOnBlack(IStream* stream)
 
 }  // namespace
 
-LOGFONTW DialogLogFont()
-{
-    LOGFONTW lf = {};
-    GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof lf, &lf);
-    if (IsFontInstalled(kPreferredFace))
-        Helper::CopyBounded(lf.lfFaceName, LF_FACESIZE, kPreferredFace);
-    return lf;
-}
-
-Helper::CFontHandle MakeDialogFont()
-{
-    LOGFONTW lf = DialogLogFont();
-    return Helper::CFontHandle(CreateFontIndirectW(&lf));
-}
-
-Helper::CFontHandle MakeHeaderFont()
-{
-    LOGFONTW lf = DialogLogFont();
-    lf.lfHeight = HeaderFontHeight(lf.lfHeight);
-    return Helper::CFontHandle(CreateFontIndirectW(&lf));
-}
-
 Helper::CBrushHandle MakeWhiteBrush()
 {
     return Helper::CBrushHandle(CreateSolidBrush(RGB(255, 255, 255)));
@@ -116,13 +73,6 @@ Helper::CBitmapHandle LoadSidePicture(HINSTANCE instance)
     HBITMAP picture = DecodeOnBlack(stream);
     stream->Release();
     return Helper::CBitmapHandle(picture);
-}
-
-void SetFontOnAll(HWND window, HFONT font)
-{
-    SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
-        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
 }
 
 // Icons loaded shared belong to the system; nothing to free.

@@ -2,7 +2,7 @@
 // them out: what a button paints in each state, the notice and repaints its
 // mouse handling produces in a real parent window, and the gradient.
 #include "client/ui/custom_draw.h"
-#include "client/ui/dialog_look.h"
+#include "client/shell/dialog_font.h"
 #include "client/ui/tag_button.h"
 
 #include <gtest/gtest.h>
@@ -21,7 +21,7 @@ constexpr RECT kRect = {11, 11, 99, 41};
 // selected and a transparent background, as the parent paints.
 class CCanvas {
 public:
-    CCanvas() : font_(GUI::MakeDialogFont())
+    CCanvas() : font_(Helper::CreateDialogFont())
     {
         HDC screen = GetDC(nullptr);
         dc_ = CreateCompatibleDC(screen);
