@@ -1,6 +1,7 @@
 // Making and inspecting the folder the wizard and the settings centre are
 // given, in a private temporary folder.
 #include "client/ui/folder_choice.h"
+#include "client/ui/tests/dialog_test_support.h"
 #include "common/tests/test_support.h"
 
 #include <gtest/gtest.h>
@@ -13,16 +14,6 @@ bool IsFolder(const std::wstring& path)
 {
     DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// A drive letter that names no drive, or none when all are taken.
-std::wstring MissingDrive()
-{
-    DWORD drives = GetLogicalDrives();
-    for (wchar_t letter = L'Q'; letter <= L'Y'; ++letter)
-        if (!(drives & (1u << (letter - L'A'))))
-            return std::wstring(1, letter) + L":\\";
-    return L"";
 }
 
 TEST(MakeFolderTree, MakesEveryMissingLevel)
@@ -46,7 +37,7 @@ TEST(MakeFolderTree, RefusesWhatCannotBeASyncFolder)
     EXPECT_FALSE(GUI::MakeFolderTree(L"\\rooted\\folder"));
     EXPECT_FALSE(GUI::MakeFolderTree(L"\\\\server\\share\\folder"));
     EXPECT_FALSE(GUI::MakeFolderTree(L""));
-    std::wstring missing = MissingDrive();
+    std::wstring missing = GuiTest::MissingDrive();
     if (!missing.empty()) {
         EXPECT_FALSE(GUI::MakeFolderTree((missing + L"TavoTessel\\alice").c_str())) << "a drive that does not exist";
     }
