@@ -43,6 +43,20 @@ int ShownSpeedLimit(uint32_t stored)
     return position > kSpeedLimitMax ? kSpeedLimitMax : position;
 }
 
+int SpeedLimitFromText(std::u16string_view text, int position)
+{
+    size_t first = text.find_first_not_of(u' ');
+    if (first == std::u16string_view::npos || text[first] < u'0' || text[first] > u'9')
+        return position;
+    int value = 0;
+    for (size_t i = first; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+        value = value * 10 + (text[i] - u'0');
+        if (value > kSpeedLimitMax)
+            return kSpeedLimitMax;
+    }
+    return value < kSpeedLimitMin ? kSpeedLimitMin : value;
+}
+
 uint32_t AppliedSpeedLimit(uint32_t enabled, uint32_t stored_max)
 {
     return enabled == 1 ? stored_max : 0;

@@ -5,19 +5,25 @@
 #pragma once
 
 #include "client/shell/dialog_host.h"
+#include "client/ui/settings_centre.h"
+#include "client/ui/wizard.h"
 
 namespace GUI {
 
 class CTrayDialogs : public Helper::IDialogHost {
 public:
-    void OpenWizard(Helper::WizardMode mode) override;
-    void OpenWizardInCurrentMode() override;
-    bool IsWizardOpen(Helper::WizardMode* mode) const override;
-    void ShowWizard() override;
-    void EndWizard() override;
-    void OpenSettingsCentre() override;
-    void CloseSettingsCentre() override;
-    void ShowUpdateStatus(const wchar_t* text, COLORREF colour) override;
+    void OpenWizard(Helper::WizardMode mode) override { wizard_.Open(mode); }
+    void OpenWizardInCurrentMode() override { wizard_.OpenInCurrentMode(); }
+    bool IsWizardOpen(Helper::WizardMode* mode) const override { return wizard_.IsOpen(mode); }
+    void ShowWizard() override { wizard_.Show(); }
+    void EndWizard() override { wizard_.End(); }
+    void OpenSettingsCentre() override { settings_.Open(); }
+    void CloseSettingsCentre() override { settings_.Close(); }
+    void ShowUpdateStatus(const wchar_t* text, COLORREF colour) override { settings_.ShowUpdateStatus(text, colour); }
+
+private:
+    CSettingsCentre settings_;
+    CWizard wizard_;
 };
 
 }  // namespace GUI

@@ -19,6 +19,17 @@ TEST(SpeedLimits, ShownPosition)
         EXPECT_EQ(ShownSpeedLimit(c.stored), c.shown) << c.stored;
 }
 
+TEST(SpeedLimits, TypedTextHeldWithinTheRange)
+{
+    const struct {
+        std::u16string_view text;
+        int stored;
+    } cases[] = {{u"300", 300}, {u"0", 1}, {u"0000", 1}, {u"9999", 2048}, {u"2048", 2048}, {u"2049", 2048},
+                 {u"0050", 50}, {u"", 77}, {u"abc", 77}, {u" 12", 12}, {u"99999999999", 2048}};
+    for (const auto& c : cases)
+        EXPECT_EQ(SpeedLimitFromText(c.text, 77), c.stored) << std::string(c.text.begin(), c.text.end());
+}
+
 TEST(SpeedLimits, AppliedOnlyWhenEnabledIsOne)
 {
     EXPECT_EQ(AppliedSpeedLimit(1, 300), 300u);
