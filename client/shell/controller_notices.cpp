@@ -162,21 +162,6 @@ bool RunFileOperation(UINT operation, const std::wstring& from, const wchar_t* t
     return SHFileOperationW(&op) == 0 && !op.fAnyOperationsAborted;
 }
 
-// Copy first, then delete what was copied: a copy that fails deletes
-// nothing.
-bool MoveFolderContents(const wchar_t* old_folder, const wchar_t* new_folder)
-{
-    if (_wcsicmp(old_folder, new_folder) == 0 || !IsFolder(old_folder))
-        return true;
-    const std::wstring entries = EntriesToMove(old_folder, new_folder);
-    if (entries.empty())
-        return true;
-    if (!RunFileOperation(FO_COPY, entries, new_folder))
-        return false;
-    RunFileOperation(FO_DELETE, entries, nullptr);
-    return true;
-}
-
 void OnFolderChanged()
 {
     Unwatch();
@@ -259,6 +244,19 @@ void StopFolderWatcher()
 }
 
 bool IsFolderWatchRunning() { return g_watching.load(); }
+
+bool MoveFolderContents(const wchar_t* old_folder, const wchar_t* new_folder)
+{
+    if (_wcsicmp(old_folder, new_folder) == 0 || !IsFolder(old_folder))
+        return true;
+    const std::wstring entries = EntriesToMove(old_folder, new_folder);
+    if (entries.empty())
+        return true;
+    if (!RunFileOperation(FO_COPY, entries, new_folder))
+        return false;
+    RunFileOperation(FO_DELETE, entries, nullptr);
+    return true;
+}
 
 void StopProgressTimer()
 {

@@ -20,6 +20,12 @@ bool IsUiThread();
 bool StartFolderWatcher();
 void StopFolderWatcher();
 
+// Moves the old folder's entries into the new one (copy, then delete
+// what was copied); entries whose names begin with "." stay, and so does
+// the entry that holds the new folder. False when the copy failed, and
+// then nothing was deleted.
+bool MoveFolderContents(const wchar_t* old_folder, const wchar_t* new_folder);
+
 void StartAutoUpdateTimer(UINT milliseconds);
 void StopAutoUpdateTimer();
 void StopControllerTimers();
