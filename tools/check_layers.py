@@ -35,7 +35,7 @@ LIBRARIES = {
     "tavo_state": "client/state",
     "tavo_meter": "client/sync", "tavo_sync": "client/sync",
     "tavo_shell": "client/shell", "tavo_shell_rules": "client/shell", "tavo_crashhook": "client/shell",
-    "tavo_tray_shell": "client/shell",
+    "tavo_tray_shell": "client/shell", "tavo_tray_probe_reader": "client/shell",
     "tavo_ui_rules": "client/ui", "tavo_tray_resources": "client/ui", "tavo_ui": "client/ui",
     "tavo_gui_driver": "client/ui",
     "glint_state": "overlay", "Glint": "overlay",

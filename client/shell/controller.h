@@ -58,6 +58,17 @@ bool ScheduleAutoUpdate(bool enabled);
 // marks a check the user asked for (its results are shown).
 bool LaunchUpdater(bool manual);
 
+// UI thread: the controller's notices (TE_RESTART_WATCH ... TE_STATE_CHANGED
+// of common/tray_contract.h, and the ones private to the program), routed
+// here by the tray window.
+void HandleControllerNotice(LPARAM notice);
+// Whether the folder watch runs with its listener (the progress tip and
+// the crash reports ask).
+bool IsFolderWatchRunning();
+// Ends the progress timer (the Synced tip); only the UI thread can, and
+// elsewhere the state-change notice that follows ends it.
+void StopProgressTimer();
+
 // The bound account's stored speed limits applied to the transfer meters,
 // upload first (at start-up and after the wizard's Finish).
 void ApplySpeedLimits();

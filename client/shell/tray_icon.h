@@ -9,7 +9,11 @@
 
 #include <windows.h>
 
+#include <memory>
+
 #include "client/shell/app_state.h"
+#include "client/shell/tray_texts.h"
+#include "common/win_handle.h"
 
 namespace Helper {
 
@@ -23,6 +27,9 @@ public:
     ~CTrayWindowLock();
     CTrayWindowLock(const CTrayWindowLock&) = delete;
     CTrayWindowLock& operator=(const CTrayWindowLock&) = delete;
+
+private:
+    std::unique_ptr<CCriticalSection> section_;
 };
 class CTaskbarCreatedMessage {
 public:
@@ -40,6 +47,11 @@ HINSTANCE AppInstance();
 HWND CreateTrayWindow();
 // UI thread. Removes the icon and destroys the window.
 void DestroyTrayWindow();
+// The tray window's procedure: clicks on the icon and the balloon, the
+// notices, and Explorer's restart.
+LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+// The popup menu at the cursor, and its command carried out.
+void ShowTrayMenu(HWND window);
 
 // The icon of the state (NIF_ICON).
 void SetStateIcon(AppState state);
@@ -64,8 +76,8 @@ void OpenUrl(const wchar_t* url);
 // The about box (dialog 108), modal, owned by `owner` (may be null).
 void ShowAboutBox(HWND owner);
 
-// The running program's version as the about box and the upgrade balloon
-// show it: "TavoTessel 1.0.0.1 Beta (Build 1)".
-void FormatRunningVersion(wchar_t (&text)[128]);
+// The running program's version (product version and build) as the about
+// box and the upgrade balloon show it.
+VersionParts RunningVersion();
 
 }  // namespace Helper
