@@ -79,6 +79,9 @@ void CSettingsCentre::Open()
     font_ = Helper::CreateDialogFont();
     DialogBoxParamW(Helper::AppInstance(), MAKEINTRESOURCEW(IDD_SETTINGS), nullptr, MainProc,
                     reinterpret_cast<LPARAM>(this));
+    // A quit message ends the loop without closing the settings centre.
+    if (dialog_ && !IsWindow(dialog_))
+        Close();
 }
 
 // The dialog ends at once; its window goes when its modal loop returns.

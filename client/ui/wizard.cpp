@@ -109,8 +109,15 @@ void CWizard::RunPages(int page_id)
         opening_page_ = page_id;
         INT_PTR next = DialogBoxParamW(Helper::AppInstance(), MAKEINTRESOURCEW(page_id), nullptr, PageProc,
                                        reinterpret_cast<LPARAM>(this));
-        if (next != kAccountPage && next != kFolderPage)
+        if (next != kAccountPage && next != kFolderPage) {
+            // A quit message ends the loop without ending the wizard, and
+            // a page that could not be made leaves its resources.
+            if (page_ && !IsWindow(page_))
+                End();
+            else if (!page_)
+                FreeResources();
             return;
+        }
         page_id = static_cast<int>(next);
         if (page_id == kAccountPage)
             App().wizard_mode = WizardMode::FullSetup;

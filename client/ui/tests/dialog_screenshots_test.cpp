@@ -36,11 +36,7 @@ protected:
     }
     void TearDown() override
     {
-        ui_.Run([] {
-            Dialogs().EndWizard();
-            Dialogs().CloseSettingsCentre();
-        });
-        EXPECT_TRUE(WaitUntil([&] { return ui_.Idle(); }));
+        EXPECT_TRUE(EndDialogs(ui_)) << "every dialog loop returned";
         ClearSettings();
     }
     // Painted now, then saved.

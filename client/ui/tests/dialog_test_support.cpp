@@ -1,5 +1,8 @@
 #include "client/ui/tests/dialog_test_support.h"
 
+#include "client/net/common_socket.h"
+#include "client/shell/controller_parts.h"
+#include "client/shell/tray_icon.h"
 #include "client/ui/tests/gui_driver.h"
 #include "common/bounded_string.h"
 #include "common/registry_layout.h"
@@ -7,11 +10,49 @@
 
 namespace GuiTest {
 
+namespace {
+Helper::CTrayWindowLock g_tray_window_lock;
+Helper::CTaskbarCreatedMessage g_taskbar_created;
+Net::CSocketsStartup g_sockets;
+}  // namespace
+
 GUI::CTrayDialogs& Dialogs()
 {
     static GUI::CTrayDialogs dialogs;
     Helper::SetDialogHost(&dialogs);
     return dialogs;
+}
+
+Testing::CTrayProbe& ProcessProbe()
+{
+    static Testing::CTrayProbe probe;
+    return probe;
+}
+
+CTestTray::CTestTray(CDialogThread& ui) : ui_(ui)
+{
+    ProcessProbe();
+    ui_.Run([this] {
+        Helper::MarkUiThread();
+        window_ = Helper::CreateTrayWindow();
+    });
+}
+
+CTestTray::~CTestTray()
+{
+    ui_.Run([] {
+        Helper::DestroyTrayWindow();
+        Helper::StopControllerTimers();
+    });
+}
+
+bool EndDialogs(CDialogThread& ui)
+{
+    ui.Run([] {
+        Dialogs().EndWizard();
+        Dialogs().CloseSettingsCentre();
+    });
+    return WaitUntil([&] { return ui.Idle(); });
 }
 
 void ClearSettings()

@@ -6,6 +6,7 @@
 #include "client/ui/tests/dialog_test_support.h"
 #include "client/ui/tests/gui_driver.h"
 #include "common/registry_access.h"
+#include "common/tray_contract.h"
 #include "common/tests/test_support.h"
 
 #include <gtest/gtest.h>
@@ -38,8 +39,7 @@ protected:
     }
     void TearDown() override
     {
-        ui_.Run([] { Dialogs().CloseSettingsCentre(); });
-        EXPECT_TRUE(WaitUntil([&] { return ui_.Idle(); })) << "the settings centre's loop returned";
+        EXPECT_TRUE(EndDialogs(ui_)) << "every dialog loop returned";
         ClearSettings();
     }
     void Open()
@@ -47,7 +47,7 @@ protected:
         ui_.Post([] { Dialogs().OpenSettingsCentre(); });
         dialog_ = WaitForWindow(kDialogClass, kTitle, kDefaultTimeoutMs, GetCurrentProcessId());
         ASSERT_NE(dialog_, nullptr);
-        ASSERT_TRUE(WaitUntil([&] { return IsShown(Control(IDC_AUTORUN)); })) << "opens on 常规选项";
+        ASSERT_TRUE(WaitUntil([&] { return OnlyPageShown(0); })) << "opens on 常规选项";
     }
     void OpenSignedIn()
     {
@@ -58,10 +58,21 @@ protected:
     bool ApplyEnabled() { return IsWindowEnabled(Control(IDC_SETTINGS_APPLY)) != FALSE; }
     // The tag buttons are painted on the dialog: (11,11)-(99,41), then 30 pixels apart.
     void ClickTag(int index) { ClickAt(dialog_, 50, 26 + 30 * index); }
+    // A control of each page, by tag.
+    bool OnlyPageShown(int index)
+    {
+        const int controls[] = {IDC_AUTORUN, IDC_FOLDER, IDC_CHECK_UPDATE};
+        for (int i = 0; i < 3; ++i) {
+            if (IsShown(GetParent(Control(controls[i]))) != (i == index))
+                return false;
+        }
+        return true;
+    }
     void ShowPage(int index, int control)
     {
         ClickTag(index);
-        ASSERT_TRUE(WaitUntil([&] { return IsShown(Control(control)); }));
+        ASSERT_TRUE(WaitUntil([&] { return OnlyPageShown(index); }));
+        ASSERT_TRUE(IsShown(Control(control)));
     }
     bool Closed() { return WaitForWindowGone(dialog_) && WaitUntil([&] { return ui_.Idle(); }); }
     // Every click posted before has been handled once this returns.
@@ -75,16 +86,13 @@ protected:
 TEST_F(SettingsCentre, TagButtonsSwitchThePages)
 {
     OpenSignedIn();
-    EXPECT_FALSE(IsShown(Control(IDC_FOLDER)));
     EXPECT_EQ(GetText(GetParent(Control(IDC_AUTORUN))), L"常规选项") << "the title band's text";
     ShowPage(1, IDC_FOLDER);
-    EXPECT_FALSE(IsShown(Control(IDC_AUTORUN)));
     EXPECT_EQ(GetText(GetParent(Control(IDC_FOLDER))), L"同步设置");
     // A press followed by any movement switches before the release.
     PostMessageW(dialog_, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(50, 86));
     MoveMouse(dialog_, 51, 86);
-    EXPECT_TRUE(WaitUntil([&] { return IsShown(Control(IDC_CHECK_UPDATE)); }));
-    EXPECT_FALSE(IsShown(Control(IDC_FOLDER)));
+    EXPECT_TRUE(WaitUntil([&] { return OnlyPageShown(2); }));
     EXPECT_FALSE(ApplyEnabled()) << "switching pages changes nothing";
 }
 
@@ -248,14 +256,13 @@ TEST_F(SettingsCentre, AFolderThatCannotBeMadeKeepsTheDialogOnTheSyncPage)
     OpenSignedIn();
     ShowPage(1, IDC_FOLDER);
     SetText(Control(IDC_FOLDER), folder.c_str());
-    ClickTag(0);
-    ASSERT_TRUE(WaitUntil([&] { return IsShown(Control(IDC_AUTORUN)); }));
+    ShowPage(0, IDC_AUTORUN);
     Click(dialog_, IDC_SETTINGS_OK);
     HWND box = WaitForBox(L"TavoTessel - 无法创建文件夹");
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(GetText(FindControl(box, 0xFFFF)), L"无法创建文件夹“" + folder + L"”，请更换一个新的Tessel文件夹");
     ASSERT_TRUE(Answer(box, IDOK));
-    EXPECT_TRUE(WaitUntil([&] { return IsShown(Control(IDC_FOLDER)); })) << "back on 同步设置";
+    EXPECT_TRUE(WaitUntil([&] { return OnlyPageShown(1); })) << "back on 同步设置";
     DWORD selection = static_cast<DWORD>(SendMessageW(Control(IDC_FOLDER), EM_GETSEL, 0, 0));
     EXPECT_EQ(LOWORD(selection), 0);
     EXPECT_EQ(HIWORD(selection), folder.size()) << "the whole text selected";
@@ -308,6 +315,35 @@ TEST_F(SettingsCentre, ASecondOpenRaisesTheOpenDialog)
     EXPECT_EQ(TopWindowsOfProcess(GetCurrentProcessId()).size(), 1u) << "one settings centre";
     Click(dialog_, IDC_SETTINGS_CANCEL);
     EXPECT_TRUE(Closed());
+}
+
+TEST_F(SettingsCentre, AnUpdateResultPostedToTheTrayReachesTheStatusLine)
+{
+    CTestTray tray(ui_);
+    ASSERT_NE(tray.Window(), nullptr);
+    OpenSignedIn();
+    ShowPage(2, IDC_UPDATE_STATUS);
+    HWND status = Control(IDC_UPDATE_STATUS);
+    Helper::App().manual_update = true;
+    PostMessageW(tray.Window(), Helper::WM_TRAYNOTIFY, Helper::UpdateNoticeCurrent, Helper::TE_UPDATE_RESULT);
+    EXPECT_TRUE(WaitForControlText(dialog_, IDC_UPDATE_STATUS, L"您当前使用的已是最新版本。"));
+    EXPECT_TRUE(WaitUntil([&] { return ShowsColour(status, kGreen); }));
+    PostMessageW(tray.Window(), Helper::WM_TRAYNOTIFY, Helper::UpdateNoticeFailed, Helper::TE_UPDATE_RESULT);
+    EXPECT_TRUE(WaitForControlText(dialog_, IDC_UPDATE_STATUS, L"服务器忙碌中，请稍后尝试..."));
+    EXPECT_TRUE(WaitUntil([&] { return ShowsColour(status, kRed) && !ShowsColour(status, kGreen); }));
+}
+
+TEST_F(SettingsCentre, ChangeAccountSignsOutAndOpensTheWizard)
+{
+    CTestTray tray(ui_);
+    OpenSignedIn();
+    Click(dialog_, IDC_CHANGE_ACCOUNT);
+    // Its window goes when its loop returns, after the wizard's.
+    ASSERT_TRUE(WaitUntil([&] { return !IsShown(dialog_); })) << "the settings centre closes";
+    HWND wizard = WaitForWindow(kDialogClass, L"TavoTessel 设置向导 (1/2)", kDefaultTimeoutMs, GetCurrentProcessId());
+    ASSERT_NE(wizard, nullptr);
+    EXPECT_EQ(GetText(FindControl(wizard, IDC_USER)), kUser) << "the account signed out of";
+    EXPECT_EQ(Helper::GetAppState(), Helper::AppState::NotBound);
 }
 
 }  // namespace

@@ -30,8 +30,7 @@ protected:
     }
     void TearDown() override
     {
-        ui_.Run([] { Dialogs().EndWizard(); });
-        EXPECT_TRUE(WaitUntil([&] { return ui_.Idle(); })) << "the wizard's loop returned";
+        EXPECT_TRUE(EndDialogs(ui_)) << "every dialog loop returned";
         ClearSettings();
     }
     HWND Open(WizardMode mode, const wchar_t* title)
@@ -117,7 +116,7 @@ TEST_F(Wizard, AUserNameOutOfLengthIsRefusedAtOnceInRed)
     EXPECT_EQ(GetText(Control(IDC_PASSWORD)).size(), wcslen(L"secret123")) << "the box keeps what was typed";
 }
 
-TEST_F(Wizard, AFailureShowsTheNetworkErrorAndNextHidesIt)
+TEST_F(Wizard, AFailureShowsTheNetworkErrorUntilTheNextAnswer)
 {
     SetNotBound();
     ASSERT_NE(Open(WizardMode::FullSetup, kAccountTitle), nullptr);
@@ -126,7 +125,11 @@ TEST_F(Wizard, AFailureShowsTheNetworkErrorAndNextHidesIt)
     ASSERT_TRUE(WaitUntil([&] { return IsShown(error); }));
     EXPECT_EQ(GetText(error), L"网络错误，请稍候再试");
     EXPECT_TRUE(WaitUntil([&] { return ShowsColour(error, kRed); }));
-    EXPECT_FALSE(ShowsColour(Control(IDC_STEP), kRed));
+    EXPECT_FALSE(ShowsColour(Control(IDC_STEP), kRed)) << "the step text keeps the dialog's colours";
+    SetText(Control(IDC_USER), L"ab");
+    Click(page_, IDC_NEXT);
+    EXPECT_TRUE(WaitForControlText(page_, IDC_SIGNON_ERROR, L"用户名或密码错误，请重新输入"));
+    EXPECT_TRUE(IsShown(error));
 }
 
 TEST_F(Wizard, ASuccessfulSignOnLeadsToTheFolderPageInItsPlace)
@@ -261,6 +264,64 @@ TEST_F(Wizard, ClosingEndsTheWizardInEveryMode)
         ASSERT_TRUE(Ended()) << static_cast<int>(mode);
         EXPECT_FALSE(WizardOpen());
     }
+}
+
+}  // namespace
+
+namespace {
+
+using namespace GuiTest;
+
+bool TipIs(const Helper::TrayProbeRecord& record, const std::wstring& tip)
+{
+    return record.message == NIM_MODIFY && record.flags == NIF_TIP && record.tip == tip;
+}
+
+// The tips the wizard leaves: one while it is open, and when it is closed
+// unfinished the tip of the state that called for it.
+TEST_F(Wizard, OpeningAndClosingSetTheTrayTip)
+{
+    CTestTray tray(ui_);
+    ASSERT_NE(tray.Window(), nullptr);
+    const struct {
+        WizardMode mode;
+        const wchar_t* title;
+        const wchar_t* opening_tip;
+        const wchar_t* closing_tip;
+    } modes[] = {
+        {WizardMode::Recredential, kAccountTitle, L"正在将您的计算机与Tavo帐户绑定", L"您的登录密码不正确，请重新运行设置向导"},
+        {WizardMode::RetryAccountInfo, kAccountTitle, L"正在将您的计算机与Tavo帐户绑定",
+         L"您的用户配置信息获取失败，请重新运行设置向导"},
+        {WizardMode::ResetFolder, kResetFolderTitle, L"正在重设网盘本地备份的文件夹",
+         L"您Tessel的本地文件夹已丢失，请重新运行设置向导"},
+    };
+    for (const auto& m : modes) {
+        SCOPED_TRACE(static_cast<int>(m.mode));
+        SetSignedIn(kUser, temp_.Path());
+        LONG before = ProcessProbe().Count();
+        ASSERT_NE(Open(m.mode, m.title), nullptr);
+        EXPECT_GE(ProcessProbe().WaitFor([&](const Helper::TrayProbeRecord& r) { return TipIs(r, m.opening_tip); },
+                                         kDefaultTimeoutMs, before),
+                  0);
+        before = ProcessProbe().Count();
+        PostClose(page_);
+        ASSERT_TRUE(Ended());
+        EXPECT_GE(ProcessProbe().WaitFor([&](const Helper::TrayProbeRecord& r) { return TipIs(r, m.closing_tip); },
+                                         kDefaultTimeoutMs, before),
+                  0);
+    }
+}
+
+TEST_F(Wizard, ClosingAFirstSetupWithoutAPreviousAccountChangesNothing)
+{
+    CTestTray tray(ui_);
+    SetNotBound();
+    ASSERT_NE(Open(WizardMode::FullSetup, kAccountTitle), nullptr);
+    LONG before = ProcessProbe().Count();
+    PostClose(page_);
+    ASSERT_TRUE(Ended());
+    EXPECT_EQ(Helper::GetAppState(), AppState::NotBound);
+    EXPECT_EQ(ProcessProbe().Count(), before) << "no tip";
 }
 
 }  // namespace
