@@ -206,7 +206,7 @@ void CWizard::DressPage()
         ShowWindow(picture, SW_HIDE);
 }
 
-// The labels, links and button texts come with the dialog resource.
+// The labels, links and button texts come with the dialog resources.
 void CWizard::InitAccountPage()
 {
     WizardMode mode = App().wizard_mode;
@@ -233,6 +233,7 @@ void CWizard::InitFolderPage()
         ShowWindow(GetDlgItem(page_, IDC_BACK), SW_HIDE);
     }
     SetText(page_, IDC_HEADER, FolderPageHeader(Helper::AsU16(App().user_name)));
+    SetText(page_, IDC_EXPLANATION, FolderPageExplanation(mode));
     // One unit stays for the terminator of the buffer Finish reads into.
     SendDlgItemMessageW(page_, IDC_FOLDER, EM_LIMITTEXT, kFolderTextLimit, 0);
     SetDlgItemTextW(page_, IDC_FOLDER, App().sync_folder);

@@ -24,8 +24,11 @@ constexpr int kPasswordLimit = 20;
 constexpr int kFolderLimit = 260;
 
 int FirstWizardPage(WizardMode mode);
-// The account page's prompt; empty for ResetFolder, which has no account page.
+// The account page's prompt. ResetFolder has no account page: its prompt
+// closes the folder page's explanation instead of the usual request.
 std::u16string_view WizardPrompt(WizardMode mode);
+// The folder page's explanation (control 65535).
+std::u16string FolderPageExplanation(WizardMode mode);
 // The tray tip while the wizard of a mode is open.
 std::u16string_view WizardOpeningTip(WizardMode mode);
 

@@ -159,6 +159,9 @@ TEST_F(Wizard, ResetFolderOpensOnTheFolderPageWithoutStepsOrBack)
     EXPECT_FALSE(IsShown(Control(IDC_BACK)));
     EXPECT_TRUE(IsShown(Control(IDC_FINISH)));
     EXPECT_EQ(GetText(Control(IDC_FOLDER)), temp_ / L"gone");
+    const std::wstring prompt = L"\n\r请重新设置TavoTessel在本机的存储文件夹：";
+    std::wstring explanation = GetText(Control(IDC_EXPLANATION));
+    EXPECT_EQ(explanation.rfind(prompt), explanation.size() - prompt.size()) << "the prompt closes the explanation";
 }
 
 TEST_F(Wizard, FinishMakesTheFolderAndEndsTheWizard)
