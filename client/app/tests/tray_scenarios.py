@@ -171,8 +171,10 @@ def serve_requests(args, template, work, share, server):
         os.rename(base + ".part-reply", base + ".reply")
 
 
-def run_scenario(args, template, name):
-    work = os.path.join(args.work, name)
+def run_in_desktop(args, template, work, command, seconds):
+    """Runs the Windows command in a Wine desktop of a fresh prefix against
+    a fresh server, answering its requests; its output and whether it ended
+    in time."""
     shutil.rmtree(work, ignore_errors=True)
     share = os.path.join(work, "share")
     os.makedirs(share)
@@ -181,29 +183,48 @@ def run_scenario(args, template, name):
     server = Server(args, os.path.join(work, "server"))
     server.start_fresh()
     env = wine_env(prefix, TAVO_SHARE=windows_path(share), TAVO_TRAY_EXE=windows_path(args.tray_exe))
-    log_path = os.path.join(work, "scenario.log")
+    log_path = os.path.join(work, "desktop.log")
     started = time.time()
+    ended = False
     try:
         with open(log_path, "w") as log:
-            process = subprocess.Popen(["wine", "explorer", "/desktop=tavo,1024x768", windows_path(args.driver),
-                                        "--gtest_filter=" + name],
-                                       env=env, stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
-            while process.poll() is None and time.time() - started < SCENARIO_SECONDS:
+            process = subprocess.Popen(["wine", "explorer", "/desktop=tavo,1024x768"] + command, env=env, stdout=log,
+                                       stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+            while process.poll() is None and time.time() - started < seconds:
                 serve_requests(args, template, work, share, server)
                 time.sleep(0.1)
-            if process.poll() is None:
-                print("%s: did not end within %d s" % (name, SCENARIO_SECONDS))
+            ended = process.poll() is not None
+            if not ended:
                 process.kill()
     finally:
         stop_wineserver(prefix)
         server.stop()
     with open(log_path, errors="replace") as log:
-        output = log.read()
+        return log.read(), ended
+
+
+def run_scenario(args, template, name):
+    started = time.time()
+    output, ended = run_in_desktop(args, template, os.path.join(args.work, name),
+                                   [windows_path(args.driver), "--gtest_filter=" + name], SCENARIO_SECONDS)
+    if not ended:
+        print("%s: did not end within %d s" % (name, SCENARIO_SECONDS))
     passed = "[  PASSED  ] 1 test." in output
     print("%s: %s in %.0f s" % (name, "passed" if passed else "FAILED", time.time() - started))
     if not passed:
         print(output)
     return passed
+
+
+def enter_namespace():
+    """Runs this script again in a user and network namespace of its own,
+    with a private loopback; returns its exit code, or None when already
+    inside."""
+    if "--in-namespace" in sys.argv:
+        bring_loopback_up()
+        return None
+    command = ["unshare", "--map-root-user", "--net", sys.executable] + sys.argv + ["--in-namespace"]
+    return subprocess.run(command).returncode
 
 
 def list_scenarios(args, template):
@@ -229,11 +250,9 @@ def main():
     parser.add_argument("--only", action="append", default=[])
     parser.add_argument("--in-namespace", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()
-    if not args.in_namespace:
-        # A user and network namespace of its own: a private loopback.
-        command = ["unshare", "--map-root-user", "--net", sys.executable] + sys.argv + ["--in-namespace"]
-        return subprocess.run(command).returncode
-    bring_loopback_up()
+    status = enter_namespace()
+    if status is not None:
+        return status
     os.makedirs(args.work, exist_ok=True)
     template = make_template(args.work)
     names = list_scenarios(args, template)
