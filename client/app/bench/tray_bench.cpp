@@ -8,7 +8,6 @@
 //   tray_bench tick [TICKS]     the progress timer's tick in this process
 //                               while an upload runs, in microseconds
 #include <windows.h>
-#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -122,18 +121,12 @@ struct Usage {
     double private_kib = 0;
 };
 
-Usage Measure(HANDLE process)
+// As Linux counts the Wine process: what GetProcessTimes and
+// GetProcessMemoryInfo give for another process under Wine stays still.
+Usage Measure()
 {
     Usage usage;
-    FILETIME created, exited, kernel, user;
-    if (GetProcessTimes(process, &created, &exited, &kernel, &user)) {
-        const auto ticks = [](const FILETIME& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
-        usage.cpu_ms = (ticks(kernel) + ticks(user)) / 10000.0;
-    }
-    PROCESS_MEMORY_COUNTERS_EX memory = {};
-    memory.cb = sizeof memory;
-    if (GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof memory))
-        usage.private_kib = memory.PrivateUsage / 1024.0;
+    std::sscanf(TrayTest::AskHost("usage TavoTessel.exe").c_str(), "%lf %lf", &usage.cpu_ms, &usage.private_kib);
     return usage;
 }
 
@@ -148,17 +141,17 @@ int Idle(int minutes)
         return 1;
     // The first scan and its state file save are over before measuring.
     Sleep(15000);
-    const Usage first = Measure(program.Process());
+    const Usage first = Measure();
     Usage last = first;
-    std::printf("idle start: %.0f KiB private, %.1f ms CPU so far\n", first.private_kib, first.cpu_ms);
+    std::printf("idle start: %.0f KiB anonymous memory, %.0f ms CPU so far\n", first.private_kib, first.cpu_ms);
     for (int minute = 1; minute <= minutes; ++minute) {
         Sleep(60000);
-        const Usage now = Measure(program.Process());
-        std::printf("minute %2d: %.1f ms CPU (%.3f %% of one core), %.0f KiB private\n", minute,
+        const Usage now = Measure();
+        std::printf("minute %2d: %.0f ms CPU (%.3f %% of one core), %.0f KiB anonymous memory\n", minute,
                     now.cpu_ms - last.cpu_ms, (now.cpu_ms - last.cpu_ms) / 600.0, now.private_kib);
         last = now;
     }
-    std::printf("idle over %d minutes: %.1f ms CPU per minute (%.3f %% of one core); private memory %.0f KiB at "
+    std::printf("idle over %d minutes: %.1f ms CPU per minute (%.3f %% of one core); anonymous memory %.0f KiB at "
                 "the start, %.0f KiB at the end\n",
                 minutes, (last.cpu_ms - first.cpu_ms) / minutes, (last.cpu_ms - first.cpu_ms) / minutes / 600.0,
                 first.private_kib, last.private_kib);

@@ -12,11 +12,16 @@ writing SHARE/host-N.request; the answer goes to SHARE/host-N.reply:
   server-stop, server-start   the reference server goes away and returns
   server-tree                 the demo account's tree on the server
   server-put NAME TEXT        another computer adds a file for demo
+  screenshot NAME             the desktop saved as SCREENS/tray_NAME.png
+                              (when the run names a folder for them)
+  usage EXE                   "CPU_MS ANON_KIB" of the running Windows
+                              program of that name, as Linux counts them
 
 Usage: tray_scenarios.py --driver EXE --tray-exe EXE --sync-exe EXE
                          --server-bin BIN --work DIR [--only NAME]...
 """
 import argparse
+import atexit
 import fcntl
 import os
 import shutil
@@ -143,8 +148,45 @@ def put_from_other_computer(args, template, work, name, text):
     return "exit %d\n%s" % (result.returncode, result.stdout)
 
 
+def screenshot(args, name):
+    """The Wine desktop, the top left 1024x768 of the display."""
+    folder = getattr(args, "screens", None)
+    if not folder or not name.replace("_", "").isalnum():
+        return "no screenshot"
+    os.makedirs(folder, exist_ok=True)
+    target = os.path.join(folder, "tray_%s.png" % name)
+    grabbed = subprocess.run(["import", "-display", os.environ.get("DISPLAY", ""), "-window", "root", "-crop",
+                              "1024x768+0+0", "+repage", target], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return "taken" if grabbed.returncode == 0 else "not taken"
+
+
+def process_usage(exe_name):
+    """CPU time (ms) and anonymous resident memory (KiB) of the Wine
+    process running the program, from /proc; what the Windows calls give for
+    another process under Wine is not kept up to date."""
+    tick = os.sysconf("SC_CLK_TCK")
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                if exe_name.encode() not in f.read():
+                    continue
+            with open("/proc/%s/stat" % pid) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            with open("/proc/%s/status" % pid) as f:
+                anon = next((line.split()[1] for line in f if line.startswith("RssAnon:")), "0")
+        except OSError:
+            continue
+        cpu_ms = (int(fields[11]) + int(fields[12])) * 1000 // tick
+        return "%d %s" % (cpu_ms, anon)
+    return "none"
+
+
 def answer(args, template, work, server, command):
     words = command.split(" ", 2)
+    if words[0] == "usage" and len(words) == 2:
+        return process_usage(words[1])
+    if words[0] == "screenshot" and len(words) == 2:
+        return screenshot(args, words[1])
     if words[0] == "server-stop":
         return server.stop()
     if words[0] == "server-start":
@@ -216,12 +258,32 @@ def run_scenario(args, template, name):
     return passed
 
 
+def start_display():
+    """An X display of the run's own, so that its Wine desktops cover
+    nothing another test reads from the screen."""
+    for number in range(140, 200):
+        if os.path.exists("/tmp/.X11-unix/X%d" % number) or os.path.exists("/tmp/.X%d-lock" % number):
+            continue
+        server = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(100):
+            if os.path.exists("/tmp/.X11-unix/X%d" % number):
+                break
+            time.sleep(0.05)
+        if server.poll() is None:
+            os.environ["DISPLAY"] = ":%d" % number
+            atexit.register(server.terminate)
+            return
+    raise RuntimeError("no free X display number")
+
+
 def enter_namespace():
     """Runs this script again in a user and network namespace of its own,
-    with a private loopback; returns its exit code, or None when already
-    inside."""
+    with a private loopback and an X display of its own; returns its exit
+    code, or None when already inside."""
     if "--in-namespace" in sys.argv:
         bring_loopback_up()
+        start_display()
         return None
     command = ["unshare", "--map-root-user", "--net", sys.executable] + sys.argv + ["--in-namespace"]
     return subprocess.run(command).returncode
