@@ -31,7 +31,6 @@ using Helper::WizardMode;
 constexpr INT_PTR kPageEnded = 1;
 constexpr INT_PTR kPageReplaced = 2;
 
-constexpr LONG kHeaderFontExtra = 8;
 constexpr int kLineWidth = 500;
 constexpr int kLineHeight = 2;
 constexpr int kFolderTextLimit = static_cast<int>(Helper::kPathCapacity) - 1;
@@ -122,7 +121,7 @@ void CWizard::CreateResources()
 {
     brush_ = MakeWhiteBrush();
     font_ = Helper::CreateDialogFont();
-    header_font_ = Helper::CreateDialogFont(kHeaderFontExtra);
+    header_font_ = Helper::CreateDialogFont(kHeaderFontExtraHeight);
     picture_ = LoadSidePicture(Helper::AppInstance());
 }
 

@@ -90,7 +90,8 @@ WizardCloseReaction CloseReaction(WizardMode mode, bool has_previous_user)
 
 int32_t HeaderFontHeight(int32_t dialog_font_height)
 {
-    return dialog_font_height < 0 ? dialog_font_height - 8 : dialog_font_height + 8;
+    return dialog_font_height < 0 ? dialog_font_height - kHeaderFontExtraHeight
+                                  : dialog_font_height + kHeaderFontExtraHeight;
 }
 
 std::optional<std::u16string> FolderForPickedPath(std::u16string_view picked, std::u16string_view user)

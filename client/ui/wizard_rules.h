@@ -54,6 +54,7 @@ struct WizardCloseReaction {
 WizardCloseReaction CloseReaction(WizardMode mode, bool has_previous_user);
 
 // The header font: the dialog font's height made 8 units larger in magnitude.
+constexpr int32_t kHeaderFontExtraHeight = 8;
 int32_t HeaderFontHeight(int32_t dialog_font_height);
 
 // The folder text for a folder the user picked in the folder browser:
