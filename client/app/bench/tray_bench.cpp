@@ -34,13 +34,8 @@ namespace {
 
 using Helper::TrayProbeRecord;
 
-constexpr DWORD kSignOnMs = 60000;
-constexpr int kSynced = 2;
-
-bool IsSynced(const TrayProbeRecord& r)
-{
-    return Testing::ShowsState(r, kSynced) && Testing::HasTip(r, L"所有文件已经同步");
-}
+using TrayTest::IsSyncedRecord;
+using TrayTest::kSignOnMs;
 
 void EndProgram(TrayTest::CTrayProgram& program)
 {
@@ -98,7 +93,7 @@ int Startup(int runs)
             return 1;
         const LONG added =
             probe.WaitFor([](const TrayProbeRecord& r) { return r.message == NIM_ADD; }, kSignOnMs, from);
-        const LONG synced = probe.WaitFor(IsSynced, kSignOnMs, from);
+        const LONG synced = probe.WaitFor(IsSyncedRecord, kSignOnMs, from);
         if (added < 0 || synced < 0) {
             std::printf("run %d: the program did not reach Synced\n", run + 1);
             return 1;
@@ -137,7 +132,7 @@ int Idle(int minutes)
     TrayTest::StoreAccount(L"demo", L"demo123", folder.c_str());
     Testing::CTrayProbe probe;
     TrayTest::CTrayProgram program;
-    if (!program.Start() || probe.WaitFor(IsSynced, kSignOnMs) < 0)
+    if (!program.Start() || probe.WaitFor(IsSyncedRecord, kSignOnMs) < 0)
         return 1;
     // The first scan and its state file save are over before measuring.
     Sleep(15000);

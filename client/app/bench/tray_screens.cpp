@@ -18,21 +18,6 @@ namespace {
 
 constexpr DWORD kWaitMs = 30000;
 
-HWND WaitForTitle(DWORD process_id, const std::wstring& title)
-{
-    HWND found = nullptr;
-    Testing::WaitFor(
-        [&] {
-            for (HWND window : GuiTest::TopWindowsOfProcess(process_id)) {
-                if (GuiTest::GetText(window) == title)
-                    found = window;
-            }
-            return found != nullptr;
-        },
-        kWaitMs);
-    return found;
-}
-
 bool Shoot(const char* name, DWORD settle_ms = 700)
 {
     // Painting settles first.
@@ -50,14 +35,14 @@ HWND OpenMenu(HWND tray)
 
 bool BindThroughWizard(DWORD id, const std::wstring& folder)
 {
-    HWND account = WaitForTitle(id, L"TavoTessel 设置向导 (1/2)");
+    HWND account = TrayTest::WaitForWindowTitled(id, L"TavoTessel 设置向导 (1/2)");
     if (account == nullptr)
         return false;
     Shoot("wizard_account");
     GuiTest::SetText(GuiTest::FindControl(account, IDC_USER), L"demo");
     GuiTest::SetText(GuiTest::FindControl(account, IDC_PASSWORD), L"demo123");
     GuiTest::Click(account, IDC_NEXT);
-    HWND folder_page = WaitForTitle(id, L"TavoTessel 设置向导 (2/2)");
+    HWND folder_page = TrayTest::WaitForWindowTitled(id, L"TavoTessel 设置向导 (2/2)");
     if (folder_page == nullptr)
         return false;
     Shoot("wizard_folder");
@@ -69,9 +54,8 @@ bool BindThroughWizard(DWORD id, const std::wstring& folder)
 
 bool ShowSettingsPages(HWND tray, DWORD id)
 {
-    HWND menu = OpenMenu(tray);
-    GuiTest::PressKey(menu, 'S');
-    HWND settings = WaitForTitle(id, L"设置中心");
+    TrayTest::ChooseFromTrayMenu(tray, 'S');
+    HWND settings = TrayTest::WaitForWindowTitled(id, L"设置中心");
     if (settings == nullptr)
         return false;
     Shoot("settings_general");
@@ -86,9 +70,8 @@ bool ShowSettingsPages(HWND tray, DWORD id)
 
 bool ShowAbout(HWND tray, DWORD id)
 {
-    HWND menu = OpenMenu(tray);
-    GuiTest::PressKey(menu, 'A');
-    HWND about = WaitForTitle(id, L"TavoTessel - 关于我们");
+    TrayTest::ChooseFromTrayMenu(tray, 'A');
+    HWND about = TrayTest::WaitForWindowTitled(id, L"TavoTessel - 关于我们");
     if (about == nullptr)
         return false;
     Shoot("about");

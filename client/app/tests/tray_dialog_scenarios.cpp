@@ -21,31 +21,8 @@ namespace {
 using Helper::TrayProbeRecord;
 using Testing::HasBalloon;
 using Testing::HasTip;
-using Testing::ShowsState;
 
-constexpr int kSynced = 2;
-constexpr DWORD kSignOnMs = 60000;
-constexpr DWORD kWindowMs = 20000;
-const std::wstring kSyncedTip = L"所有文件已经同步\n共 1 GB空间";
-
-bool IsSynced(const TrayProbeRecord& r) { return ShowsState(r, kSynced) && HasTip(r, kSyncedTip); }
-
-HWND WaitForTitle(DWORD process_id, const std::wstring& title, DWORD timeout_ms = kWindowMs)
-{
-    HWND found = nullptr;
-    Testing::WaitFor(
-        [&] {
-            for (HWND window : GuiTest::TopWindowsOfProcess(process_id)) {
-                if (GuiTest::GetText(window) == title) {
-                    found = window;
-                    return true;
-                }
-            }
-            return false;
-        },
-        timeout_ms);
-    return found;
-}
+using namespace TrayTest;
 
 bool ServerHas(const std::string& line)
 {
@@ -94,7 +71,7 @@ protected:
 TEST_F(DialogScenario, FirstStartBindsTheAccountThroughTheWizard)
 {
     Start();
-    HWND account = WaitForTitle(program_.Id(), L"TavoTessel 设置向导 (1/2)");
+    HWND account = WaitForWindowTitled(program_.Id(), L"TavoTessel 设置向导 (1/2)");
     ASSERT_NE(account, nullptr);
     EXPECT_EQ(GuiTest::GetControlText(account, IDC_PROMPT), L"请输入您的Tavo帐户");
 
@@ -112,7 +89,7 @@ TEST_F(DialogScenario, FirstStartBindsTheAccountThroughTheWizard)
         ASSERT_TRUE(GuiTest::WaitUntil(
             [&] { return IsWindowEnabled(GuiTest::FindControl(account, IDC_NEXT)) != FALSE; }, kSignOnMs));
         SignOnWith(account, L"demo", L"demo123");
-        folder_page = WaitForTitle(program_.Id(), L"TavoTessel 设置向导 (2/2)", 15000);
+        folder_page = WaitForWindowTitled(program_.Id(), L"TavoTessel 设置向导 (2/2)", 15000);
     }
     ASSERT_NE(folder_page, nullptr);
     EXPECT_EQ(GuiTest::GetControlText(folder_page, IDC_FOLDER), L"C:\\TavoTessel\\demo");
@@ -123,7 +100,7 @@ TEST_F(DialogScenario, FirstStartBindsTheAccountThroughTheWizard)
     ASSERT_TRUE(GuiTest::Click(folder_page, IDC_FINISH));
     ASSERT_TRUE(GuiTest::WaitForWindowGone(folder_page));
     const LONG synced = probe_.WaitFor(
-        [](const TrayProbeRecord& r) { return IsSynced(r) && HasBalloon(r, L"设置完成"); }, kSignOnMs, before_finish);
+        [](const TrayProbeRecord& r) { return IsSyncedRecord(r) && HasBalloon(r, L"设置完成"); }, kSignOnMs, before_finish);
     ASSERT_GE(synced, 0);
 
     wchar_t stored[Helper::kRegUserCapacity] = {};
@@ -140,12 +117,9 @@ protected:
         DialogScenario::SetUp();
         TrayTest::StoreAccount(L"demo", L"demo123", folder_.c_str());
         Start();
-        ASSERT_GE(probe_.WaitFor(IsSynced, kSignOnMs), 0);
-        ASSERT_TRUE(PostMessageW(tray_, Helper::WM_TRAYNOTIFY, 0, WM_RBUTTONUP));
-        HWND menu = GuiTest::WaitForWindow(L"#32768", nullptr, kWindowMs);
-        ASSERT_NE(menu, nullptr);
-        GuiTest::PressKey(menu, 'S');
-        settings_ = WaitForTitle(program_.Id(), L"设置中心");
+        ASSERT_GE(probe_.WaitFor(IsSyncedRecord, kSignOnMs), 0);
+        ASSERT_TRUE(ChooseFromTrayMenu(tray_, 'S'));
+        settings_ = WaitForWindowTitled(program_.Id(), L"设置中心");
         ASSERT_NE(settings_, nullptr);
     }
 
