@@ -37,7 +37,7 @@ LIBRARIES = {
     "tavo_shell": "client/shell", "tavo_shell_rules": "client/shell", "tavo_crashhook": "client/shell",
     "tavo_tray_shell": "client/shell", "tavo_tray_probe_reader": "client/shell",
     "tavo_ui_rules": "client/ui", "tavo_tray_resources": "client/ui", "tavo_ui": "client/ui",
-    "tavo_gui_driver": "client/ui",
+    "tavo_gui_driver": "client/ui", "tavo_tray_harness": "client/app",
     "glint_state": "overlay", "Glint": "overlay",
     "tavo_updater_portable": "updater", "tavo_updater_core": "updater",
     "tessel_server_core": "server",

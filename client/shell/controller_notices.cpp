@@ -61,15 +61,6 @@ void FireRetry(UINT_PTR* id)
     StartAutoSignOn();
 }
 
-void RefreshProgress()
-{
-    const AppState state = GetAppState();
-    SetStateIcon(state);
-    SetBalloon(static_cast<int>(state), state);
-    SetTip(state);
-    UpdateTrayIcon();
-}
-
 void CALLBACK OnTimer(HWND, UINT, UINT_PTR id, DWORD)
 {
     AppTimers& timers = App().timers;
@@ -221,6 +212,15 @@ void OnResetFolder()
 }
 
 }  // namespace
+
+void RefreshProgress()
+{
+    const AppState state = GetAppState();
+    SetStateIcon(state);
+    SetBalloon(static_cast<int>(state), state);
+    SetTip(state);
+    UpdateTrayIcon();
+}
 
 void MarkUiThread() { g_ui_thread.store(GetCurrentThreadId()); }
 

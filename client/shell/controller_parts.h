@@ -26,6 +26,9 @@ void StopFolderWatcher();
 // then nothing was deleted.
 bool MoveFolderContents(const wchar_t* old_folder, const wchar_t* new_folder);
 
+// The progress timer's tick: icon, balloon and tip of the state, sent.
+void RefreshProgress();
+
 void StartAutoUpdateTimer(UINT milliseconds);
 void StopAutoUpdateTimer();
 void StopControllerTimers();

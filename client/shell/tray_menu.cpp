@@ -5,7 +5,6 @@
 #include <atomic>
 #include <memory>
 
-#include "client/shell/controller.h"
 #include "client/shell/crash_hook.h"
 #include "client/shell/dialog_font.h"
 #include "client/shell/dialog_host.h"
@@ -154,7 +153,9 @@ INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpar
     switch (message) {
     case WM_INITDIALOG:
         InitAboutBox(dialog);
-        return TRUE;
+        // The button, not the link, starts with the focus.
+        SetFocus(GetDlgItem(dialog, IDOK));
+        return FALSE;
     case WM_CTLCOLORSTATIC:
         return AboutStaticColour(dialog, reinterpret_cast<HDC>(wparam));
     case WM_NOTIFY:

@@ -53,6 +53,7 @@ void RecordTrayCall(DWORD message, const NOTIFYICONDATAW& data, int icon_id, int
     record.flags = data.uFlags;
     record.callback_message = data.uCallbackMessage;
     record.info_flags = data.dwInfoFlags;
+    record.tick_ms = GetTickCount64();
     CopyBounded(record.tip, data.szTip);
     CopyBounded(record.info, data.szInfo);
     CopyBounded(record.info_title, data.szInfoTitle);

@@ -24,6 +24,7 @@ struct TrayProbeRecord {
     UINT flags = 0;
     UINT callback_message = 0;
     DWORD info_flags = 0;
+    ULONGLONG tick_ms = 0;  // GetTickCount64 when the call returned
     wchar_t tip[128] = {};
     wchar_t info[256] = {};
     wchar_t info_title[64] = {};

@@ -6,6 +6,7 @@
 
 #include "client/net/session.h"
 #include "client/shell/settings_store.h"
+#include "client/ui/tests/gui_driver.h"
 #include "common/md5.h"
 #include "common/registry_access.h"
 #include "common/registry_layout.h"
@@ -44,6 +45,37 @@ HANDLE Launch(DWORD* id)
 }
 
 }  // namespace
+
+bool IsSyncedRecord(const Helper::TrayProbeRecord& record)
+{
+    return Testing::ShowsState(record, kStateSynced) && record.icon_id == 128 &&
+           Testing::HasTip(record, L"所有文件已经同步\n共 1 GB空间");
+}
+
+HWND WaitForWindowTitled(DWORD process_id, const std::wstring& title, DWORD timeout_ms)
+{
+    HWND found = nullptr;
+    Testing::WaitFor(
+        [&] {
+            for (HWND window : GuiTest::TopWindowsOfProcess(process_id)) {
+                if (GuiTest::GetText(window).compare(0, title.size(), title) == 0) {
+                    found = window;
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeout_ms);
+    return found;
+}
+
+bool ChooseFromTrayMenu(HWND tray, UINT key)
+{
+    if (!PostMessageW(tray, Helper::WM_TRAYNOTIFY, 0, WM_RBUTTONUP))
+        return false;
+    HWND menu = GuiTest::WaitForWindow(L"#32768", nullptr, kWindowMs);
+    return menu != nullptr && GuiTest::PressKey(menu, key);
+}
 
 CTrayProgram::~CTrayProgram()
 {

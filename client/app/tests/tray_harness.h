@@ -15,6 +15,29 @@
 
 namespace TrayTest {
 
+// Application states as the probe records them.
+constexpr int kStateNotBound = 1;
+constexpr int kStateSynced = 2;
+constexpr int kStateSyncing = 3;
+constexpr int kStateOffline = 4;
+constexpr int kStateSigningOn = 5;
+constexpr int kStateCredentialsRejected = 6;
+constexpr int kStateFolderMissing = 7;
+
+// Waits of the scenarios: a sign-on against the local server, a window.
+constexpr DWORD kSignOnMs = 60000;
+constexpr DWORD kWindowMs = 20000;
+
+// Synced with the demo account's quota of 1 GB.
+bool IsSyncedRecord(const Helper::TrayProbeRecord& record);
+
+// A visible top-level window of the process whose title begins with
+// `title`; null when none came in time.
+HWND WaitForWindowTitled(DWORD process_id, const std::wstring& title, DWORD timeout_ms = kWindowMs);
+// Opens the tray menu as a right click on the icon does and chooses the
+// item of that key (its underlined letter).
+bool ChooseFromTrayMenu(HWND tray, UINT key);
+
 // TavoTessel.exe started from the path the run names, with the probe on.
 class CTrayProgram {
 public:

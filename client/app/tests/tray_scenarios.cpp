@@ -26,20 +26,13 @@ using Testing::HasTip;
 using Testing::ShowsState;
 using TrayTest::CTrayProgram;
 
-constexpr int kNotBound = 1;
-constexpr int kSynced = 2;
-constexpr int kSyncing = 3;
-constexpr int kOffline = 4;
-constexpr int kSigningOn = 5;
-constexpr int kCredentialsRejected = 6;
-constexpr int kFolderMissing = 7;
+using namespace TrayTest;
 
 constexpr int kIconProduct = 128;
 constexpr int kIconNotBound = 129;
 constexpr int kIconGrey = 130;
 constexpr int kIconSyncing = 131;
 
-const std::wstring kSyncedTip = L"所有文件已经同步\n共 1 GB空间";
 const std::wstring kOfflineTip = L"网络不可用，请检查您的网络连接是否畅通";
 const std::wstring kRejectedTip = L"您的登录密码不正确，请重新运行设置向导";
 const std::wstring kNotBoundTip = L"您的计算机还没有与Tavo帐户绑定";
@@ -48,32 +41,12 @@ const std::wstring kFolderLostTip = L"您Tessel的本地文件夹已丢失，请
 const std::wstring kResetFolderTip = L"正在重设网盘本地备份的文件夹";
 const std::wstring kWizardTitle = L"TavoTessel 设置向导";
 
-constexpr DWORD kSignOnMs = 60000;
-constexpr DWORD kWindowMs = 20000;
 // The engine scans the folder again a minute after its first pass.
 constexpr DWORD kServerChangeMs = 200000;
 
 bool TipOnly(const TrayProbeRecord& record, const std::wstring& tip)
 {
     return record.message == NIM_MODIFY && record.flags == NIF_TIP && tip == record.tip;
-}
-
-// A top-level window of the process whose title begins with `title`.
-HWND WaitForWindowOf(DWORD process_id, const std::wstring& title, DWORD timeout_ms = kWindowMs)
-{
-    HWND found = nullptr;
-    Testing::WaitFor(
-        [&] {
-            for (HWND window : GuiTest::TopWindowsOfProcess(process_id)) {
-                if (GuiTest::GetText(window).compare(0, title.size(), title) == 0) {
-                    found = window;
-                    return true;
-                }
-            }
-            return false;
-        },
-        timeout_ms);
-    return found;
 }
 
 std::string ServerTree() { return TrayTest::AskHost("server-tree"); }
@@ -102,11 +75,7 @@ protected:
     // Synced with the quota of the demo account, after the start.
     LONG WaitForSynced(LONG from = 0)
     {
-        return probe_.WaitFor(
-            [](const TrayProbeRecord& r) {
-                return ShowsState(r, kSynced) && r.icon_id == kIconProduct && HasTip(r, kSyncedTip);
-            },
-            kSignOnMs, from);
+        return probe_.WaitFor(IsSyncedRecord, kSignOnMs, from);
     }
 
     void ExpectCleanExit()
@@ -139,7 +108,7 @@ TEST_F(TrayScenario, StoredAccountSignsOnAndSyncsBothWays)
     ASSERT_GE(added, 0);
     const TrayProbeRecord first = probe_.Records()[added];
     EXPECT_TRUE(first.accepted);
-    EXPECT_EQ(first.state, kSigningOn);
+    EXPECT_EQ(first.state, kStateSigningOn);
     EXPECT_EQ(first.icon_id, kIconGrey);
     EXPECT_EQ(first.size, 968u);
     EXPECT_EQ(first.callback_message, Helper::WM_TRAYNOTIFY);
@@ -167,7 +136,7 @@ TEST_F(TrayScenario, UploadShowsProgressWhileSyncing)
     ASSERT_TRUE(Testing::WriteFileBytes(File(L"big.bin"), std::string(320 * 1024, 'x')));
     const LONG syncing = probe_.WaitFor(
         [](const TrayProbeRecord& r) {
-            return ShowsState(r, kSyncing) && r.icon_id == kIconSyncing && HasTip(r, L"正在同步 big.bin\n上传速度 ");
+            return ShowsState(r, kStateSyncing) && r.icon_id == kIconSyncing && HasTip(r, L"正在同步 big.bin\n上传速度 ");
         },
         kSignOnMs, synced);
     ASSERT_GE(syncing, 0);
@@ -202,12 +171,9 @@ TEST_F(TrayScenario, ExitFromTheMenuAsksAndEndsWithoutIcon)
     ASSERT_GE(WaitForSynced(), 0);
     // Cancel keeps the program; OK ends it.
     for (int answer : {IDCANCEL, IDOK}) {
-        ASSERT_TRUE(PostMessageW(tray_, Helper::WM_TRAYNOTIFY, 0, WM_RBUTTONUP));
-        HWND menu = GuiTest::WaitForWindow(L"#32768", nullptr, kWindowMs);
-        ASSERT_NE(menu, nullptr);
         // The last item, 退出(&X), is chosen by its key.
-        GuiTest::PressKey(menu, 'X');
-        HWND box = WaitForWindowOf(program_.Id(), L"TavoTessel - 退出程序");
+        ASSERT_TRUE(ChooseFromTrayMenu(tray_, 'X'));
+        HWND box = WaitForWindowTitled(program_.Id(), L"TavoTessel - 退出程序");
         ASSERT_NE(box, nullptr);
         ASSERT_TRUE(GuiTest::Click(box, answer));
         ASSERT_TRUE(GuiTest::WaitForWindowGone(box));
@@ -224,13 +190,13 @@ TEST_F(TrayScenario, WrongStoredCredentialAsksForThePasswordAgain)
     StartWithAccount(L"not-the-password");
     const LONG rejected = probe_.WaitFor(
         [](const TrayProbeRecord& r) {
-            return ShowsState(r, kCredentialsRejected) && r.icon_id == kIconGrey && HasTip(r, kRejectedTip);
+            return ShowsState(r, kStateCredentialsRejected) && r.icon_id == kIconGrey && HasTip(r, kRejectedTip);
         },
         kSignOnMs);
     ASSERT_GE(rejected, 0);
     EXPECT_GE(probe_.WaitFor([](const TrayProbeRecord& r) { return TipOnly(r, kBindingTip); }, kWindowMs, rejected),
               0);
-    HWND wizard = WaitForWindowOf(program_.Id(), kWizardTitle);
+    HWND wizard = WaitForWindowTitled(program_.Id(), kWizardTitle);
     ASSERT_NE(wizard, nullptr);
     EXPECT_EQ(GuiTest::GetControlText(wizard, IDC_PROMPT), L"您的帐户出现异常，请重新登录");
     EXPECT_EQ(GuiTest::GetControlText(wizard, IDC_USER), L"demo");
@@ -244,7 +210,7 @@ TEST_F(TrayScenario, ServerAwayGoesOfflineAndReturnsToSynced)
     ASSERT_NE(TrayTest::AskHost("server-stop"), "");
     const LONG offline = probe_.WaitFor(
         [](const TrayProbeRecord& r) {
-            return ShowsState(r, kOffline) && r.icon_id == kIconGrey && HasTip(r, kOfflineTip);
+            return ShowsState(r, kStateOffline) && r.icon_id == kIconGrey && HasTip(r, kOfflineTip);
         },
         kSignOnMs, synced);
     ASSERT_GE(offline, 0);
@@ -266,12 +232,12 @@ void ExpectUnbound(const CTrayProbe& probe, DWORD process_id)
     const LONG added = probe.WaitFor([](const TrayProbeRecord& r) { return r.message == NIM_ADD; }, kWindowMs);
     ASSERT_GE(added, 0);
     const TrayProbeRecord first = probe.Records()[added];
-    EXPECT_EQ(first.state, kNotBound);
+    EXPECT_EQ(first.state, kStateNotBound);
     EXPECT_EQ(first.icon_id, kIconNotBound);
     EXPECT_TRUE(HasTip(first, kNotBoundTip));
     EXPECT_TRUE(HasBalloon(first, L"帐户未绑定"));
     EXPECT_EQ(std::wstring(first.info), L"请将您的计算机与Tavo帐户进行绑定，点击这里开始");
-    HWND wizard = WaitForWindowOf(process_id, kWizardTitle);
+    HWND wizard = WaitForWindowTitled(process_id, kWizardTitle);
     ASSERT_NE(wizard, nullptr);
     EXPECT_EQ(GuiTest::GetControlText(wizard, IDC_PROMPT), L"请输入您的Tavo帐户");
     EXPECT_EQ(GuiTest::GetControlText(wizard, IDC_USER), L"");
@@ -298,12 +264,12 @@ void ExpectFolderMissing(const CTrayProbe& probe, DWORD process_id)
     const LONG added = probe.WaitFor([](const TrayProbeRecord& r) { return r.message == NIM_ADD; }, kWindowMs);
     ASSERT_GE(added, 0);
     const TrayProbeRecord first = probe.Records()[added];
-    EXPECT_EQ(first.state, kFolderMissing);
+    EXPECT_EQ(first.state, kStateFolderMissing);
     EXPECT_EQ(first.icon_id, kIconProduct);
     EXPECT_TRUE(HasTip(first, kFolderLostTip));
     EXPECT_GE(probe.WaitFor([](const TrayProbeRecord& r) { return TipOnly(r, kResetFolderTip); }, kSignOnMs, added),
               0);
-    HWND wizard = WaitForWindowOf(process_id, kWizardTitle);
+    HWND wizard = WaitForWindowTitled(process_id, kWizardTitle);
     ASSERT_NE(wizard, nullptr);
     EXPECT_NE(GuiTest::FindControl(wizard, IDC_FOLDER), nullptr);
     EXPECT_EQ(GuiTest::FindControl(wizard, IDC_USER), nullptr);

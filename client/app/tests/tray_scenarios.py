@@ -12,11 +12,16 @@ writing SHARE/host-N.request; the answer goes to SHARE/host-N.reply:
   server-stop, server-start   the reference server goes away and returns
   server-tree                 the demo account's tree on the server
   server-put NAME TEXT        another computer adds a file for demo
+  screenshot NAME             the desktop saved as SCREENS/tray_NAME.png
+                              (when the run names a folder for them)
+  usage EXE                   "CPU_MS ANON_KIB" of the running Windows
+                              program of that name, as Linux counts them
 
 Usage: tray_scenarios.py --driver EXE --tray-exe EXE --sync-exe EXE
                          --server-bin BIN --work DIR [--only NAME]...
 """
 import argparse
+import atexit
 import fcntl
 import os
 import shutil
@@ -143,8 +148,45 @@ def put_from_other_computer(args, template, work, name, text):
     return "exit %d\n%s" % (result.returncode, result.stdout)
 
 
+def screenshot(args, name):
+    """The Wine desktop, the top left 1024x768 of the display."""
+    folder = getattr(args, "screens", None)
+    if not folder or not name.replace("_", "").isalnum():
+        return "no screenshot"
+    os.makedirs(folder, exist_ok=True)
+    target = os.path.join(folder, "tray_%s.png" % name)
+    grabbed = subprocess.run(["import", "-display", os.environ.get("DISPLAY", ""), "-window", "root", "-crop",
+                              "1024x768+0+0", "+repage", target], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return "taken" if grabbed.returncode == 0 else "not taken"
+
+
+def process_usage(exe_name):
+    """CPU time (ms) and anonymous resident memory (KiB) of the Wine
+    process running the program, from /proc; what the Windows calls give for
+    another process under Wine is not kept up to date."""
+    tick = os.sysconf("SC_CLK_TCK")
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                if exe_name.encode() not in f.read():
+                    continue
+            with open("/proc/%s/stat" % pid) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            with open("/proc/%s/status" % pid) as f:
+                anon = next((line.split()[1] for line in f if line.startswith("RssAnon:")), "0")
+        except OSError:
+            continue
+        cpu_ms = (int(fields[11]) + int(fields[12])) * 1000 // tick
+        return "%d %s" % (cpu_ms, anon)
+    return "none"
+
+
 def answer(args, template, work, server, command):
     words = command.split(" ", 2)
+    if words[0] == "usage" and len(words) == 2:
+        return process_usage(words[1])
+    if words[0] == "screenshot" and len(words) == 2:
+        return screenshot(args, words[1])
     if words[0] == "server-stop":
         return server.stop()
     if words[0] == "server-start":
@@ -171,8 +213,10 @@ def serve_requests(args, template, work, share, server):
         os.rename(base + ".part-reply", base + ".reply")
 
 
-def run_scenario(args, template, name):
-    work = os.path.join(args.work, name)
+def run_in_desktop(args, template, work, command, seconds):
+    """Runs the Windows command in a Wine desktop of a fresh prefix against
+    a fresh server, answering its requests; its output and whether it ended
+    in time."""
     shutil.rmtree(work, ignore_errors=True)
     share = os.path.join(work, "share")
     os.makedirs(share)
@@ -181,29 +225,68 @@ def run_scenario(args, template, name):
     server = Server(args, os.path.join(work, "server"))
     server.start_fresh()
     env = wine_env(prefix, TAVO_SHARE=windows_path(share), TAVO_TRAY_EXE=windows_path(args.tray_exe))
-    log_path = os.path.join(work, "scenario.log")
+    log_path = os.path.join(work, "desktop.log")
     started = time.time()
+    ended = False
     try:
         with open(log_path, "w") as log:
-            process = subprocess.Popen(["wine", "explorer", "/desktop=tavo,1024x768", windows_path(args.driver),
-                                        "--gtest_filter=" + name],
-                                       env=env, stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
-            while process.poll() is None and time.time() - started < SCENARIO_SECONDS:
+            process = subprocess.Popen(["wine", "explorer", "/desktop=tavo,1024x768"] + command, env=env, stdout=log,
+                                       stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+            while process.poll() is None and time.time() - started < seconds:
                 serve_requests(args, template, work, share, server)
                 time.sleep(0.1)
-            if process.poll() is None:
-                print("%s: did not end within %d s" % (name, SCENARIO_SECONDS))
+            ended = process.poll() is not None
+            if not ended:
                 process.kill()
     finally:
         stop_wineserver(prefix)
         server.stop()
     with open(log_path, errors="replace") as log:
-        output = log.read()
+        return log.read(), ended
+
+
+def run_scenario(args, template, name):
+    started = time.time()
+    output, ended = run_in_desktop(args, template, os.path.join(args.work, name),
+                                   [windows_path(args.driver), "--gtest_filter=" + name], SCENARIO_SECONDS)
+    if not ended:
+        print("%s: did not end within %d s" % (name, SCENARIO_SECONDS))
     passed = "[  PASSED  ] 1 test." in output
     print("%s: %s in %.0f s" % (name, "passed" if passed else "FAILED", time.time() - started))
     if not passed:
         print(output)
     return passed
+
+
+def start_display():
+    """An X display of the run's own, so that its Wine desktops cover
+    nothing another test reads from the screen."""
+    for number in range(140, 200):
+        if os.path.exists("/tmp/.X11-unix/X%d" % number) or os.path.exists("/tmp/.X%d-lock" % number):
+            continue
+        server = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(100):
+            if os.path.exists("/tmp/.X11-unix/X%d" % number):
+                break
+            time.sleep(0.05)
+        if server.poll() is None:
+            os.environ["DISPLAY"] = ":%d" % number
+            atexit.register(server.terminate)
+            return
+    raise RuntimeError("no free X display number")
+
+
+def enter_namespace():
+    """Runs this script again in a user and network namespace of its own,
+    with a private loopback and an X display of its own; returns its exit
+    code, or None when already inside."""
+    if "--in-namespace" in sys.argv:
+        bring_loopback_up()
+        start_display()
+        return None
+    command = ["unshare", "--map-root-user", "--net", sys.executable] + sys.argv + ["--in-namespace"]
+    return subprocess.run(command).returncode
 
 
 def list_scenarios(args, template):
@@ -229,11 +312,9 @@ def main():
     parser.add_argument("--only", action="append", default=[])
     parser.add_argument("--in-namespace", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()
-    if not args.in_namespace:
-        # A user and network namespace of its own: a private loopback.
-        command = ["unshare", "--map-root-user", "--net", sys.executable] + sys.argv + ["--in-namespace"]
-        return subprocess.run(command).returncode
-    bring_loopback_up()
+    status = enter_namespace()
+    if status is not None:
+        return status
     os.makedirs(args.work, exist_ok=True)
     template = make_template(args.work)
     names = list_scenarios(args, template)
