@@ -56,13 +56,13 @@ INT_PTR CSettingsCentre::OnPage(int index, UINT message, WPARAM wparam, LPARAM l
         return reinterpret_cast<INT_PTR>(page.brush.Get());
     }
     case WM_COMMAND:
-        OnPageCommand(index, LOWORD(wparam), HIWORD(wparam));
+        OnPageCommand(LOWORD(wparam), HIWORD(wparam));
         return TRUE;
     case WM_NOTIFY: {
         const NMHDR* header = reinterpret_cast<const NMHDR*>(lparam);
         if (header->code != NM_CLICK && header->code != NM_RETURN)
             return FALSE;
-        OnPageLink(static_cast<int>(header->idFrom), header->code);
+        OnPageLink(static_cast<int>(header->idFrom));
         return TRUE;
     }
     default:
@@ -89,7 +89,7 @@ void CSettingsCentre::OnMainCommand(int id)
     }
 }
 
-void CSettingsCentre::OnPageCommand(int, int id, int code)
+void CSettingsCentre::OnPageCommand(int id, int code)
 {
     if (code == BN_CLICKED) {
         switch (id) {
@@ -113,7 +113,7 @@ void CSettingsCentre::OnPageCommand(int, int id, int code)
     TrackChange(id, code);
 }
 
-void CSettingsCentre::OnPageLink(int id, UINT)
+void CSettingsCentre::OnPageLink(int id)
 {
     if (id == IDC_ACCOUNT_LINK)
         Helper::OpenSyncFolder();

@@ -1,18 +1,14 @@
 #include "client/ui/settings_centre.h"
 
 #include "client/shell/app_state.h"
-#include "client/shell/controller.h"
 #include "client/shell/dialog_font.h"
 #include "client/shell/resource.h"
 #include "client/shell/settings_store.h"
-#include "client/shell/signon.h"
 #include "client/shell/tray_icon.h"
 #include "client/ui/custom_draw.h"
 #include "client/ui/dialog_look.h"
-#include "client/ui/folder_choice.h"
 #include "common/registry_access.h"
 #include "common/utf.h"
-#include "deployment.h"
 
 #include <commctrl.h>
 

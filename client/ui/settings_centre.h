@@ -59,8 +59,8 @@ private:
     HWND Control(int page, int id) const;
 
     void OnMainCommand(int id);
-    void OnPageCommand(int index, int id, int code);
-    void OnPageLink(int id, UINT code);
+    void OnPageCommand(int id, int code);
+    void OnPageLink(int id);
     void TrackChange(int id, int code);
     void EnableLimit(int check_id);
     void ChangeFolder();

@@ -1,21 +1,13 @@
 #include "client/ui/wizard.h"
 
-#include "client/shell/controller.h"
-#include "client/shell/controller_rules.h"
 #include "client/shell/dialog_font.h"
 #include "client/shell/resource.h"
 #include "client/shell/signon.h"
 #include "client/shell/tray_icon.h"
-#include "client/shell/tray_texts.h"
 #include "client/ui/dialog_look.h"
-#include "client/ui/folder_choice.h"
 #include "client/ui/wizard_rules.h"
 #include "common/utf.h"
-#include "deployment.h"
 
-#include <commctrl.h>
-
-#include <new>
 #include <string>
 #include <utility>
 
@@ -34,7 +26,6 @@ constexpr INT_PTR kPageReplaced = 2;
 constexpr int kLineWidth = 500;
 constexpr int kLineHeight = 2;
 constexpr int kFolderTextLimit = static_cast<int>(Helper::kPathCapacity) - 1;
-constexpr COLORREF kErrorRed = RGB(255, 0, 0);
 
 void SetText(HWND page, int id, std::u16string_view text)
 {
@@ -76,9 +67,21 @@ void CWizard::End()
     if (!page_)
         return;
     App().wizard_mode = WizardMode::FullSetup;
-    App().wizard_window = nullptr;
-    EndDialog(std::exchange(page_, nullptr), kPageEnded);
+    EndPage(kPageEnded);
     FreeResources();
+}
+
+// The page's loop returns once the message in hand is done. The picture is
+// taken back from its control first: a control of the common controls 6
+// keeps a copy of a picture with alpha, which is then its caller's to free.
+void CWizard::EndPage(INT_PTR result)
+{
+    HWND page = std::exchange(page_, nullptr);
+    App().wizard_window = nullptr;
+    auto shown = reinterpret_cast<HBITMAP>(SendDlgItemMessageW(page, IDC_SIDE_PICTURE, STM_SETIMAGE, IMAGE_BITMAP, 0));
+    if (shown && shown != picture_.Get())
+        DeleteObject(shown);
+    EndDialog(page, result);
 }
 
 // A page of another mode ends with its resources kept, and the new mode's
@@ -90,12 +93,10 @@ void CWizard::Run(WizardMode mode)
         Show();
         return;
     }
-    if (page_) {
-        App().wizard_window = nullptr;
-        EndDialog(std::exchange(page_, nullptr), kPageReplaced);
-    } else {
+    if (page_)
+        EndPage(kPageReplaced);
+    else
         CreateResources();
-    }
     App().wizard_mode = mode;
     next_position_.reset();
     RunPages(FirstWizardPage(mode));

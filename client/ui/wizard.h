@@ -38,6 +38,7 @@ public:
 private:
     void Run(Helper::WizardMode mode);
     void RunPages(int page_id);
+    void EndPage(INT_PTR result);
     void CreateResources();
     void FreeResources();
 

@@ -41,8 +41,11 @@ void CWizard::OnCommand(int id)
         OnChangeFolder();
         break;
     case IDC_BACK:
-        Helper::SignOut();
-        GoTo(kAccountPage);
+        // Not offered when the folder page asks for a new folder alone.
+        if (IsWindowVisible(GetDlgItem(page_, IDC_BACK))) {
+            Helper::SignOut();
+            GoTo(kAccountPage);
+        }
         break;
     case IDC_FINISH:
         if (!IsAccountPage())
@@ -177,7 +180,7 @@ void CWizard::GoTo(int page_id)
     RECT place;
     GetWindowRect(page_, &place);
     next_position_ = POINT{place.left, place.top};
-    EndDialog(page_, page_id);
+    EndPage(page_id);
 }
 
 void CWizard::FocusControl(int id)
