@@ -31,7 +31,10 @@ const char* const kUsage =
     "  tessel-server serve DATA_DIR [--bind ADDRESS] [--sync-port PORT] [--data-port PORT]\n"
     "                      [--http-port PORT] [--static DIR] [--public-host IPV4]\n"
     "                      [--idle-timeout SECONDS] [--session-timeout SECONDS]\n"
-    "                      [--ticket-lifetime SECONDS] [--threads N]\n";
+    "                      [--ticket-lifetime SECONDS] [--threads N] [--disk-reserve SIZE]\n"
+    "                      [--max-connections N] [--max-per-address N] [--crowded-idle-timeout SECONDS]\n"
+    "                      [--http-workers N] [--http-per-address N] [--header-timeout SECONDS]\n"
+    "                      [--http-idle-timeout SECONDS] [--sign-on-tries N] [--sign-on-wait SECONDS]\n";
 
 int Usage(const std::string& problem)
 {
@@ -222,16 +225,78 @@ bool ParsePort(const std::map<std::string, std::string>& options, const char* na
     return true;
 }
 
-bool ParseSeconds(const std::map<std::string, std::string>& options, const char* name, int64_t& seconds)
+constexpr uint64_t kMaxSeconds = 100ull * 365 * 24 * 3600;
+
+// The whole-number options of serve: bounds and where each goes.
+struct CountOption {
+    const char* name;
+    uint64_t min;
+    uint64_t max;
+    void (*set)(ServerConfig& config, uint64_t value);
+};
+
+const CountOption kCountOptions[] = {
+    {"--idle-timeout", 1, kMaxSeconds, [](ServerConfig& c, uint64_t v) { c.idle_timeout = std::chrono::seconds(v); }},
+    {"--crowded-idle-timeout", 1, kMaxSeconds,
+     [](ServerConfig& c, uint64_t v) { c.crowded_idle_timeout = std::chrono::seconds(v); }},
+    {"--session-timeout", 1, kMaxSeconds,
+     [](ServerConfig& c, uint64_t v) { c.session_timeout = std::chrono::seconds(v); }},
+    {"--ticket-lifetime", 1, kMaxSeconds,
+     [](ServerConfig& c, uint64_t v) { c.ticket_lifetime_seconds = static_cast<int64_t>(v); }},
+    {"--threads", 0, 256, [](ServerConfig& c, uint64_t v) { c.threads = static_cast<unsigned>(v); }},
+    {"--max-connections", 1, 1u << 24, [](ServerConfig& c, uint64_t v) { c.max_connections = v; }},
+    {"--max-per-address", 1, 1u << 24, [](ServerConfig& c, uint64_t v) { c.max_per_address = v; }},
+    {"--http-workers", 1, 1024, [](ServerConfig& c, uint64_t v) { c.http.workers = static_cast<unsigned>(v); }},
+    {"--http-per-address", 1, 1u << 24, [](ServerConfig& c, uint64_t v) { c.http.per_address = v; }},
+    {"--header-timeout", 1, 3600,
+     [](ServerConfig& c, uint64_t v) { c.http.header_timeout = std::chrono::seconds(v); }},
+    {"--http-idle-timeout", 1, 3600,
+     [](ServerConfig& c, uint64_t v) { c.http.idle_timeout = std::chrono::seconds(v); }},
+    {"--sign-on-tries", 1, 1000, [](ServerConfig& c, uint64_t v) { c.sign_on.free_failures = static_cast<unsigned>(v); }},
+    {"--sign-on-wait", 1, 3600, [](ServerConfig& c, uint64_t v) { c.sign_on.longest_wait = std::chrono::seconds(v); }},
+};
+
+const char* const kServeTextOptions[] = {"--bind",   "--sync-port",   "--data-port",   "--http-port",
+                                         "--static", "--public-host", "--disk-reserve"};
+
+// The configuration the options give; a problem's text otherwise.
+std::string ParseServeOptions(const std::map<std::string, std::string>& options, ServerConfig& config)
 {
-    auto it = options.find(name);
-    if (it == options.end())
-        return true;
-    const auto value = ParseNumber(it->second, 100LL * 365 * 24 * 3600);
-    if (!value || *value == 0)
-        return false;
-    seconds = static_cast<int64_t>(*value);
-    return true;
+    if (options.count("--bind"))
+        config.bind_address = options.at("--bind");
+    uint16_t sync_port = 0;
+    if (options.count("--sync-port")) {
+        if (!ParsePort(options, "--sync-port", sync_port))
+            return "bad --sync-port";
+        config.sync_ports = {sync_port};
+    }
+    if (!ParsePort(options, "--data-port", config.data_port) || !ParsePort(options, "--http-port", config.http_port))
+        return "bad port";
+    if (options.count("--static"))
+        config.static_dir = options.at("--static");
+    if (options.count("--public-host")) {
+        std::error_code ec;
+        asio::ip::make_address_v4(options.at("--public-host"), ec);
+        if (ec)
+            return "--public-host must be a dotted IPv4 address";
+        config.public_host = options.at("--public-host");
+    }
+    if (options.count("--disk-reserve")) {
+        const auto reserve = ParseSize(options.at("--disk-reserve"));
+        if (!reserve)
+            return "bad --disk-reserve";
+        config.disk_reserve = *reserve;
+    }
+    for (const CountOption& option : kCountOptions) {
+        const auto found = options.find(option.name);
+        if (found == options.end())
+            continue;
+        const auto value = ParseNumber(found->second, option.max);
+        if (!value || *value < option.min)
+            return std::string("bad ") + option.name;
+        option.set(config, *value);
+    }
+    return {};
 }
 
 int Serve(const std::vector<std::string>& positional, const std::map<std::string, std::string>& options)
@@ -240,38 +305,9 @@ int Serve(const std::vector<std::string>& positional, const std::map<std::string
         return Usage("serve takes one data directory");
     ServerConfig config;
     config.data_dir = positional[0];
-    if (options.count("--bind"))
-        config.bind_address = options.at("--bind");
-    uint16_t sync_port = 0;
-    if (options.count("--sync-port")) {
-        if (!ParsePort(options, "--sync-port", sync_port))
-            return Usage("bad --sync-port");
-        config.sync_ports = {sync_port};
-    }
-    if (!ParsePort(options, "--data-port", config.data_port) || !ParsePort(options, "--http-port", config.http_port))
-        return Usage("bad port");
-    if (options.count("--static"))
-        config.static_dir = options.at("--static");
-    if (options.count("--public-host")) {
-        std::error_code ec;
-        asio::ip::make_address_v4(options.at("--public-host"), ec);
-        if (ec)
-            return Usage("--public-host must be a dotted IPv4 address");
-        config.public_host = options.at("--public-host");
-    }
-    int64_t idle = config.idle_timeout.count();
-    int64_t session = config.session_timeout.count();
-    if (!ParseSeconds(options, "--idle-timeout", idle) || !ParseSeconds(options, "--session-timeout", session) ||
-        !ParseSeconds(options, "--ticket-lifetime", config.ticket_lifetime_seconds))
-        return Usage("bad time in seconds");
-    config.idle_timeout = std::chrono::seconds(idle);
-    config.session_timeout = std::chrono::seconds(session);
-    if (options.count("--threads")) {
-        const auto threads = ParseNumber(options.at("--threads"), 256);
-        if (!threads)
-            return Usage("bad --threads");
-        config.threads = static_cast<unsigned>(*threads);
-    }
+    const std::string problem = ParseServeOptions(options, config);
+    if (!problem.empty())
+        return Usage(problem);
     std::string bad_option;
     if (!ParseCrashReportOptions(options, config.crash_reports, bad_option))
         return Usage(bad_option);
@@ -344,7 +380,10 @@ int RunCommandLine(const std::vector<std::string>& args)
     if (!SplitArgs(args, {"--frozen", "--active"}, positional, options, error))
         return Usage(error);
     const std::string& command = args[0];
-    static const std::map<std::string, std::vector<std::string>> allowed = {
+    std::vector<std::string> serve_options(std::begin(kServeTextOptions), std::end(kServeTextOptions));
+    for (const CountOption& option : kCountOptions)
+        serve_options.push_back(option.name);
+    const std::map<std::string, std::vector<std::string>> allowed = {
         {"init", {}},
         {"add-account", {"--frozen"}},
         {"set-account", {"--password", "--quota", "--frozen", "--active"}},
@@ -352,8 +391,7 @@ int RunCommandLine(const std::vector<std::string>& args)
         {"registration", {"--quota"}},
         {"reset-password", {"--password"}},
         {"feedback", {"--after"}},
-        {"serve", {"--bind", "--sync-port", "--data-port", "--http-port", "--static", "--public-host",
-                   "--idle-timeout", "--session-timeout", "--ticket-lifetime", "--threads"}},
+        {"serve", serve_options},
         {"crash-reports", {}},
     };
     const auto known = allowed.find(command);

@@ -1,6 +1,5 @@
 #include "data_service.h"
 
-#include "crypto.h"
 #include "log.h"
 
 #include <fcntl.h>
@@ -9,24 +8,6 @@
 
 namespace Tessel {
 namespace {
-
-class FileHandle {
-public:
-    FileHandle() = default;
-    ~FileHandle() { Reset(); }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    void Reset(int fd = -1)
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = fd;
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_ = -1;
-};
 
 bool WriteAll(int fd, const uint8_t* data, size_t length, uint64_t offset)
 {
@@ -41,9 +22,48 @@ bool WriteAll(int fd, const uint8_t* data, size_t length, uint64_t offset)
     return true;
 }
 
+bool PartSize(const DataService::TicketState& state, uint64_t& size)
+{
+    struct stat st {};
+    if (::fstat(state.part, &st) != 0)
+        return false;
+    size = static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
+// Writes a block at an offset up to the bytes received; one sent again after
+// a lost reply replaces what followed it. The MD5 follows every byte
+// written in order and is given up at anything else.
+bool WriteBlock(DataService::TicketState& state, const uint8_t* data, size_t length, uint64_t offset,
+                uint64_t received)
+{
+    if (offset < received) {
+        if (state.hashed > offset)
+            state.hash_valid = false;
+        if (::ftruncate(state.part, static_cast<off_t>(offset)) != 0) {
+            state.hash_valid = false;
+            return false;
+        }
+    }
+    if (!WriteAll(state.part, data, length, offset)) {
+        state.hash_valid = false;
+        return false;
+    }
+    if (state.hash_valid && state.hashed == offset) {
+        state.md5.Update(data, length);
+        state.hashed += length;
+    } else {
+        state.hash_valid = false;
+    }
+    return true;
+}
+
 class DataConnection : public ConnectionHandler {
 public:
-    DataConnection(DataService& service, const PeerInfo& peer) : service_(service), peer_(peer) {}
+    DataConnection(DataService& service, const PeerInfo& peer)
+        : service_(service), peer_(peer), serial_(service.NextSerial())
+    {
+    }
 
     Outcome OnPacket(const RequestHeader& header, const uint8_t* payload) override
     {
@@ -61,31 +81,18 @@ public:
 
     Outcome OnRaw(const uint8_t* data, size_t length) override
     {
-        const auto state = service_.TicketStateOf(block_token_);
+        auto state = service_.TicketStateOf(block_token_);
         std::lock_guard<std::mutex> lock(state->mutex);
-        if (!OpenTicket(block_token_, state))
-            return Refuse(ResTicketInvalid, "unknown or expired ticket");
-        struct stat st {};
-        if (::fstat(file_.get(), &st) != 0)
+        std::string why;
+        if (!Hold(state, block_token_, why))
+            return Refuse(ResTicketInvalid, why);
+        uint64_t received = 0;
+        if (!PartSize(*state, received))
             return Refuse(ResServerError, "cannot read part file");
-        const uint64_t received = static_cast<uint64_t>(st.st_size);
-        if (block_offset_ > received || block_offset_ + length > ticket_.size)
+        if (block_offset_ > received || block_offset_ + length > state->ticket.size)
             return Refuse(ResTicketInvalid, "block at " + std::to_string(block_offset_) + " does not fit");
-        if (block_offset_ < received) {
-            // A block sent again after a lost reply replaces what followed it.
-            if (::ftruncate(file_.get(), static_cast<off_t>(block_offset_)) != 0)
-                return Refuse(ResServerError, "cannot truncate part file");
-            if (hashed_ > block_offset_)
-                hash_valid_ = false;
-        }
-        if (!WriteAll(file_.get(), data, length, block_offset_))
+        if (!WriteBlock(*state, data, length, block_offset_, received))
             return Refuse(ResServerError, "cannot write part file");
-        if (hash_valid_ && hashed_ == block_offset_) {
-            md5_.Update(data, length);
-            hashed_ += length;
-        } else {
-            hash_valid_ = false;
-        }
         return Reply(ResBlockAccepted);
     }
 
@@ -122,26 +129,40 @@ private:
         return outcome;
     }
 
-    // Makes the connection's open part file that of the token. Called with
-    // the ticket's state locked.
-    bool OpenTicket(const std::string& token, const std::shared_ptr<DataService::TicketState>& state)
+    // Makes this connection the ticket's holder, opening the part file for a
+    // state met for the first time. Called with the state locked.
+    bool Hold(const std::shared_ptr<DataService::TicketState>& state, const std::string& token, std::string& why)
     {
-        if (file_.get() >= 0 && ticket_.token == token && state_ == state && !state->ended &&
-            !service_.store().TicketExpired(ticket_))
-            return true;
-        file_.Reset();
-        ticket_ = TicketRow{};
-        state_ = state;
-        if (state->ended || service_.store().FindTicket(token, ticket_) != StoreStatus::Ok)
+        if (state == held_ && state->holder != serial_) {
+            why = "ticket taken over by another connection";
             return false;
-        const std::string path = service_.store().PartPath(token);
-        file_.Reset(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-        if (file_.get() < 0)
+        }
+        if (state->ended || (state->part >= 0 && service_.store().TicketExpired(state->ticket)) ||
+            (state->part < 0 && !Open(*state, token))) {
+            why = "unknown or expired ticket";
             return false;
-        md5_.Reset();
-        hashed_ = 0;
-        struct stat st {};
-        hash_valid_ = ::fstat(file_.get(), &st) == 0 && st.st_size == 0;
+        }
+        state->holder = serial_;
+        held_ = state;
+        return true;
+    }
+
+    bool Open(DataService::TicketState& state, const std::string& token)
+    {
+        if (service_.store().FindTicket(token, state.ticket) != StoreStatus::Ok)
+            return false;
+        state.part = ::open(service_.store().PartPath(token).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        uint64_t size = 0;
+        if (state.part >= 0 && !PartSize(state, size)) {
+            ::close(state.part);
+            state.part = -1;
+        }
+        if (state.part < 0)
+            return false;
+        // Bytes from before a restart are read again at the commit.
+        state.md5.Reset();
+        state.hashed = 0;
+        state.hash_valid = size == 0;
         return true;
     }
 
@@ -150,65 +171,87 @@ private:
         const std::string token = in.Text(kTokenSize);
         if (!in.ok() || in.remaining() != 0)
             return Refuse(ResMalformed, "malformed finish");
-        const auto state = service_.TicketStateOf(token);
+        auto state = service_.TicketStateOf(token);
         std::lock_guard<std::mutex> lock(state->mutex);
-        if (!OpenTicket(token, state))
-            return Refuse(ResTicketInvalid, "unknown or expired ticket");
-        struct stat st {};
-        if (::fstat(file_.get(), &st) != 0)
+        std::string why;
+        if (!Hold(state, token, why))
+            return Refuse(ResTicketInvalid, why);
+        uint64_t received = 0;
+        if (!PartSize(*state, received))
             return Refuse(ResServerError, "cannot read part file");
-        if (static_cast<uint64_t>(st.st_size) != ticket_.size)
-            return Refuse(ResUploadMismatch, "received " + std::to_string(st.st_size) + " of " +
-                                                 std::to_string(ticket_.size) + " bytes");
+        if (received != state->ticket.size)
+            return Refuse(ResUploadMismatch, "received " + std::to_string(received) + " of " +
+                                                 std::to_string(state->ticket.size) + " bytes");
         std::string digest;
-        if (hash_valid_ && hashed_ == ticket_.size) {
-            digest = md5_.Hex();
-        } else if (!FileMd5(service_.store().PartPath(token), digest)) {
+        if (!Digest(*state, digest))
             return Refuse(ResServerError, "cannot read part file");
-        }
-        const TicketRow ticket = ticket_;
-        file_.Reset();
-        ticket_ = TicketRow{};
-        if (digest != ticket.md5) {
+        if (digest != state->ticket.md5) {
             // The content is not what was announced; the client starts over.
-            state->ended = true;
+            End(*state);
             service_.store().DropTicket(token);
-            return Refuse(ResUploadMismatch, "MD5 " + digest + " instead of " + ticket.md5);
+            return Refuse(ResUploadMismatch, "MD5 " + digest + " instead of " + state->ticket.md5);
         }
+        return Commit(*state);
+    }
+
+    // The MD5 of the part file's bytes as they are now: the one that
+    // followed every write, or read from the file.
+    bool Digest(DataService::TicketState& state, std::string& digest)
+    {
+        if (state.hash_valid && state.hashed == state.ticket.size) {
+            digest = state.md5.Hex();
+            state.hash_valid = false;
+            return true;
+        }
+        return FileMd5(service_.store().PartPath(state.ticket.token), digest);
+    }
+
+    Outcome Commit(DataService::TicketState& state)
+    {
         EntryRow entry;
-        switch (const StoreStatus status = service_.store().CommitUpload(ticket, entry)) {
+        switch (const StoreStatus status = service_.store().CommitUpload(state.ticket, entry)) {
         case StoreStatus::Ok:
-            state->ended = true;
-            LogLine("data " + peer_.peer_text + " stored " + ticket.name + " (" + std::to_string(ticket.size) +
-                    " bytes)");
+            End(state);
+            LogLine("data " + peer_.peer_text + " stored " + state.ticket.name + " (" +
+                    std::to_string(state.ticket.size) + " bytes)");
             return Reply(ResUploadComplete);
         case StoreStatus::NotFound:
-            state->ended = true;
+            End(state);
             return Refuse(ResTicketInvalid, "ticket gone");
         case StoreStatus::Error:
             return Refuse(ResServerError, "cannot commit the upload");
         default:
-            state->ended = true;
-            service_.store().DropTicket(token);
+            End(state);
+            service_.store().DropTicket(state.ticket.token);
             return Refuse(status == StoreStatus::NoSpace ? ResNoSpace : ResUploadRefused,
                           "the file no longer fits its folder or quota");
         }
     }
 
+    static void End(DataService::TicketState& state)
+    {
+        state.ended = true;
+        if (state.part >= 0)
+            ::close(state.part);
+        state.part = -1;
+    }
+
     DataService& service_;
     PeerInfo peer_;
+    const uint64_t serial_;
     RequestHeader header_;
     std::string block_token_;
     uint64_t block_offset_ = 0;
-    TicketRow ticket_;
-    std::shared_ptr<DataService::TicketState> state_;
-    FileHandle file_;
-    Md5 md5_;
-    uint64_t hashed_ = 0;
-    bool hash_valid_ = false;
+    std::shared_ptr<DataService::TicketState> held_;
 };
 
 }  // namespace
+
+DataService::TicketState::~TicketState()
+{
+    if (part >= 0)
+        ::close(part);
+}
 
 std::shared_ptr<DataService::TicketState> DataService::TicketStateOf(const std::string& token)
 {
@@ -223,6 +266,15 @@ std::shared_ptr<DataService::TicketState> DataService::TicketStateOf(const std::
     auto created = std::make_shared<TicketState>();
     states_[token] = created;
     return created;
+}
+
+bool DataService::TicketInUse(const std::string& token)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = states_.find(token);
+    if (found == states_.end())
+        return false;
+    return !found->second.expired();
 }
 
 std::unique_ptr<ConnectionHandler> DataService::Connect(const PeerInfo& peer)

@@ -28,4 +28,22 @@ void LogLine(const std::string& text)
     std::fprintf(stderr, "%s %s\n", stamp, text.c_str());
 }
 
+void ThrottledLog::Note(const std::string& text)
+{
+    const auto now = std::chrono::steady_clock::now();
+    uint64_t left_out = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (logged_ && now - last_ < interval_) {
+            ++left_out_;
+            return;
+        }
+        logged_ = true;
+        last_ = now;
+        left_out = left_out_;
+        left_out_ = 0;
+    }
+    LogLine(left_out ? text + " (and " + std::to_string(left_out) + " more like it)" : text);
+}
+
 }  // namespace Tessel

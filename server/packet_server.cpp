@@ -1,7 +1,6 @@
 #include "packet_server.h"
 
-#include "log.h"
-
+#include <algorithm>
 #include <cstring>
 
 namespace Tessel {
@@ -11,9 +10,10 @@ using Clock = std::chrono::steady_clock;
 
 class PacketConnection : public std::enable_shared_from_this<PacketConnection> {
 public:
-    PacketConnection(tcp::socket socket, std::string server, std::chrono::seconds idle_timeout)
-        : socket_(std::move(socket)), timer_(socket_.get_executor()), server_(std::move(server)),
-          idle_timeout_(idle_timeout)
+    PacketConnection(tcp::socket socket, std::string server, IdleLimits idle, const ConnectionCounter& total,
+                     std::unique_ptr<AddressGate::Admission> admission)
+        : socket_(std::move(socket)), timer_(socket_.get_executor()), pause_(socket_.get_executor()),
+          server_(std::move(server)), idle_(idle), total_(total), admission_(std::move(admission))
     {
     }
 
@@ -40,7 +40,8 @@ private:
             peer.peer_address = remote.address().to_v4().to_uint();
         if (local.address().is_v4())
             peer.local_address = local.address().to_v4().to_uint();
-        peer.peer_text = remote.address().to_string() + ":" + std::to_string(remote.port());
+        peer.address = remote.address().to_string();
+        peer.peer_text = peer.address + ":" + std::to_string(remote.port());
         peer_ = peer.peer_text;
         socket_.set_option(tcp::no_delay(true), ec);
         handler_ = factory(peer);
@@ -50,15 +51,22 @@ private:
         Process();
     }
 
-    void Touch() { deadline_ = Clock::now() + idle_timeout_; }
+    void Touch() { last_activity_ = Clock::now(); }
 
+    std::chrono::seconds IdleLimit() const
+    {
+        return total_.Crowded() ? std::min(idle_.idle, idle_.crowded) : idle_.idle;
+    }
+
+    // Wakes at least once per crowded limit, so that a crowd is noticed in
+    // time.
     void WatchIdle()
     {
-        timer_.expires_at(deadline_);
+        timer_.expires_at(std::min(last_activity_ + IdleLimit(), Clock::now() + idle_.crowded));
         timer_.async_wait([self = shared_from_this()](const std::error_code& ec) {
             if (ec || self->closed_)
                 return;
-            if (Clock::now() >= self->deadline_) {
+            if (Clock::now() - self->last_activity_ >= self->IdleLimit()) {
                 self->Shutdown("idle timeout");
                 return;
             }
@@ -73,6 +81,7 @@ private:
         closed_ = true;
         std::error_code ec;
         timer_.cancel();
+        pause_.cancel();
         socket_.shutdown(tcp::socket::shutdown_both, ec);
         socket_.close(ec);
         LogLine(server_ + " " + peer_ + " disconnected (" + why + ")");
@@ -142,8 +151,32 @@ private:
                     std::to_string(request_.command) + ")");
             return false;
         }
-        Handle(handler_->OnPacket(request_, header + kRequestHeaderSize));
+        Dispatch(header + kRequestHeaderSize);
         return true;
+    }
+
+    void Dispatch(const uint8_t* payload)
+    {
+        Outcome outcome = handler_->OnPacket(request_, payload);
+        if (outcome.again && payload != held_payload_.data())
+            held_payload_.assign(payload, payload + request_.payload_length);
+        Handle(std::move(outcome));
+    }
+
+    void Pause(Outcome outcome)
+    {
+        const auto pause = outcome.pause;
+        outcome.pause = std::chrono::milliseconds(0);
+        pause_.expires_after(pause);
+        pause_.async_wait([self = shared_from_this(), outcome](const std::error_code& ec) {
+            if (ec || self->closed_)
+                return;
+            self->Touch();
+            if (outcome.again)
+                self->Dispatch(self->held_payload_.data());
+            else
+                self->Handle(outcome);
+        });
     }
 
     // Reads until at least `needed` bytes are buffered.
@@ -178,6 +211,10 @@ private:
     {
         if (closed_)
             return;
+        if (outcome.pause.count() > 0) {
+            Pause(std::move(outcome));
+            return;
+        }
         if (outcome.reply.empty()) {
             Continue(outcome);
             return;
@@ -206,12 +243,16 @@ private:
 
     tcp::socket socket_;
     asio::steady_timer timer_;
+    asio::steady_timer pause_;
     std::string server_;
     std::string peer_;
-    std::chrono::seconds idle_timeout_;
-    Clock::time_point deadline_;
+    const IdleLimits idle_;
+    const ConnectionCounter& total_;
+    std::unique_ptr<AddressGate::Admission> admission_;
+    Clock::time_point last_activity_;
     std::unique_ptr<ConnectionHandler> handler_;
     RequestHeader request_;
+    Bytes held_payload_;  // the request handed over again after a pause
     Bytes buffer_ = Bytes(64 * 1024);
     size_t start_ = 0;  // unprocessed bytes are buffer_[start_, end_)
     size_t end_ = 0;
@@ -220,10 +261,10 @@ private:
     bool closed_ = false;
 };
 
-PacketServer::PacketServer(asio::io_context& io, std::string name, HandlerFactory factory,
-                           std::chrono::seconds idle_timeout)
-    : io_(io), name_(std::move(name)), factory_(std::move(factory)), idle_timeout_(idle_timeout), acceptor_(io),
-      retry_(io)
+PacketServer::PacketServer(asio::io_context& io, std::string name, HandlerFactory factory, IdleLimits idle,
+                           AddressGate& gate)
+    : io_(io), name_(std::move(name)), factory_(std::move(factory)), idle_(idle), gate_(gate), acceptor_(io),
+      backoff_(io)
 {
 }
 
@@ -263,36 +304,42 @@ void PacketServer::Accept()
 {
     acceptor_.async_accept(asio::make_strand(io_), [this](const std::error_code& ec, tcp::socket socket) {
         if (ec) {
-            if (ec == asio::error::operation_aborted || !acceptor_.is_open())
-                return;
-            // Out of descriptors or memory: accepting again at once would spin.
-            LogLine(name_ + " accept failed: " + ec.message());
-            retry_.expires_after(std::chrono::milliseconds(100));
-            retry_.async_wait([this](const std::error_code& e) {
-                if (!e && acceptor_.is_open())
-                    Accept();
-            });
+            if (ec != asio::error::operation_aborted && acceptor_.is_open())
+                backoff_.Failed(name_, ec, [this] {
+                    if (acceptor_.is_open())
+                        Accept();
+                });
             return;
         }
-        auto connection = std::make_shared<PacketConnection>(std::move(socket), name_, idle_timeout_);
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (stopped_)
-                return;
-            for (auto it = connections_.begin(); it != connections_.end();)
-                it = it->expired() ? connections_.erase(it) : std::next(it);
-            connections_.insert(connection);
-        }
-        connection->Begin(factory_);
+        backoff_.Succeeded();
+        Admit(std::move(socket));
         Accept();
     });
+}
+
+void PacketServer::Admit(tcp::socket socket)
+{
+    auto admission = gate_.AdmitSocket(socket, name_);
+    if (!admission)
+        return;
+    auto connection =
+        std::make_shared<PacketConnection>(std::move(socket), name_, idle_, gate_.total(), std::move(admission));
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopped_)
+            return;
+        for (auto it = connections_.begin(); it != connections_.end();)
+            it = it->expired() ? connections_.erase(it) : std::next(it);
+        connections_.insert(connection);
+    }
+    connection->Begin(factory_);
 }
 
 void PacketServer::Stop()
 {
     std::error_code ec;
     acceptor_.close(ec);
-    retry_.cancel();
+    backoff_.Cancel();
     std::lock_guard<std::mutex> lock(mutex_);
     stopped_ = true;
     for (auto& weak : connections_)

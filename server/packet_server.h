@@ -2,9 +2,12 @@
 // at a time (header, payload, and for upload blocks the raw bytes that
 // follow), hands it to its ConnectionHandler and writes the reply on the
 // same connection. Framing faults close the connection; idle connections
-// are closed after a timeout.
+// are closed after a timeout, a shorter one while the server is crowded.
+// Connections beyond the limits of an AddressGate are closed at once.
 #pragma once
 
+#include "connection_gate.h"
+#include "log.h"
 #include "protocol.h"
 
 #include <asio.hpp>
@@ -23,11 +26,17 @@ struct Outcome {
     Bytes reply;            // nothing is sent when empty
     uint32_t raw_follow = 0;  // raw bytes that follow this packet on the wire
     bool close = false;     // close the connection once the reply is out
+    // The connection waits this long, reading nothing, before it goes on
+    // with this outcome; with `again` it hands the same request to the
+    // handler once more instead. No thread waits meanwhile.
+    std::chrono::milliseconds pause{0};
+    bool again = false;
 };
 
 struct PeerInfo {
     uint32_t peer_address = 0;   // IPv4, first octet in the high byte
     uint32_t local_address = 0;  // the address the peer reached us on
+    std::string address;         // the peer's address alone, as text
     std::string peer_text;       // "a.b.c.d:port" for the log
 };
 
@@ -41,11 +50,17 @@ public:
 
 using HandlerFactory = std::function<std::unique_ptr<ConnectionHandler>(const PeerInfo&)>;
 
+struct IdleLimits {
+    std::chrono::seconds idle{1800};
+    // Applies instead while the server is crowded.
+    std::chrono::seconds crowded{30};
+};
+
 class PacketConnection;
 
 class PacketServer {
 public:
-    PacketServer(asio::io_context& io, std::string name, HandlerFactory factory, std::chrono::seconds idle_timeout);
+    PacketServer(asio::io_context& io, std::string name, HandlerFactory factory, IdleLimits idle, AddressGate& gate);
     ~PacketServer();
     PacketServer(const PacketServer&) = delete;
     PacketServer& operator=(const PacketServer&) = delete;
@@ -62,13 +77,15 @@ public:
 private:
     friend class PacketConnection;
     void Accept();
+    void Admit(asio::ip::tcp::socket socket);
 
     asio::io_context& io_;
     std::string name_;
     HandlerFactory factory_;
-    std::chrono::seconds idle_timeout_;
+    IdleLimits idle_;
+    AddressGate& gate_;
     asio::ip::tcp::acceptor acceptor_;
-    asio::steady_timer retry_;
+    AcceptBackoff backoff_;
     uint16_t port_ = 0;
     std::mutex mutex_;
     std::set<std::weak_ptr<PacketConnection>, std::owner_less<std::weak_ptr<PacketConnection>>> connections_;

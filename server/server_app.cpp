@@ -2,6 +2,8 @@
 
 #include "log.h"
 
+#include <algorithm>
+
 namespace Tessel {
 
 std::vector<uint16_t> DefaultSyncPorts()
@@ -18,16 +20,27 @@ bool ServerApp::Start(const ServerConfig& config, std::string& error)
 {
     Store::Options options;
     options.ticket_lifetime_seconds = config.ticket_lifetime_seconds;
+    options.disk_reserve = config.disk_reserve;
+    options.ticket_in_use = [this](const std::string& token) {
+        return data_service_ && data_service_->TicketInUse(token);
+    };
     store_ = Store::Open(config.data_dir, options, error);
     if (!store_)
         return false;
-    sessions_ = std::make_unique<SessionTable>(config.session_timeout);
+    Store& store = *store_;
+    sessions_ = std::make_unique<SessionTable>(
+        config.session_timeout, [&store](uint32_t user_id) { return store.CredentialGeneration(user_id); });
+    const size_t allowed = ConnectionsTheDescriptorsAllow();
+    connections_ = std::make_unique<ConnectionCounter>(
+        config.max_connections ? std::min(config.max_connections, allowed) : std::min<size_t>(allowed, 10000));
+    packet_gate_ = std::make_unique<AddressGate>(*connections_, config.max_per_address);
+    http_gate_ = std::make_unique<AddressGate>(*connections_, config.http.per_address);
     addressing_.public_host = config.public_host;
-    sync_service_ = std::make_unique<SyncService>(*store_, *sessions_, addressing_);
+    sync_service_ = std::make_unique<SyncService>(*store_, *sessions_, addressing_, config.sign_on);
     data_service_ = std::make_unique<DataService>(*store_);
     io_ = std::make_unique<asio::io_context>();
 
-    http_ = std::make_unique<HttpService>(*store_, *sessions_);
+    http_ = std::make_unique<HttpService>(*store_, *sessions_, config.http, *http_gate_);
     crash_reports_ = std::make_unique<CrashReportService>(config.crash_reports);
     if (!crash_reports_->Open(config.data_dir, error))
         return false;
@@ -40,14 +53,15 @@ bool ServerApp::Start(const ServerConfig& config, std::string& error)
         return false;
     addressing_.http_port = http_->port();
 
+    const IdleLimits idle{config.idle_timeout, config.crowded_idle_timeout};
     data_ = std::make_unique<PacketServer>(
-        *io_, "data", [this](const PeerInfo& peer) { return data_service_->Connect(peer); }, config.idle_timeout);
+        *io_, "data", [this](const PeerInfo& peer) { return data_service_->Connect(peer); }, idle, *packet_gate_);
     if (!data_->Listen(config.bind_address, {config.data_port}, error))
         return false;
     addressing_.data_port = data_->port();
 
     sync_ = std::make_unique<PacketServer>(
-        *io_, "sync", [this](const PeerInfo& peer) { return sync_service_->Connect(peer); }, config.idle_timeout);
+        *io_, "sync", [this](const PeerInfo& peer) { return sync_service_->Connect(peer); }, idle, *packet_gate_);
     if (!sync_->Listen(config.bind_address, config.sync_ports, error))
         return false;
 

@@ -8,6 +8,7 @@
 #include "http_service.h"
 #include "packet_server.h"
 #include "sessions.h"
+#include "sign_on_guard.h"
 #include "store.h"
 #include "sync_service.h"
 #include "web_pages.h"
@@ -34,8 +35,19 @@ struct ServerConfig {
     std::string static_dir;
     std::string public_host;
     std::chrono::seconds idle_timeout{1800};
+    // Idle sync and data connections are closed after this instead while
+    // more than three quarters of max_connections are open.
+    std::chrono::seconds crowded_idle_timeout{30};
+    // Open connections of all three servers together; 0: as many as the
+    // process's descriptor limit allows.
+    size_t max_connections = 0;
+    // Sync and data connections from one address.
+    size_t max_per_address = 64;
+    HttpLimits http;
+    SignOnLimits sign_on;
     std::chrono::seconds session_timeout{24 * 3600};
     int64_t ticket_lifetime_seconds = 7 * 24 * 3600;
+    uint64_t disk_reserve = 16ull << 20;
     unsigned threads = 0;  // 0: one per processor, at least 2
     CrashReportConfig crash_reports;
     WebConfig web;
@@ -61,6 +73,9 @@ private:
     // listeners and after the services its pending handlers still use.
     std::unique_ptr<Store> store_;
     std::unique_ptr<SessionTable> sessions_;
+    std::unique_ptr<ConnectionCounter> connections_;
+    std::unique_ptr<AddressGate> packet_gate_;
+    std::unique_ptr<AddressGate> http_gate_;
     Addressing addressing_;
     std::unique_ptr<SyncService> sync_service_;
     std::unique_ptr<DataService> data_service_;

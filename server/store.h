@@ -8,6 +8,7 @@
 #include "sqlite_db.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -28,6 +29,12 @@ struct AccountRecord {
     uint64_t used = 0;
     bool frozen = false;
     PasswordHash password;
+    // Counts the changes of the stored password.
+    int64_t credential_generation = 0;
+    // Announced sizes of the account's open upload tickets.
+    uint64_t reserved = 0;
+    // What the quota leaves of what is stored and what tickets hold.
+    uint64_t Free() const { return quota > used + reserved ? quota - used - reserved : 0; }
 };
 
 struct EntryRow {
@@ -38,6 +45,7 @@ struct EntryRow {
     std::string md5;
     uint64_t size = 0;
     std::string name;
+    std::string object;  // the file's content under objects/
 };
 
 struct TicketRow {
@@ -78,6 +86,12 @@ public:
         // fresh ticket and a content placed just before its commit look
         // exactly like leftovers.
         bool clean_up = true;
+        // Whether a data connection works on a ticket; such a ticket is
+        // never replaced by a new one for the same file.
+        std::function<bool(const std::string& token)> ticket_in_use;
+        // Bytes of disk kept in DIR/reserve and given up when a delete
+        // meets a full disk; 0 keeps none.
+        uint64_t disk_reserve = 0;
     };
 
     // Creates the data directory layout and the database; an existing one is
@@ -92,6 +106,8 @@ public:
     StoreStatus UpdateAccount(const std::string& name, const AccountChange& change);
     bool FindAccount(const std::string& name, AccountRecord& out);
     bool GetAccount(int64_t id, AccountRecord& out);
+    // Nothing when the account cannot be read (also when it is gone).
+    std::optional<int64_t> CredentialGeneration(int64_t account);
 
     StoreStatus ListFolder(int64_t account, int64_t folder, std::vector<EntryRow>& out);
     // Every entry of the account, read in one snapshot.
@@ -108,28 +124,61 @@ public:
                             const std::string& md5, TicketRow& ticket, EntryRow& entry);
     // NotFound for unknown and expired tickets.
     StoreStatus FindTicket(const std::string& token, TicketRow& out);
-    // Moves the verified part file into the contents and creates or replaces
-    // the file entry.
+    // Moves the part file, whose bytes the caller verified against the
+    // ticket's MD5, into the contents and creates or replaces the file entry.
     StoreStatus CommitUpload(const TicketRow& ticket, EntryRow& out);
     void DropTicket(const std::string& token);
     bool TicketExpired(const TicketRow& ticket) const;
 
     std::string PartPath(const std::string& token) const;
-    std::string ObjectPath(const std::string& md5) const;
+    std::string ObjectPath(const std::string& object) const;
 
 private:
+    class WriteScope;
     Store(std::string dir, const Options& options);
     bool Sweep();
-    // Called with the writer lock held.
+    StoreStatus DeleteOnce(int64_t account, int64_t parent, const std::vector<int64_t>& ids);
+    std::string ReservePath() const;
+    void KeepReserve();
+    bool ReleaseReserve();
+    // Called inside a WriteScope or on a pooled connection.
+    StoreStatus FindAccount(SqliteConnection& db, const std::string& name, AccountRecord& out);
+    StoreStatus GetAccount(SqliteConnection& db, int64_t id, AccountRecord& out);
+    StoreStatus GetEntry(SqliteConnection& db, int64_t account, int64_t id, EntryRow& out);
+    StoreStatus FindTicket(SqliteConnection& db, const std::string& token, TicketRow& out);
     bool DropExpiredTickets(SqliteConnection& db);
     bool FolderExists(SqliteConnection& db, int64_t account, int64_t folder);
     bool NextUpdateTime(SqliteConnection& db, int64_t account, uint32_t& stamp);
-    bool CountChildren(SqliteConnection& db, int64_t account, int64_t folder, int64_t& count);
-    bool FindByName(SqliteConnection& db, int64_t account, int64_t parent, const std::string& key,
-                    std::optional<EntryRow>& out);
+    StoreStatus FindByName(SqliteConnection& db, int64_t account, int64_t parent, const std::string& key,
+                           std::optional<EntryRow>& out);
+    // Where an entry named by key goes in parent: Ok with the entry that
+    // holds the name, or with room for a new one; NoSuchFolder, FolderFull.
+    StoreStatus PrepareTarget(SqliteConnection& db, int64_t account, int64_t parent, const std::string& key,
+                              std::optional<EntryRow>& existing);
+    // PrepareTarget for a file of this size: also NameTaken (a folder holds
+    // the name) and NoSpace (a replaced file's size and the file's own
+    // ticket, own_ticket bytes, count as free).
+    StoreStatus CheckFileTarget(SqliteConnection& db, int64_t account, int64_t parent, const std::string& key,
+                                uint64_t size, uint64_t own_ticket, std::optional<EntryRow>& existing);
+    bool DropIdleTicketsFor(SqliteConnection& db, int64_t account, int64_t parent, const std::string& key);
     bool AdjustUsed(SqliteConnection& db, int64_t account, int64_t delta);
-    void CollectGarbage(SqliteConnection& db, const std::vector<std::string>& md5s);
-    bool PlaceObject(const std::string& part, const std::string& md5);
+    // Inserts row (parent, kind, name, stamp, md5, size) and sets its id.
+    bool InsertEntry(SqliteConnection& db, int64_t account, EntryRow& row);
+    // Creates file (parent, name, md5, size) or makes it replace existing,
+    // with a new stamp and the used space adjusted.
+    StoreStatus PutFile(SqliteConnection& db, int64_t account, const std::optional<EntryRow>& existing,
+                        EntryRow& file);
+    void CollectGarbage(SqliteConnection& db, const std::vector<std::string>& objects);
+    // Where a verified part file's bytes are kept: moved to a name of their
+    // own, or found already stored under a name (the part stays).
+    struct Placement {
+        std::string object;
+        bool moved = false;
+    };
+    static constexpr int kMaxTwins = 16;
+    bool PlaceObject(const std::string& part, const std::string& md5, Placement& out);
+    bool MoveIntoPlace(const std::string& part, const std::string& target, const std::string& bucket,
+                       Placement& out);
 
     std::string dir_;
     Options options_;

@@ -26,12 +26,6 @@ class SyncConnection : public ConnectionHandler {
 public:
     SyncConnection(SyncService& service, const PeerInfo& peer) : service_(service), peer_(peer) {}
 
-    ~SyncConnection() override
-    {
-        if (session_)
-            service_.sessions().Detach(session_->key);
-    }
-
     Outcome OnPacket(const RequestHeader& header, const uint8_t* payload) override
     {
         PayloadReader in(payload, header.payload_length);
@@ -69,30 +63,43 @@ private:
         return Reply(header, result);
     }
 
-    void Bind(std::shared_ptr<const Session> session)
+    // A connection acts for at most one session, the one it signed on last;
+    // a new sign-on, successful or not, ends the one before.
+    void EndOwnSession()
     {
         if (session_)
-            service_.sessions().Detach(session_->key);
-        session_ = std::move(session);
+            service_.sessions().End(session_->user_id, session_->key);
+        session_.reset();
     }
 
     Outcome SignOn(const RequestHeader& header, PayloadReader& in)
     {
+        EndOwnSession();
         const uint8_t name_length = in.U8();
         const uint8_t digest_length = in.U8();
         in.U32();  // the client's own idea of its address; the socket's peer address is used instead
         const std::string name = in.Text(name_length);
         const std::string digest = in.Text(digest_length);
+        const std::string account_key = FoldName(name);
+        if (!waited_for_turn_) {
+            const auto now = SignOnGuard::Clock::now();
+            const auto turn = service_.guard().Turn(peer_.address, account_key, now);
+            if (!turn)
+                return TurnAway();
+            if (*turn > now)
+                return WaitForTurn(*turn - now);
+        }
+        waited_for_turn_ = false;
         if (!in.ok() || in.remaining() != 0 || !IsValidUserName(name) || !IsHexDigest(digest))
-            return Refuse(header, ResBadSignOn, "malformed sign-on");
+            return SignOnFailed(header, ResBadSignOn, account_key, "malformed sign-on");
         AccountRecord account;
         if (!service_.store().FindAccount(name, account))
-            return Refuse(header, ResUnknownUser, "unknown user");
+            return SignOnFailed(header, ResUnknownUser, account_key, "unknown user");
         if (!VerifyPasswordDigest(digest, account.password))
-            return Refuse(header, ResWrongPassword, "wrong password for " + account.name);
+            return SignOnFailed(header, ResWrongPassword, account_key, "wrong password for " + account.name);
         if (account.frozen)
             return Refuse(header, ResAccountFrozen, "account frozen: " + account.name);
-        Bind(service_.sessions().Create(static_cast<uint32_t>(account.id), peer_.peer_address));
+        session_ = service_.sessions().Create(static_cast<uint32_t>(account.id), account.credential_generation);
         PayloadWriter out;
         out.U32(session_->user_id);
         out.Fixed(session_->key, kSessionKeySize);
@@ -102,16 +109,42 @@ private:
         return Reply(header, ResSignedOn, Payload(out));
     }
 
+    Outcome SignOnFailed(const RequestHeader& header, uint16_t result, const std::string& account_key,
+                         const std::string& why)
+    {
+        service_.guard().Failed(peer_.address, account_key, SignOnGuard::Clock::now());
+        return Refuse(header, result, why);
+    }
+
+    // The connection reads nothing until the attempt's turn, then hands the
+    // same sign-on over again.
+    Outcome WaitForTurn(SignOnGuard::Clock::duration wait)
+    {
+        waited_for_turn_ = true;
+        Outcome outcome;
+        outcome.pause = std::chrono::ceil<std::chrono::milliseconds>(wait);
+        outcome.again = true;
+        return outcome;
+    }
+
+    Outcome TurnAway()
+    {
+        LogLine("sync " + peer_.peer_text + " sign-on turned away: too many failed sign-ons; connection closed");
+        Outcome outcome;
+        outcome.close = true;
+        return outcome;
+    }
+
     Outcome SignOff(const RequestHeader& header, PayloadReader& in)
     {
         const uint32_t user_id = in.U32();
         const std::string key = in.Text(kSessionKeySize);
         if (!in.ok() || in.remaining() != 0)
             return Refuse(header, ResMalformed, "malformed sign-off");
+        // Whichever session it names, the connection is signed off.
+        session_.reset();
         if (!service_.sessions().End(user_id, key))
             return Refuse(header, ResUnknownSession, "unknown session");
-        if (session_ && session_->key == key)
-            session_.reset();
         return Reply(header, ResSignedOff);
     }
 
@@ -128,18 +161,17 @@ private:
             return Refuse(header, ResServerError, "account missing");
         PayloadWriter out;
         out.U64(account.quota);
-        out.U64(account.quota > account.used ? account.quota - account.used : 0);
+        out.U64(account.Free());
         out.U64(account.used);
         return Reply(header, ResAccountSpace, Payload(out));
     }
 
-    // The commands below act on the account of the connection's session.
+    // The commands below act on the account of the session this connection
+    // signed on itself; no other connection's session is ever used.
     Outcome WithSession(const RequestHeader& header, PayloadReader& in)
     {
-        if (session_ && !service_.sessions().Touch(session_->key))
+        if (session_ && !service_.sessions().Find(session_->user_id, session_->key))
             session_.reset();
-        if (!session_)
-            Bind(service_.sessions().Adopt(peer_.peer_address));
         if (!session_) {
             // No reply: the client would read any result of a lookup as "no
             // such entry" and act on it. A closed link only makes it retry.
@@ -335,6 +367,7 @@ private:
     PeerInfo peer_;
     std::shared_ptr<const Session> session_;
     int64_t account_ = 0;
+    bool waited_for_turn_ = false;
 };
 
 }  // namespace

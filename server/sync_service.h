@@ -5,6 +5,7 @@
 
 #include "packet_server.h"
 #include "sessions.h"
+#include "sign_on_guard.h"
 #include "store.h"
 
 #include <atomic>
@@ -24,8 +25,8 @@ struct Addressing {
 
 class SyncService {
 public:
-    SyncService(Store& store, SessionTable& sessions, const Addressing& addressing)
-        : store_(store), sessions_(sessions), addressing_(addressing)
+    SyncService(Store& store, SessionTable& sessions, const Addressing& addressing, const SignOnLimits& sign_on)
+        : store_(store), sessions_(sessions), addressing_(addressing), guard_(sign_on)
     {
     }
 
@@ -40,11 +41,13 @@ public:
 
     Store& store() { return store_; }
     SessionTable& sessions() { return sessions_; }
+    SignOnGuard& guard() { return guard_; }
 
 private:
     Store& store_;
     SessionTable& sessions_;
     const Addressing& addressing_;
+    SignOnGuard guard_;
 };
 
 }  // namespace Tessel

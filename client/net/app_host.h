@@ -40,6 +40,10 @@ public:
     // goes Offline. False when the state stays; otherwise *previous is the
     // state it replaced.
     virtual bool TrySetOffline(AppState* previous) = 0;
+    // The server refused the stored credential when a new main connection
+    // signed on again: a signed-on client asks for the password. False when
+    // the state stays; otherwise *previous is the state it replaced.
+    virtual bool TrySetCredentialsRejected(AppState* previous) = 0;
     // The reaction to a change, called by every thread that moved the state
     // with the state it replaced.
     virtual void RefreshForState(AppState previous) = 0;

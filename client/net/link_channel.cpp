@@ -342,14 +342,23 @@ void CLinkChannel::ReceiveOrRest()
     SetState(LinkReceived);
 }
 
+// The opener's bytes on a new connection; the state the link is in after.
+long CLinkChannel::Open()
+{
+    const Bytes opening = opener_ ? opener_(tag_.load()) : Bytes{};
+    if (opening.empty())
+        return LinkQuiet;
+    return socket_.Send(opening.data(), opening.size()) > 0 ? LinkSent : LinkDown;
+}
+
 void CLinkChannel::Run(DWORD generation)
 {
-    SetState(ConnectSearch() ? LinkQuiet : LinkDown);
+    SetState(ConnectSearch() ? Open() : LinkDown);
     while (generation_.load() == generation) {
         if (state_.load() == LinkDown) {
             if (!ReconnectUntilUp(generation))
                 return;
-            SetState(LinkQuiet);
+            SetState(Open());
         }
         if (!NetworkAlive()) {
             SetState(LinkDown);

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -64,6 +65,11 @@ public:
     // the thread could not start.
     bool Configure(const std::vector<std::string>& hosts, const std::vector<uint16_t>& ports, bool watch,
                    DWORD wait_ms);
+    // What goes first on every connection the network thread makes, before
+    // anything queued; called on that thread with the connection's tag.
+    // Set once, before the first Configure.
+    using Opener = std::function<Bytes(uint64_t tag)>;
+    void SetOpener(Opener opener) { opener_ = std::move(opener); }
     void Stop();
     bool IsStopped() const { return stopped_.load(); }
 
@@ -84,6 +90,7 @@ private:
     void Run(DWORD generation);
     bool ConnectSearch();
     bool ReconnectUntilUp(DWORD generation);
+    long Open();
     bool SendNext();
     void ReceiveOrRest();
     void SetState(long state);
@@ -95,6 +102,7 @@ private:
     std::vector<uint16_t> ports_;
     CCommonSocket socket_;
     CWakeSignal wake_;
+    Opener opener_;
     char receive_buffer_[kReceiveBufferSize] = {};
 
     std::mutex out_lock_;

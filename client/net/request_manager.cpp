@@ -32,9 +32,42 @@ std::vector<uint16_t> SyncPorts()
 
 }  // namespace
 
-CRequestManager::CRequestManager()
-    : stop_event_(Helper::MakeEvent(true, true)), session_wake_(Helper::MakeEvent(false))
+CRequestManager::CRequestManager() : stop_event_(Helper::MakeEvent(true, true)), session_wake_(Helper::MakeEvent(false))
 {
+    channel_.SetOpener([this](uint64_t tag) { return OpenConnection(tag); });
+}
+
+void CRequestManager::SetOpening(const ConnectionOpening& opening)
+{
+    std::lock_guard<std::mutex> hold(opening_lock_);
+    opening_ = opening;
+}
+
+// On the network thread, for a connection just made: the opening request,
+// awaited by a record of its own so that its reply finds the way back.
+Bytes CRequestManager::OpenConnection(uint64_t tag)
+{
+    ConnectionOpening opening;
+    {
+        std::lock_guard<std::mutex> hold(opening_lock_);
+        opening = opening_;
+    }
+    Bytes packet = opening.build != nullptr ? opening.build() : Bytes{};
+    std::lock_guard<std::mutex> hold(pending_lock_);
+    // The opening of an earlier connection gets no reply any more.
+    if (opening_record_)
+        opening_record_->abandoned = true;
+    opening_record_.reset();
+    if (packet.empty())
+        return packet;
+    auto record = std::make_shared<PendingRequest>();
+    record->command = PacketCommand(packet);
+    record->sequence = PacketSequence(packet);
+    record->tag = tag;
+    record->opening = true;
+    pending_.push_back(record);
+    opening_record_ = record;
+    return packet;
 }
 
 void CRequestManager::SetStopEvent()
@@ -93,6 +126,7 @@ void CRequestManager::StopLocked()
     channel_.Stop();
     std::lock_guard<std::mutex> hold(pending_lock_);
     pending_.clear();
+    opening_record_.reset();
 }
 
 int CRequestManager::SendAndWait(Bytes* packet, uint16_t expected_command, DWORD timeout, uint32_t sequence)
@@ -253,6 +287,23 @@ void CRequestManager::RunSession(DWORD id)
 
 void CRequestManager::Dispatch(Reply reply, uint64_t tag)
 {
+    if (!DeliverLocked(reply, tag))
+        return;
+    // The reply to a connection's opening; taken outside the lock, because
+    // taking it may lead to new requests.
+    ConnectionOpening opening;
+    {
+        std::lock_guard<std::mutex> hold(opening_lock_);
+        opening = opening_;
+    }
+    if (opening.take != nullptr)
+        opening.take(reply.result, reply.payload);
+}
+
+// Hands the reply to its waiting record; true when it answers the opening
+// of its connection instead, which nobody waits for.
+bool CRequestManager::DeliverLocked(Reply& reply, uint64_t tag)
+{
     std::lock_guard<std::mutex> hold(pending_lock_);
     for (auto it = pending_.begin(); it != pending_.end();) {
         PendingRequest& record = **it;
@@ -260,16 +311,23 @@ void CRequestManager::Dispatch(Reply reply, uint64_t tag)
             it = pending_.erase(it);
             continue;
         }
-        if (record.command == reply.command && record.sequence == reply.sequence && record.tag == tag) {
+        if (record.command != reply.command || record.sequence != reply.sequence || record.tag != tag) {
+            ++it;
+            continue;
+        }
+        const bool opening = record.opening;
+        if (opening) {
+            opening_record_.reset();
+        } else {
             record.result = reply.result;
             record.payload = std::move(reply.payload);
             record.answered = true;
             SetEvent(record.event.Get());
-            pending_.erase(it);
-            return;
         }
-        ++it;
+        pending_.erase(it);
+        return opening;
     }
+    return false;
 }
 
 // A reply still on its way for an abandoned request is assembled to its end
@@ -302,6 +360,7 @@ bool StartMainConnection()
         hosts.push_back(g_test_host.empty() ? SyncHost() : g_test_host);
         ports = g_test_ports.empty() ? SyncPorts() : g_test_ports;
     }
+    MainConnection().SetOpening({BuildRepeatedSignOn, TakeRepeatedSignOnReply});
     return MainConnection().Start(hosts, ports, true);
 }
 

@@ -33,6 +33,15 @@ struct PendingRequest {
     Helper::CHandle event;  // auto-reset; taken from and given back to the manager's spares
     bool answered = false;
     bool abandoned = false;
+    bool opening = false;  // the request that opened its connection; nobody waits for it
+};
+
+// The request a manager sends first on each new connection, before anything
+// queued: build makes it (empty: nothing), take gets its reply on the
+// session thread.
+struct ConnectionOpening {
+    Bytes (*build)() = nullptr;
+    void (*take)(uint16_t result, const Bytes& payload) = nullptr;
 };
 
 class CRequestManager {
@@ -69,6 +78,8 @@ public:
     int Await(const std::shared_ptr<PendingRequest>& record, Bytes* payload, DWORD timeout);
     void Abandon(const std::shared_ptr<PendingRequest>& record);
 
+    void SetOpening(const ConnectionOpening& opening);
+
     // The sync engine holds waiting requests off while it restarts its
     // workers.
     void SetStopEvent();
@@ -82,7 +93,9 @@ private:
     void RunSession(DWORD id);
     int Refusal(const Bytes* packet) const;
     Helper::CHandle TakeEventLocked();
+    Bytes OpenConnection(uint64_t tag);
     void Dispatch(Reply reply, uint64_t tag);
+    bool DeliverLocked(Reply& reply, uint64_t tag);
     void DropAbandoned();
     int GiveUpAfterTimeout();
     void StopLocked();
@@ -94,6 +107,9 @@ private:
     std::mutex pending_lock_;
     std::list<std::shared_ptr<PendingRequest>> pending_;
     std::vector<Helper::CHandle> spare_events_;
+    std::shared_ptr<PendingRequest> opening_record_;  // under pending_lock_
+    std::mutex opening_lock_;
+    ConnectionOpening opening_;
     Helper::CHandle stop_event_;
     Helper::CHandle session_wake_;  // auto-reset: ends the session thread's idle wait at a stop
     std::atomic<bool> stopping_{true};
@@ -105,7 +121,8 @@ CRequestManager& MainConnection();
 CRequestManager& DataConnection();
 
 // The sync server over the port list 6666, 6766, ..., 7566, with the link
-// watcher.
+// watcher; every new connection signs on again while a credential is
+// stored.
 bool StartMainConnection();
 // The data server named by an upload ticket.
 bool StartDataConnection(uint32_t address, uint16_t port);

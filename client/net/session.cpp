@@ -2,12 +2,14 @@
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <process.h>
 #include <shellapi.h>
 
 #include <cstring>
 #include <mutex>
 #include <string>
 
+#include "client/net/app_host.h"
 #include "client/net/command_lock.h"
 #include "client/net/request_manager.h"
 #include "client/net/requests.h"
@@ -24,6 +26,10 @@ namespace {
 std::mutex g_hooks_lock;
 SessionHooks g_hooks;
 
+// Sign-on results that refuse the name or the credential.
+constexpr uint16_t kFirstRefusal = 102;
+constexpr uint16_t kLastRefusal = 105;
+
 std::atomic<long> g_sign_on_flag{0};
 std::atomic<long> g_sign_off_flag{0};
 std::atomic<long> g_account_info_flag{0};
@@ -32,6 +38,28 @@ SessionHooks Hooks()
 {
     std::lock_guard<std::mutex> hold(g_hooks_lock);
     return g_hooks;
+}
+
+// The follow-ups of a rejected credential run on a thread of their own: the
+// session thread that took the reply goes on delivering replies meanwhile.
+unsigned __stdcall RefreshAfterRejection(void* previous)
+{
+    Helper::IAppHost* host = Helper::AppHost();
+    if (host != nullptr)
+        host->RefreshForState(static_cast<Helper::AppState>(reinterpret_cast<intptr_t>(previous)));
+    return 0;
+}
+
+void RejectStoredCredential()
+{
+    Helper::IAppHost* host = Helper::AppHost();
+    Helper::AppState previous = Helper::AppState::Starting;
+    if (host == nullptr || !host->TrySetCredentialsRejected(&previous))
+        return;
+    void* argument = reinterpret_cast<void*>(static_cast<intptr_t>(previous));
+    const uintptr_t thread = _beginthreadex(nullptr, 0, RefreshAfterRejection, argument, 0, nullptr);
+    if (thread != 0)
+        CloseHandle(reinterpret_cast<HANDLE>(thread));
 }
 
 bool AskForNewVersion()
@@ -95,12 +123,36 @@ void ReactToIncompatibleServer()
         ShellExecuteW(nullptr, L"open", TAVO_WEB_HOME_W, nullptr, nullptr, SW_SHOW);
 }
 
+Bytes BuildRepeatedSignOn()
+{
+    const Credential credential = CurrentCredential();
+    if (credential.user_name.empty())
+        return {};
+    uint8_t address[4];
+    LocalAddress(address);
+    return BuildSignOn(credential.user_name, credential.digest, address);
+}
+
+void TakeRepeatedSignOnReply(uint16_t result, const Bytes& payload)
+{
+    SessionInfo session;
+    if (result == ResSignedOn && DecodeSessionInfo(payload, &session)) {
+        StoreSession(session);
+        return;
+    }
+    if (result < kFirstRefusal || result > kLastRefusal)
+        return;
+    StoreCredential({});
+    RejectStoredCredential();
+}
+
 int SignOn(const wchar_t* user_name, const wchar_t* password_digest)
 {
     CCommandLock lock(g_sign_on_flag);
     uint8_t address[4];
     LocalAddress(address);
-    Bytes packet = BuildSignOn(ToWireText(user_name), ToWireText(password_digest), address);
+    const Credential credential{ToWireText(user_name), ToWireText(password_digest)};
+    Bytes packet = BuildSignOn(credential.user_name, credential.digest, address);
     if (packet.empty())
         return 0;
     const int result = MainConnection().SendAndWait(&packet, 0, kSessionTimeout, 0);
@@ -110,12 +162,15 @@ int SignOn(const wchar_t* user_name, const wchar_t* password_digest)
     if (!DecodeSessionInfo(packet, &session))
         return 0;
     StoreSession(session);
+    StoreCredential(credential);
     return result;
 }
 
 int SignOff()
 {
     CCommandLock lock(g_sign_off_flag);
+    // A connection made from here on stays signed off.
+    StoreCredential({});
     const SessionInfo session = CurrentSession();
     Bytes packet = BuildSignOff(session.user_id, session.session_key);
     return MainConnection().SendAndWait(&packet, 0, kSessionTimeout, 0);

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "client/net/packet_codec.h"
+
 namespace Net {
 
 // What the session needs from the application shell above it.
@@ -30,6 +32,15 @@ bool MakePasswordDigest(const wchar_t* password, wchar_t* digest, size_t capacit
 // The first non-zero IPv4 address of this computer in network order; all
 // zero when there is none.
 void LocalAddress(uint8_t address[4]);
+
+// The sign-on that opens every new main connection while a credential is
+// stored, so that a connection re-established after a loss acts for the
+// account again; empty without one.
+Bytes BuildRepeatedSignOn();
+// Its reply, on the session thread: 101 keeps the new session; a refusal
+// forgets the credential and moves a signed-on application to
+// CredentialsRejected, as the automatic sign-on does.
+void TakeRepeatedSignOnReply(uint16_t result, const Bytes& payload);
 
 // Runs on the session thread that saw the reply: tells the tray window to
 // quit, asks the user and opens the product's site on Yes.

@@ -10,6 +10,7 @@ namespace {
 std::mutex g_lock;
 SessionInfo g_session;
 AccountSpace g_space;
+Credential g_credential;
 
 }  // namespace
 
@@ -37,11 +38,24 @@ void StoreAccountSpace(const AccountSpace& space)
     g_space = space;
 }
 
+Credential CurrentCredential()
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    return g_credential;
+}
+
+void StoreCredential(const Credential& credential)
+{
+    std::lock_guard<std::mutex> hold(g_lock);
+    g_credential = credential;
+}
+
 void ClearSession()
 {
     std::lock_guard<std::mutex> hold(g_lock);
     g_session = SessionInfo{};
     g_space = AccountSpace{};
+    g_credential = Credential{};
 }
 
 }  // namespace Net

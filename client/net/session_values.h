@@ -3,15 +3,27 @@
 // exchanges; read by any thread as whole copies.
 #pragma once
 
+#include <string>
+
 #include "client/net/packet_codec.h"
 
 namespace Net {
+
+// The user name and password digest of the last successful sign-on, as they
+// went on the wire; a new main connection signs on with them again. Empty
+// once signed off or refused.
+struct Credential {
+    std::string user_name;
+    std::string digest;
+};
 
 SessionInfo CurrentSession();
 AccountSpace CurrentAccountSpace();
 void StoreSession(const SessionInfo& session);
 void StoreAccountSpace(const AccountSpace& space);
-// Forgets the account's values after a sign-off.
+Credential CurrentCredential();
+void StoreCredential(const Credential& credential);
+// Forgets the account's values and credential after a sign-off.
 void ClearSession();
 
 }  // namespace Net

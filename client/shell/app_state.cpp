@@ -25,6 +25,9 @@ constexpr uint32_t kSyncingFrom = Bit(AppState::NotBound) | Bit(AppState::Synced
 // The signed-on states; Offline is there already.
 constexpr uint32_t kOfflineFrom = Bit(AppState::Synced) | Bit(AppState::Syncing) | Bit(AppState::SigningOn) |
                                   Bit(AppState::CredentialsRejected) | Bit(AppState::AccountInfoFailed);
+// The states a refused automatic sign-on leaves for CredentialsRejected.
+constexpr uint32_t kRejectedFrom = Bit(AppState::Synced) | Bit(AppState::Syncing) | Bit(AppState::Offline) |
+                                   Bit(AppState::SigningOn);
 
 // Another thread may change the state between the check and the store;
 // the exchange fails then and the check is made again on what it found.
@@ -58,6 +61,11 @@ bool TrySetState(AppState target)
 bool TrySetOffline(AppState* previous)
 {
     return MoveFrom(kOfflineFrom, AppState::Offline, previous);
+}
+
+bool TrySetCredentialsRejected(AppState* previous)
+{
+    return MoveFrom(kRejectedFrom, AppState::CredentialsRejected, previous);
 }
 
 Quota GetQuota()

@@ -59,6 +59,9 @@ bool TrySetState(AppState target);
 // become Offline. False when the state stays; else *previous is the state
 // replaced.
 bool TrySetOffline(AppState* previous);
+// A refused automatic sign-on: Synced, Syncing, Offline and SigningOn become
+// CredentialsRejected, with the same answer as above.
+bool TrySetCredentialsRejected(AppState* previous);
 
 struct Quota {
     uint64_t total = 0;
@@ -75,6 +78,10 @@ public:
     AppState GetState() const override { return GetAppState(); }
     bool TrySetState(AppState target) override { return Helper::TrySetState(target); }
     bool TrySetOffline(AppState* previous) override { return Helper::TrySetOffline(previous); }
+    bool TrySetCredentialsRejected(AppState* previous) override
+    {
+        return Helper::TrySetCredentialsRejected(previous);
+    }
     bool IsAborting() const override { return App().abort_flag.load() != 0; }
 };
 

@@ -120,6 +120,12 @@ protected:
                                          "--data-port", std::to_string(data_port_), "--http-port",
                                          std::to_string(http_)};
         ASSERT_EQ(RunProcess(args, &pid_, dir_ + "/server.log"), 0);
+        ReadPorts();
+    }
+
+    // The ports the started server announces in its log.
+    void ReadPorts()
+    {
         const std::string log = dir_ + "/server.log";
         sync_ = WaitListening(pid_, log, "sync 127.0.0.1:");
         ASSERT_NE(sync_, 0) << ReadFile(log);
@@ -222,6 +228,64 @@ TEST_F(ProcessTest, AKilledServerKeepsCommittedFilesAndShowsNoHalfFiles)
             EXPECT_EQ(item.path().filename().string().size(), 32u) << "only complete contents under their MD5";
         }
     }
+}
+
+// A server whose data lives on a small file system of its own: a tmpfs
+// mounted in a mount namespace of the server's process alone.
+class DiskFullTest : public ProcessTest {
+protected:
+    void SetUp() override
+    {
+        if (RunProcess({"/usr/bin/unshare", "-rm", "/bin/true"}) != 0)
+            GTEST_SKIP() << "no user and mount namespaces on this system";
+        dir_ = MakeTempDir("tessel-diskfull");
+        ASSERT_FALSE(dir_.empty());
+        const std::string disk = dir_ + "/disk";
+        std::filesystem::create_directory(disk);
+        const std::string script = "mount -t tmpfs -o size=2m tmpfs " + disk + " && " + kBinary + " init " + disk +
+                                   "/data && " + kBinary + " add-account " + disk + "/data demo demo123 1G && exec " +
+                                   kBinary + " serve " + disk +
+                                   "/data --sync-port 0 --data-port 0 --http-port 0 --disk-reserve 256K";
+        ASSERT_EQ(RunProcess({"/usr/bin/unshare", "-rm", "/bin/sh", "-c", script}, &pid_, dir_ + "/server.log"), 0);
+        ReadPorts();
+    }
+};
+
+TEST_F(DiskFullTest, AFailedCommitStaysResumableAndDeletesFreeSpace)
+{
+    TestClient sync;
+    ASSERT_TRUE(sync.Connect(sync_));
+    SessionReply session;
+    ASSERT_EQ(sync.SignOn("demo", "demo123", &session), ResSignedOn);
+    ASSERT_EQ(UploadFile(sync, data_port_, 0, "old.bin", std::string(600 * 1024, 'o')), ResUploadComplete);
+    EntryRecord old;
+    ASSERT_EQ(sync.LookupEntry(0, "old.bin", &old), ResEntryFound);
+
+    // An upload whose bytes are all in, then a second one that fills the disk.
+    const std::string late(20000, 'l');
+    TicketReply ticket, filler;
+    ASSERT_EQ(sync.BeginUpload(0, "late.bin", late.size(), Md5Hex(late), &ticket), ResTicketGranted);
+    TestClient data;
+    ASSERT_TRUE(data.Connect(data_port_));
+    ASSERT_EQ(data.UploadBlock(ticket.token, 0, late), ResBlockAccepted);
+    const std::string block(32768, 'f');
+    ASSERT_EQ(sync.BeginUpload(0, "filler.bin", 4 << 20, Md5Hex("f"), &filler), ResTicketGranted);
+    TestClient fill;
+    ASSERT_TRUE(fill.Connect(data_port_));
+    int result = ResBlockAccepted;
+    for (uint64_t offset = 0; offset < (4u << 20) && result == ResBlockAccepted; offset += block.size())
+        result = fill.UploadBlock(filler.token, offset, block);
+    ASSERT_EQ(result, ResServerError) << "the disk is full";
+
+    EXPECT_EQ(data.FinishUpload(ticket.token), ResServerError) << "no room to commit";
+    EXPECT_EQ(sync.DeleteEntries(0, {old.id}), ResDeleted) << "deleting works on a full disk";
+    EXPECT_EQ(data.FinishUpload(ticket.token), ResUploadComplete) << "the failed commit can be repeated";
+    EntryRecord entry;
+    ASSERT_EQ(sync.LookupEntry(0, "late.bin", &entry), ResEntryFound);
+    httplib::Client http("127.0.0.1", http_);
+    auto res = http.Get(entry.address.substr(entry.address.find("/d/")) + session.key);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->body, late);
 }
 
 TEST(Fixture, StartsAndStopsAServerWithTheTestAccounts)

@@ -1,16 +1,27 @@
 // Hostile and broken input: no crash, no hang, no effect on stored data,
 // and no effect on other connections.
 #include "crypto.h"
+#include "log.h"
 #include "test_client.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <random>
 #include <thread>
 
 namespace Tessel {
 namespace {
+
+// Mutated sign-ons fail by the hundred here; the guard against guessing
+// would slow them down to no purpose.
+ServerConfig WithoutGuessingGuard()
+{
+    ServerConfig config;
+    config.sign_on.free_failures = 1000000;
+    return config;
+}
 
 class RobustnessTest : public ::testing::Test {
 protected:
@@ -32,7 +43,7 @@ protected:
         EXPECT_EQ(root[0].name, "keep");
     }
 
-    TestServer server_;
+    TestServer server_{WithoutGuessingGuard()};
     TestClient witness_;
     int32_t folder_ = 0;
 };
@@ -201,6 +212,93 @@ TEST(Idle, IdleConnectionsAreClosed)
     EXPECT_TRUE(half.WaitClosed(5000));
 }
 
+class LimitsTest : public ::testing::Test {
+protected:
+    void Start(size_t per_address, size_t total, std::chrono::seconds crowded_idle)
+    {
+        ServerConfig config;
+        config.max_per_address = per_address;
+        config.max_connections = total;
+        config.crowded_idle_timeout = crowded_idle;
+        server_ = std::make_unique<TestServer>(config);
+        ASSERT_TRUE(server_->ok());
+    }
+
+    // A connection the server has taken in: it answered a request on it.
+    bool OpenSignedOn(const char* source)
+    {
+        open_.push_back(std::make_unique<TestClient>());
+        return open_.back()->Connect(server_->sync_port(), source) &&
+               open_.back()->SignOn("demo", "demo123") == ResSignedOn;
+    }
+
+    bool Refused(uint16_t port, const char* source)
+    {
+        TestClient client;
+        return client.Connect(port, source) && client.WaitClosed(5000);
+    }
+
+    std::unique_ptr<TestServer> server_;
+    std::vector<std::unique_ptr<TestClient>> open_;
+};
+
+TEST_F(LimitsTest, ConnectionsAreCappedPerAddressAndInTotal)
+{
+    Start(5, 12, std::chrono::seconds(600));
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(OpenSignedOn("127.0.0.2"));
+    EXPECT_TRUE(Refused(server_->data_port(), "127.0.0.2")) << "sync and data connections count together";
+    EXPECT_TRUE(Refused(server_->sync_port(), "127.0.0.2"));
+    for (int i = 0; i < 7; ++i)
+        ASSERT_TRUE(OpenSignedOn(i < 4 ? "127.0.0.3" : "127.0.0.4"));
+    EXPECT_TRUE(Refused(server_->sync_port(), "127.0.0.5")) << "the server has no more room";
+    open_.pop_back();
+    TestClient late;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    bool signed_on = false;
+    while (!signed_on && std::chrono::steady_clock::now() < deadline)
+        signed_on = late.Connect(server_->sync_port(), "127.0.0.5") && late.SignOn("demo", "demo123") == ResSignedOn;
+    EXPECT_TRUE(signed_on) << "a closed connection gives its place back";
+}
+
+TEST_F(LimitsTest, IdleConnectionsGoSoonerWhenTheServerIsCrowded)
+{
+    Start(64, 8, std::chrono::seconds(1));
+    for (int i = 0; i < 7; ++i)
+        ASSERT_TRUE(OpenSignedOn("127.0.0.2"));
+    bool one_closed = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (!one_closed && std::chrono::steady_clock::now() < deadline)
+        for (auto& client : open_)
+            one_closed = one_closed || client->WaitClosed(20);
+    EXPECT_TRUE(one_closed) << "past three quarters of the limit, idle connections are closed after a second";
+}
+
+// Accepting again at once after a failed accept (no descriptors left)
+// would spin and flood the log: the waits double, and one line tells.
+TEST(Limits, FailedAcceptsAreRetriedAfterGrowingWaitsAndLoggedOnce)
+{
+    asio::io_context io;
+    AcceptBackoff backoff(io);
+    SetLogEnabled(true);
+    testing::internal::CaptureStderr();
+    std::vector<std::chrono::steady_clock::duration> waits;
+    for (int i = 0; i < 6; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        bool again = false;
+        backoff.Failed("sync", std::make_error_code(std::errc::too_many_files_open), [&] { again = true; });
+        io.restart();
+        io.run();
+        ASSERT_TRUE(again);
+        waits.push_back(std::chrono::steady_clock::now() - start);
+    }
+    const std::string log = testing::internal::GetCapturedStderr();
+    SetLogEnabled(false);
+    EXPECT_GE(waits[0], std::chrono::milliseconds(50));
+    EXPECT_GE(waits[5], std::chrono::milliseconds(1600)) << "50, 100, 200, 400, 800, 1600 ms";
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+}
+
 TEST(Concurrency, ManyClientsAtOnce)
 {
     TestServer server;
@@ -253,14 +351,16 @@ TEST(Listening, TakesTheFirstFreePortOfTheList)
     TestServer first;
     ASSERT_TRUE(first.ok());
 
+    ConnectionCounter counter(100);
+    AddressGate gate(counter, 10);
     PacketServer server(io, "sync", [](const PeerInfo&) { return std::unique_ptr<ConnectionHandler>(); },
-                        std::chrono::seconds(5));
+                        IdleLimits{}, gate);
     std::string error;
     ASSERT_TRUE(server.Listen("127.0.0.1", {taken, first.data_port(), 0}, error));
     EXPECT_NE(server.port(), taken);
     EXPECT_NE(server.port(), first.data_port());
     PacketServer none(io, "sync", [](const PeerInfo&) { return std::unique_ptr<ConnectionHandler>(); },
-                      std::chrono::seconds(5));
+                      IdleLimits{}, gate);
     EXPECT_FALSE(none.Listen("127.0.0.1", {taken}, error));
     EXPECT_FALSE(error.empty());
 }

@@ -156,6 +156,90 @@ TEST_F(StoreTest, TreeListsTheAccountSortedByPathWhileTheStoreIsOpen)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
+TEST_F(StoreTest, ADataDirectoryFromBeforeTheAddedColumnsGetsThemOnOpen)
+{
+    ASSERT_EQ(Upload(one_, kRootFolder, "old.txt", "old content"), StoreStatus::Ok);
+    store_.reset();
+    {
+        std::string error;
+        auto db = SqliteConnection::Open(dir_ + "/tessel.db", false, error);
+        ASSERT_TRUE(db) << error;
+        ASSERT_TRUE(db->Exec("DROP TRIGGER accounts_credential_changed"));
+        ASSERT_TRUE(db->Exec("ALTER TABLE accounts DROP COLUMN credential_generation"));
+        ASSERT_TRUE(db->Exec("DROP INDEX entries_object"));
+        ASSERT_TRUE(db->Exec("ALTER TABLE entries DROP COLUMN object"));
+    }
+    Reopen();
+    EXPECT_EQ(store_->CredentialGeneration(one_), std::optional<int64_t>(0));
+    EntryRow old;
+    ASSERT_EQ(store_->Lookup(one_, kRootFolder, "old.txt", old), StoreStatus::Ok);
+    EXPECT_EQ(old.object, Md5Hex("old content")) << "contents were named by their MD5";
+    EXPECT_TRUE(std::filesystem::exists(store_->ObjectPath(old.object))) << "and the clean-up kept it";
+    AccountChange password;
+    password.password_digest = Md5Hex("other");
+    ASSERT_EQ(store_->UpdateAccount("one", password), StoreStatus::Ok);
+    EXPECT_EQ(store_->CredentialGeneration(one_), std::optional<int64_t>(1));
+}
+
+TEST_F(StoreTest, EveryPasswordChangeCountsTheCredentialGenerationUp)
+{
+    EXPECT_EQ(store_->CredentialGeneration(one_), std::optional<int64_t>(0));
+    AccountChange quota;
+    quota.quota = 5000;
+    ASSERT_EQ(store_->UpdateAccount("one", quota), StoreStatus::Ok);
+    EXPECT_EQ(store_->CredentialGeneration(one_), std::optional<int64_t>(0));
+    AccountChange password;
+    password.password_digest = Md5Hex("other");
+    ASSERT_EQ(store_->UpdateAccount("one", password), StoreStatus::Ok);
+    EXPECT_EQ(store_->CredentialGeneration(one_), std::optional<int64_t>(1));
+    EXPECT_EQ(store_->CredentialGeneration(two_), std::optional<int64_t>(0));
+    {
+        // Any writer of the database, not only this store.
+        std::string error;
+        auto db = SqliteConnection::Open(dir_ + "/tessel.db", false, error);
+        ASSERT_TRUE(db) << error;
+        ASSERT_TRUE(db->Exec("UPDATE accounts SET hash = 'ab' WHERE name = 'two'"));
+    }
+    EXPECT_EQ(store_->CredentialGeneration(two_), std::optional<int64_t>(1));
+    EXPECT_FALSE(store_->CredentialGeneration(4242));
+}
+
+std::string ReadBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST_F(StoreTest, AccountsShareStoredContentOnlyWhenItsBytesAreEqual)
+{
+    const std::string content(600, 'c');
+    ASSERT_EQ(Upload(one_, kRootFolder, "a", content), StoreStatus::Ok);
+    ASSERT_EQ(Upload(two_, kRootFolder, "b", content), StoreStatus::Ok);
+    EntryRow a, b;
+    ASSERT_EQ(store_->Lookup(one_, kRootFolder, "a", a), StoreStatus::Ok);
+    ASSERT_EQ(store_->Lookup(two_, kRootFolder, "b", b), StoreStatus::Ok);
+    EXPECT_EQ(a.object, b.object) << "equal bytes are kept once";
+    ASSERT_EQ(store_->Delete(one_, kRootFolder, {a.id}), StoreStatus::Ok);
+    EXPECT_EQ(ReadBytes(store_->ObjectPath(b.object)), content) << "still held by the other account";
+
+    // Other bytes under the same digest, as an MD5 collision would bring:
+    // a later upload of the real content is not handed the stored bytes.
+    const std::string other(600, 'o');
+    std::ofstream(store_->ObjectPath(b.object), std::ios::binary | std::ios::trunc) << other;
+    ASSERT_EQ(Upload(one_, kRootFolder, "c", content), StoreStatus::Ok);
+    EntryRow c;
+    ASSERT_EQ(store_->Lookup(one_, kRootFolder, "c", c), StoreStatus::Ok);
+    EXPECT_EQ(c.md5, Md5Hex(content));
+    EXPECT_NE(c.object, b.object);
+    EXPECT_EQ(ReadBytes(store_->ObjectPath(c.object)), content);
+    EXPECT_EQ(ReadBytes(store_->ObjectPath(b.object)), other) << "the stored content is left as it is";
+    ASSERT_EQ(store_->Delete(one_, kRootFolder, {c.id}), StoreStatus::Ok);
+    EXPECT_FALSE(std::filesystem::exists(store_->ObjectPath(c.object)));
+    EXPECT_TRUE(std::filesystem::exists(store_->ObjectPath(b.object)));
+    Reopen();
+    EXPECT_TRUE(std::filesystem::exists(store_->ObjectPath(b.object))) << "the clean-up at open keeps it too";
+}
+
 TEST_F(StoreTest, OpeningRefusesADirectoryThatWasNeverInitialized)
 {
     const std::string empty = MakeTempDir("tessel-empty");

@@ -1,4 +1,5 @@
 // The sync server's commands over real loopback connections.
+#include "cli.h"
 #include "crypto.h"
 #include "test_client.h"
 
@@ -114,31 +115,184 @@ TEST(SignOn, EntryCommandsWithoutSessionCloseTheConnection)
     EXPECT_TRUE(client.WaitClosed(5000));
 }
 
-TEST(SignOn, ANewConnectionFromTheSameAddressTakesOverADroppedSession)
+// A command without a session of its own connection must be closed; a
+// reply of any kind would mean the connection acted in some account.
+bool ClosedWithoutReply(TestClient& client, uint16_t command, const Bytes& payload)
+{
+    if (!client.SendRaw(BuildRequest(77, command, payload)))
+        return false;
+    ReplyView reply;
+    return !client.ReadReply(reply, 3000) && client.WaitClosed(3000);
+}
+
+const Bytes kListRoot(8, 0);
+
+TEST(Sessions, NoConnectionActsInADroppedSession)
 {
     TestServer server;
     ASSERT_TRUE(server.ok());
-    int32_t folder = 0;
+    SessionReply dropped;
     {
         TestClient first;
         ASSERT_TRUE(first.Connect(server.sync_port()));
-        ASSERT_EQ(first.SignOn("demo", "demo123"), ResSignedOn);
-        ASSERT_EQ(first.CreateFolder(0, "kept", &folder), ResFolderCreated);
+        ASSERT_EQ(first.SignOn("demo", "demo123", &dropped), ResSignedOn);
+        ASSERT_EQ(first.CreateFolder(0, "kept"), ResFolderCreated);
     }
-    // The server notices the closed connection asynchronously.
-    EntryRecord found;
-    int result = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::chrono::steady_clock::now() < deadline) {
-        TestClient second;
-        ASSERT_TRUE(second.Connect(server.sync_port()));
-        result = second.LookupEntry(0, "kept", &found);
-        if (result == ResEntryFound)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // Another user behind the same address, never signed on.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        TestClient stranger;
+        ASSERT_TRUE(stranger.Connect(server.sync_port()));
+        EXPECT_TRUE(ClosedWithoutReply(stranger, CmdListFolder, kListRoot)) << "attempt " << attempt;
     }
-    ASSERT_EQ(result, ResEntryFound);
-    EXPECT_EQ(found.id, folder);
+    TestClient owner;
+    ASSERT_TRUE(owner.Connect(server.sync_port()));
+    EXPECT_EQ(owner.AccountInfo(dropped.user_id, dropped.key), ResAccountSpace)
+        << "the key itself stays valid for its holder's downloads";
+}
+
+TEST(Sessions, ASignedOffConnectionHasNoSession)
+{
+    TestServer server;
+    ASSERT_TRUE(server.ok());
+    {
+        TestClient victim;
+        ASSERT_TRUE(victim.Connect(server.sync_port()));
+        ASSERT_EQ(victim.SignOn("demo", "demo123"), ResSignedOn);
+        ASSERT_EQ(victim.CreateFolder(0, "private"), ResFolderCreated);
+    }
+    TestClient other;
+    ASSERT_TRUE(other.Connect(server.sync_port()));
+    SessionReply mine;
+    ASSERT_EQ(other.SignOn("small", "small123", &mine), ResSignedOn);
+    ASSERT_EQ(other.SignOff(mine.user_id, mine.key), ResSignedOff);
+    EXPECT_TRUE(ClosedWithoutReply(other, CmdListFolder, kListRoot));
+}
+
+TEST(Sessions, ASecondSignOnEndsTheFirstSession)
+{
+    TestServer server;
+    ASSERT_TRUE(server.ok());
+    TestClient client;
+    ASSERT_TRUE(client.Connect(server.sync_port()));
+    SessionReply first, second;
+    ASSERT_EQ(client.SignOn("demo", "demo123", &first), ResSignedOn);
+    ASSERT_EQ(client.SignOn("small", "small123", &second), ResSignedOn);
+    EXPECT_EQ(client.AccountInfo(first.user_id, first.key), ResAccountSessionUnknown);
+    std::vector<EntryRecord> root;
+    ASSERT_EQ(client.CreateFolder(0, "of small"), ResFolderCreated);
+    client.Close();
+    TestClient stranger;
+    ASSERT_TRUE(stranger.Connect(server.sync_port()));
+    EXPECT_TRUE(ClosedWithoutReply(stranger, CmdListFolder, kListRoot));
+    TestClient demo;
+    ASSERT_TRUE(demo.Connect(server.sync_port()));
+    ASSERT_EQ(demo.SignOn("demo", "demo123"), ResSignedOn);
+    ASSERT_EQ(demo.ListFolder(0, &root), ResFolderListed);
+    EXPECT_TRUE(root.empty()) << "the folder went to the account signed on last";
+
+    // A refused sign-on leaves the connection without a session as well.
+    ASSERT_EQ(demo.SignOn("demo", "wrong"), ResWrongPassword);
+    EXPECT_TRUE(ClosedWithoutReply(demo, CmdListFolder, kListRoot));
+}
+
+// A change of the stored password, here by the administrative command as
+// another process would make it, ends every session of the account.
+TEST(Sessions, ChangingThePasswordEndsTheAccountsSessions)
+{
+    TestServer server;
+    ASSERT_TRUE(server.ok());
+    TestClient open, other;
+    ASSERT_TRUE(open.Connect(server.sync_port()));
+    ASSERT_TRUE(other.Connect(server.sync_port()));
+    SessionReply session, unrelated;
+    ASSERT_EQ(open.SignOn("demo", "demo123", &session), ResSignedOn);
+    ASSERT_EQ(other.SignOn("small", "small123", &unrelated), ResSignedOn);
+
+    ASSERT_EQ(RunCommandLine({"set-account", server.dir() + "/data", "demo", "--quota", "2G"}), 0);
+    EXPECT_EQ(open.ListFolder(0), ResFolderListed) << "other changes leave the sessions alone";
+
+    ASSERT_EQ(RunCommandLine({"set-account", server.dir() + "/data", "DEMO", "--password", "new secret"}), 0);
+    EXPECT_TRUE(ClosedWithoutReply(open, CmdListFolder, kListRoot));
+    EXPECT_EQ(other.AccountInfo(session.user_id, session.key), ResAccountSessionUnknown);
+    EXPECT_EQ(other.AccountInfo(unrelated.user_id, unrelated.key), ResAccountSpace);
+    TestClient again;
+    ASSERT_TRUE(again.Connect(server.sync_port()));
+    EXPECT_EQ(again.SignOn("demo", "demo123"), ResWrongPassword);
+    EXPECT_EQ(again.SignOn("demo", "new secret"), ResSignedOn);
+    EXPECT_EQ(again.ListFolder(0), ResFolderListed);
+}
+
+Bytes SignOnPayload(const std::string& user, const std::string& password)
+{
+    PayloadWriter out;
+    out.U8(static_cast<uint8_t>(user.size()));
+    out.U8(32);
+    out.U32(0);
+    out.Text(user);
+    out.Text(Md5Hex(password));
+    return out.Take();
+}
+
+using Clock = std::chrono::steady_clock;
+
+// After a few failed sign-ons, each further attempt from the address, or
+// for the account, waits its turn; other clients are not held up.
+TEST(Guessing, FailedSignOnsAreSlowedPerAddressAndPerAccountOnly)
+{
+    TestServer server;
+    ASSERT_TRUE(server.ok());
+    TestClient guesser;
+    ASSERT_TRUE(guesser.Connect(server.sync_port(), "127.0.0.2"));
+    for (int i = 0; i < 5; ++i)
+        ASSERT_EQ(guesser.SignOn("demo", "guess" + std::to_string(i)), ResWrongPassword);
+
+    const auto sent = Clock::now();
+    ASSERT_TRUE(guesser.SendRaw(BuildRequest(60, CmdSignOn, SignOnPayload("demo", "guess5"))));
+    TestClient other;
+    ASSERT_TRUE(other.Connect(server.sync_port(), "127.0.0.3"));
+    EXPECT_EQ(other.SignOn("small", "small123"), ResSignedOn);
+    EXPECT_EQ(other.ListFolder(0), ResFolderListed);
+    ReplyView reply;
+    EXPECT_FALSE(guesser.ReadReply(reply, 0)) << "the guess waits while others are answered";
+    ASSERT_TRUE(guesser.ReadReply(reply, 10000));
+    EXPECT_EQ(reply.result, ResWrongPassword);
+    EXPECT_GE(Clock::now() - sent, std::chrono::milliseconds(900));
+
+    // The account is guarded from other addresses as well.
+    TestClient elsewhere;
+    ASSERT_TRUE(elsewhere.Connect(server.sync_port(), "127.0.0.4"));
+    const auto again = Clock::now();
+    EXPECT_EQ(elsewhere.SignOn("demo", "demo123"), ResSignedOn);
+    EXPECT_GE(Clock::now() - again, std::chrono::milliseconds(900));
+}
+
+TEST(Guessing, AttemptsThatWouldWaitTooLongAreTurnedAway)
+{
+    ServerConfig config;
+    config.sign_on.longest_wait = std::chrono::seconds(3);
+    TestServer server(config);
+    ASSERT_TRUE(server.ok());
+    TestClient guesser;
+    ASSERT_TRUE(guesser.Connect(server.sync_port(), "127.0.0.2"));
+    for (int i = 0; i < 5; ++i)
+        ASSERT_EQ(guesser.SignOn("nobody" + std::to_string(i), "x"), ResUnknownUser);
+    std::vector<std::unique_ptr<TestClient>> many;
+    for (int i = 0; i < 6; ++i) {
+        many.push_back(std::make_unique<TestClient>());
+        ASSERT_TRUE(many.back()->Connect(server.sync_port(), "127.0.0.2"));
+        ASSERT_TRUE(many.back()->SendRaw(BuildRequest(70, CmdSignOn, SignOnPayload("someone", "x"))));
+    }
+    int answered = 0;
+    int turned_away = 0;
+    for (auto& client : many) {
+        ReplyView reply;
+        if (client->ReadReply(reply, 10000))
+            ++answered;
+        else
+            ++turned_away;
+    }
+    EXPECT_GE(answered, 1);
+    EXPECT_GE(turned_away, 1) << "turns more than 3 s away are not given";
 }
 
 TEST_F(SyncTest, CreateListLookupAndCaseInsensitiveNames)

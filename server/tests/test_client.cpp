@@ -17,12 +17,21 @@
 
 namespace Tessel {
 
-bool TestClient::Connect(uint16_t port)
+bool TestClient::Connect(uint16_t port, const char* source)
 {
     Close();
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0)
         return false;
+    if (source) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        if (::inet_pton(AF_INET, source, &local.sin_addr) != 1 ||
+            ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+            Close();
+            return false;
+        }
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
@@ -334,6 +343,32 @@ int UploadFile(TestClient& sync, uint16_t data_port, int32_t parent, const std::
             return result;
     }
     return data.FinishUpload(ticket.token);
+}
+
+SlowHttpClients::SlowHttpClients(uint16_t port, int tricklers, int stalled, int group, int addresses)
+    : tricklers_(tricklers)
+{
+    const std::string half = "GET /d/1 HTTP/1.1\r\nHo";
+    for (int i = 0; i < tricklers + stalled; ++i) {
+        const std::string source = "127.0." + std::to_string(group) + "." + std::to_string(1 + i % addresses);
+        clients_.push_back(std::make_unique<TestClient>());
+        if (clients_.back()->Connect(port, source.c_str()) && i >= tricklers)
+            clients_.back()->SendRaw(half.data(), half.size());
+    }
+    thread_ = std::thread([this] {
+        const std::string request = "GET /d/1?key=x HTTP/1.1\r\nHost: slow\r\nX-Padding: ";
+        for (size_t at = 0; !done_; ++at) {
+            for (int i = 0; i < tricklers_; ++i)
+                clients_[i]->SendRaw(&request[at % request.size()], 1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
+}
+
+SlowHttpClients::~SlowHttpClients()
+{
+    done_ = true;
+    thread_.join();
 }
 
 std::string MakeTempDir(const std::string& prefix)

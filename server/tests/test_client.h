@@ -6,9 +6,11 @@
 #include "protocol.h"
 #include "server_app.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace Tessel {
@@ -38,7 +40,9 @@ public:
     TestClient(const TestClient&) = delete;
     TestClient& operator=(const TestClient&) = delete;
 
-    bool Connect(uint16_t port);
+    // From the given loopback address (127.0.0.1 when none), so that tests
+    // can play clients of many addresses.
+    bool Connect(uint16_t port, const char* source = nullptr);
     void Close();
     bool SendRaw(const Bytes& bytes);
     bool SendRaw(const void* data, size_t length);
@@ -77,6 +81,25 @@ private:
 // content was known).
 int UploadFile(TestClient& sync, uint16_t data_port, int32_t parent, const std::string& name,
                const std::string& content);
+
+// Clients of the HTTP port that send their headers a byte every 100 ms (the
+// first `tricklers`) or half a header and nothing more (the rest), from
+// loopback addresses 127.0.<group>.1 to .<addresses>, until destroyed.
+class SlowHttpClients {
+public:
+    SlowHttpClients(uint16_t port, int tricklers, int stalled, int group, int addresses);
+    ~SlowHttpClients();
+    SlowHttpClients(const SlowHttpClients&) = delete;
+    SlowHttpClients& operator=(const SlowHttpClients&) = delete;
+    TestClient& front() { return *clients_.front(); }
+    TestClient& back() { return *clients_.back(); }
+
+private:
+    std::vector<std::unique_ptr<TestClient>> clients_;
+    int tricklers_ = 0;
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
 
 std::string MakeTempDir(const std::string& prefix);
 void RemoveTree(const std::string& path);

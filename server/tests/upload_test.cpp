@@ -3,6 +3,7 @@
 #include "test_client.h"
 
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include <filesystem>
 #include <thread>
@@ -139,6 +140,42 @@ TEST_F(UploadTest, QuotaAndOtherRefusals)
     EXPECT_EQ(sync_.CreateFolder(folder, "F"), ResNameTaken) << "a file has the name";
 }
 
+// Part files count: tickets hold their announced sizes against the free
+// space until they are committed, dropped or expire.
+TEST_F(UploadTest, OpenTicketsCountAgainstTheFreeSpace)
+{
+    TestClient small;
+    ASSERT_TRUE(small.Connect(server_.sync_port()));
+    SessionReply session;
+    ASSERT_EQ(small.SignOn("small", "small123", &session), ResSignedOn);
+    int granted = 0;
+    for (int i = 0; i < 30; ++i)
+        if (small.BeginUpload(0, "part" + std::to_string(i), 90 * 1024, Md5Hex(std::to_string(i))) ==
+            ResTicketGranted)
+            ++granted;
+    EXPECT_EQ(granted, 1) << "one 90 KiB upload fits 100 KiB at a time";
+    SpaceReply space;
+    ASSERT_EQ(small.AccountInfo(session.user_id, session.key, &space), ResAccountSpace);
+    EXPECT_EQ(space.free, 10u * 1024);
+
+    // A new ticket for the same file replaces an earlier one that no data
+    // connection works on: a client that gave up its ticket is not stuck.
+    const std::string content = Pattern(90 * 1024, 22);
+    EXPECT_EQ(UploadFile(small, server_.data_port(), 0, "part0", content), ResUploadComplete);
+    ASSERT_EQ(small.AccountInfo(session.user_id, session.key, &space), ResAccountSpace);
+    EXPECT_EQ(space.free, 10u * 1024);
+    EXPECT_EQ(small.BeginUpload(0, "more", 20 * 1024, Md5Hex("more")), ResNoSpace);
+
+    // One that a data connection works on stays.
+    TicketReply busy;
+    ASSERT_EQ(small.BeginUpload(0, "part0", 95 * 1024, Md5Hex("other"), &busy), ResTicketGranted);
+    TestClient data;
+    ASSERT_TRUE(data.Connect(busy.port));
+    ASSERT_EQ(data.UploadBlock(busy.token, 0, std::string(1000, 'b')), ResBlockAccepted);
+    EXPECT_EQ(small.BeginUpload(0, "part0", 95 * 1024, Md5Hex("third")), ResNoSpace);
+    EXPECT_EQ(data.UploadBlock(busy.token, 1000, std::string(1000, 'b')), ResBlockAccepted);
+}
+
 TEST_F(UploadTest, BlocksOutOfPlaceAndUnknownTicketsAreRefused)
 {
     const std::string content = Pattern(70000, 4);
@@ -205,6 +242,70 @@ TEST_F(UploadTest, ResumesOnANewConnectionAfterADrop)
     EntryRecord entry;
     ASSERT_EQ(sync_.LookupEntry(0, "resumed", &entry), ResEntryFound);
     EXPECT_EQ(entry.md5, Md5Hex(content));
+}
+
+std::string Download(uint16_t http_port, const std::string& address, const std::string& key)
+{
+    const size_t slash = address.find('/', std::string("http://").size());
+    httplib::Client client("127.0.0.1", http_port);
+    auto res = client.Get(address.substr(slash) + key);
+    return res && res->status == 200 ? res->body : std::string("<no content>");
+}
+
+// One ticket on two data connections: the first sends the real blocks, the
+// second sends other bytes at offset 0. Nothing that does not match the
+// announced MD5 is ever committed, and no other account is served the
+// other bytes for the real content.
+TEST_F(UploadTest, OneTicketOnTwoConnectionsCannotPoisonTheContent)
+{
+    const std::string genuine = Pattern(3 * 32768, 20);
+    TicketReply ticket;
+    ASSERT_EQ(sync_.BeginUpload(0, "bait", genuine.size(), Md5Hex(genuine), &ticket), ResTicketGranted);
+    TestClient honest, sneaky;
+    ASSERT_TRUE(honest.Connect(ticket.port));
+    ASSERT_TRUE(sneaky.Connect(ticket.port));
+    ASSERT_EQ(honest.UploadBlock(ticket.token, 0, genuine.substr(0, 32768)), ResBlockAccepted);
+    const std::string junk(32768, 'J');
+    const int replaced = sneaky.UploadBlock(ticket.token, 0, junk);
+    for (size_t offset = 32768; offset < genuine.size(); offset += 32768)
+        honest.UploadBlock(ticket.token, offset, genuine.substr(offset, 32768));
+    EXPECT_NE(honest.FinishUpload(ticket.token), ResUploadComplete);
+    if (replaced == ResBlockAccepted) {
+        EXPECT_NE(sneaky.FinishUpload(ticket.token), ResUploadComplete);
+    }
+    EXPECT_EQ(sync_.LookupEntry(0, "bait"), ResEntryNotFound);
+
+    TestClient victim;
+    ASSERT_TRUE(victim.Connect(server_.sync_port()));
+    SessionReply session;
+    ASSERT_EQ(victim.SignOn("small", "small123", &session), ResSignedOn);
+    ASSERT_EQ(UploadFile(victim, server_.data_port(), 0, "real.bin", genuine), ResUploadComplete);
+    EntryRecord entry;
+    ASSERT_EQ(victim.LookupEntry(0, "real.bin", &entry), ResEntryFound);
+    EXPECT_EQ(Md5Hex(Download(server_.http_port(), entry.address, session.key)), Md5Hex(genuine));
+}
+
+TEST_F(UploadTest, ATicketFollowsTheConnectionThatUsedItLast)
+{
+    const std::string content = Pattern(4 * 32768, 21);
+    TicketReply ticket;
+    ASSERT_EQ(sync_.BeginUpload(0, "moved", content.size(), Md5Hex(content), &ticket), ResTicketGranted);
+    TestClient first, second;
+    ASSERT_TRUE(first.Connect(ticket.port));
+    ASSERT_TRUE(second.Connect(ticket.port));
+    ASSERT_EQ(first.UploadBlock(ticket.token, 0, content.substr(0, 32768)), ResBlockAccepted);
+    ASSERT_EQ(first.UploadBlock(ticket.token, 32768, content.substr(32768, 32768)), ResBlockAccepted);
+    // The second connection resumes at an offset it saved earlier.
+    ASSERT_EQ(second.UploadBlock(ticket.token, 32768, content.substr(32768, 32768)), ResBlockAccepted);
+    EXPECT_EQ(first.UploadBlock(ticket.token, 65536, content.substr(65536, 32768)), ResTicketInvalid)
+        << "the first connection lost the ticket";
+    EXPECT_EQ(first.FinishUpload(ticket.token), ResTicketInvalid);
+    for (size_t offset = 65536; offset < content.size(); offset += 32768)
+        ASSERT_EQ(second.UploadBlock(ticket.token, offset, content.substr(offset, 32768)), ResBlockAccepted);
+    ASSERT_EQ(second.FinishUpload(ticket.token), ResUploadComplete);
+    EntryRecord entry;
+    ASSERT_EQ(sync_.LookupEntry(0, "moved", &entry), ResEntryFound);
+    EXPECT_EQ(Md5Hex(Download(server_.http_port(), entry.address, session_.key)), Md5Hex(content));
 }
 
 TEST_F(UploadTest, TicketsSurviveARestart)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -9,7 +10,9 @@
 
 #include "client/net/request_manager.h"
 #include "client/net/session_values.h"
+#include "client/net/tests/test_app_host.h"
 #include "client/net/tests/test_peer.h"
+#include "common/tests/test_support.h"
 #include "common/tests/wire_builders.h"
 
 namespace Net {
@@ -118,6 +121,98 @@ TEST_F(RequestsTest, AccountInfoAndSignOffCarryTheSession)
     request = LastRequest();
     EXPECT_EQ(request.command, CmdSignOff);
     EXPECT_EQ(ReadU32(&request.packet[26]), 7u);
+}
+
+// The requests the peer received on one of its connections, in order.
+std::vector<uint16_t> CommandsOn(const std::vector<PeerRequest>& requests, int connection)
+{
+    std::vector<uint16_t> commands;
+    for (const PeerRequest& request : requests)
+        if (request.connection == connection)
+            commands.push_back(request.command);
+    return commands;
+}
+
+// A retried first request may go out twice on the same connection; what matters is that
+// nothing but listings went out on it.
+bool OnlyListingsOn(const std::vector<PeerRequest>& requests, int connection)
+{
+    const std::vector<uint16_t> commands = CommandsOn(requests, connection);
+    return !commands.empty() &&
+           std::all_of(commands.begin(), commands.end(), [](uint16_t c) { return c == CmdListFolder; });
+}
+
+const wchar_t kDigest[] = L"0123456789abcdef0123456789abcdef";
+
+// The first request after a loss may still meet the dropped link.
+int ListAfterReconnect()
+{
+    std::vector<RemoteEntry> entries;
+    int listed = 0;
+    for (int attempt = 0; attempt < 3 && listed != 301; ++attempt)
+        listed = ListFolder(0, &entries);
+    return listed;
+}
+
+TEST_F(RequestsTest, ANewMainConnectionSignsOnAgainBeforeAnythingElse)
+{
+    AnswerWith(CmdSignOn, 101, SessionPayload(42, 'K'));
+    ASSERT_EQ(SignOn(L"ab", kDigest), 101);
+    const Bytes first_sign_on = LastRequest().packet;
+    AnswerWith(CmdSignOn, 101, SessionPayload(42, 'N'));
+    AnswerWith(CmdListFolder, 301, WireTest::MakeListing({}));
+    peer_->Drop();
+    ASSERT_TRUE(peer_->WaitForConnections(2, 10000));
+
+    ASSERT_EQ(ListAfterReconnect(), 301);
+    const auto requests = peer_->Requests();
+    const std::vector<uint16_t> second = CommandsOn(requests, 2);
+    ASSERT_GE(second.size(), 2u);
+    EXPECT_EQ(second[0], CmdSignOn);
+    EXPECT_EQ(second.back(), CmdListFolder);
+    for (const PeerRequest& request : requests) {
+        if (request.connection == 2 && request.command == CmdSignOn) {
+            EXPECT_EQ(Bytes(request.packet.begin() + 26, request.packet.end()),
+                      Bytes(first_sign_on.begin() + 26, first_sign_on.end()))
+                << "the same name and digest";
+        }
+    }
+    EXPECT_EQ(CurrentSession().session_key[0], 'N') << "the new session is the one in use";
+}
+
+TEST_F(RequestsTest, NoSignOnOnANewConnectionAfterASignOff)
+{
+    AnswerWith(CmdSignOn, 101, SessionPayload(42, 'K'));
+    ASSERT_EQ(SignOn(L"ab", kDigest), 101);
+    AnswerWith(CmdSignOff, 102);
+    ASSERT_EQ(SignOff(), 102);
+    AnswerWith(CmdListFolder, 301, WireTest::MakeListing({}));
+    peer_->Drop();
+    ASSERT_TRUE(peer_->WaitForConnections(2, 10000));
+    ASSERT_EQ(ListAfterReconnect(), 301);
+    EXPECT_TRUE(OnlyListingsOn(peer_->Requests(), 2));
+}
+
+TEST_F(RequestsTest, ARefusedSignOnAfterAReconnectRejectsTheCredential)
+{
+    NetTest::CTestAppHost host(Helper::AppState::Synced);
+    AnswerWith(CmdSignOn, 101, SessionPayload(42, 'K'));
+    ASSERT_EQ(SignOn(L"ab", kDigest), 101);
+    AnswerWith(CmdSignOn, 103);
+    peer_->Drop();
+    ASSERT_TRUE(peer_->WaitForConnections(2, 10000));
+    EXPECT_TRUE(Testing::WaitFor([&] { return host.GetState() == Helper::AppState::CredentialsRejected; }));
+    // The refresh follows on a thread of its own.
+    EXPECT_TRUE(Testing::WaitFor([&] { return !host.Refreshed().empty(); }));
+    EXPECT_EQ(host.Refreshed(), std::vector<Helper::AppState>{Helper::AppState::Synced});
+    EXPECT_EQ(CommandsOn(peer_->Requests(), 2), std::vector<uint16_t>{CmdSignOn});
+
+    // The refused credential is not tried again.
+    AnswerWith(CmdListFolder, 301, WireTest::MakeListing({}));
+    peer_->Drop();
+    ASSERT_TRUE(peer_->WaitForConnections(3, 10000));
+    ASSERT_EQ(ListAfterReconnect(), 301);
+    EXPECT_TRUE(OnlyListingsOn(peer_->Requests(), 3));
 }
 
 TEST_F(RequestsTest, ListFolderDecodesAndDropsUnsafeNames)

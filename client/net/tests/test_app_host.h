@@ -46,6 +46,11 @@ public:
         *previous = state_.exchange(Helper::AppState::Offline);
         return *previous != Helper::AppState::Offline;
     }
+    bool TrySetCredentialsRejected(Helper::AppState* previous) override
+    {
+        *previous = state_.exchange(Helper::AppState::CredentialsRejected);
+        return *previous != Helper::AppState::CredentialsRejected;
+    }
     void RefreshForState(Helper::AppState previous) override
     {
         std::lock_guard<std::mutex> hold(lock_);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -250,6 +251,33 @@ TEST_F(TransferTest, TemporaryFileIsNeverUploaded)
     EXPECT_FALSE(OnServer(L"report.doc.tavo"));
     EXPECT_TRUE(Testing::FileExists(root_ / L"report.doc.tavo"));
     EXPECT_FALSE(Recorded(L"report.doc.tavo"));
+}
+
+// The server gives no connection a session it did not sign on for itself;
+// the client signs on again by itself on every new main connection.
+TEST_F(TransferTest, SyncGoesOnAfterTheMainConnectionDropped)
+{
+    std::map<std::string, std::string> env = ReadServerEnv();
+    const auto sync_port = static_cast<uint16_t>(std::stoi(env["TESSEL_SYNC_PORT"]));
+    SyncTest::CTcpRelay main_relay("127.0.0.3", "127.0.0.1", sync_port);
+    ASSERT_TRUE(main_relay.Listening());
+    Net::StopConnections();
+    Net::SetServerForTesting("127.0.0.3", {sync_port});
+    ASSERT_TRUE(Net::StartMainConnection());
+    SignOn(L"demo", L"demo123");
+    const Net::SessionInfo before = Net::CurrentSession();
+
+    main_relay.Forget();
+    const std::string bytes = Pattern(50000, 41);
+    WriteBytes(root_ / L"after.bin", bytes);
+    StartEngine();
+    ASSERT_TRUE(WaitFor([&] { return SyncedWithId(L"after.bin"); }));
+    EXPECT_TRUE(ServerHolds(L"after.bin", bytes));
+    EXPECT_GE(main_relay.Connections(), 1) << "over a new connection";
+    EXPECT_NE(std::string(before.session_key, 32), std::string(Net::CurrentSession().session_key, 32))
+        << "under a new session";
+    engine_->Stop(INFINITE);
+    Net::StopConnections();
 }
 
 }  // namespace
