@@ -86,6 +86,13 @@ def copy_prefix(template, prefix):
     shutil.copytree(template, prefix, symlinks=True)
 
 
+def discard_prefixes(work):
+    """A scenario's prefixes take hundreds of megabytes each; what tells of
+    the run (the desktop's log, the server's data and log) stays."""
+    for name in ("prefix", "other-prefix"):
+        shutil.rmtree(os.path.join(work, name), ignore_errors=True)
+
+
 class Server:
     """The reference server of one scenario, which can go away and return."""
 
@@ -241,6 +248,7 @@ def run_in_desktop(args, template, work, command, seconds):
     finally:
         stop_wineserver(prefix)
         server.stop()
+        discard_prefixes(work)
     with open(log_path, errors="replace") as log:
         return log.read(), ended
 
