@@ -24,6 +24,7 @@ import argparse
 import atexit
 import fcntl
 import os
+import re
 import shutil
 import socket
 import struct
@@ -220,6 +221,15 @@ def serve_requests(args, template, work, share, server):
         os.rename(base + ".part-reply", base + ".reply")
 
 
+def reported(log_path):
+    """Whether the scenario program printed its verdict. The desktop itself
+    lasts while any window of it is open, such as a folder window that the
+    program under test opened; the wineserver's end closes them."""
+    with open(log_path, errors="replace") as log:
+        text = log.read()
+    return "[  PASSED  ]" in text or re.search(r"\d+ FAILED TESTS?$", text, re.MULTILINE) is not None
+
+
 def run_in_desktop(args, template, work, command, seconds):
     """Runs the Windows command in a Wine desktop of a fresh prefix against
     a fresh server, answering its requests; its output and whether it ended
@@ -239,10 +249,10 @@ def run_in_desktop(args, template, work, command, seconds):
         with open(log_path, "w") as log:
             process = subprocess.Popen(["wine", "explorer", "/desktop=tavo,1024x768"] + command, env=env, stdout=log,
                                        stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
-            while process.poll() is None and time.time() - started < seconds:
+            while process.poll() is None and time.time() - started < seconds and not reported(log_path):
                 serve_requests(args, template, work, share, server)
                 time.sleep(0.1)
-            ended = process.poll() is not None
+            ended = process.poll() is not None or reported(log_path)
             if not ended:
                 process.kill()
     finally:
