@@ -164,7 +164,8 @@ TEST_F(SettingsScenario, FolderChangeMovesTheContents)
     Apply();
     EXPECT_TRUE(GuiTest::WaitUntil(
         [&] { return Testing::ReadFileBytes(moved + L"\\moving.txt") == "moves with the folder"; }, kWindowMs));
-    EXPECT_FALSE(Testing::FileExists(folder_ + L"\\moving.txt"));
+    // The contents are copied first and deleted from the old folder after.
+    EXPECT_TRUE(GuiTest::WaitUntil([&] { return !Testing::FileExists(folder_ + L"\\moving.txt"); }, kWindowMs));
     wchar_t stored[Helper::kRegFolderCapacity] = {};
     Helper::ReadAccountFolder(L"demo", stored);
     EXPECT_EQ(moved, stored);
