@@ -7,6 +7,7 @@ machine, the run moves into a network namespace of its own when it can.
 
 Scenarios:
   install    a silent install with the updater's switches
+  wizard     an install through its pages, the client started at the end
   road       version N running, N+1 published, the real updater started:
              it downloads and checks the installer and starts it; the
              installer ends the client, replaces the files (the overlay DLL
@@ -425,8 +426,26 @@ def scenario_hung(ctx):
           f"client log: {prefix.log_lines()}")
 
 
+def scenario_wizard(ctx):
+    args = ctx.args
+    prefix = ctx.prefix("wizard")
+    installer = windows_path(args.old_installer)
+    setup, setup_out = prefix.spawn_probe("setup", "run", "180000", installer, f'"{installer}"')
+    # Welcome, folder, and once the files are in place, finish with the
+    # client's start ticked.
+    for shows in (f"欢迎安装 TavoTessel {args.old_version}", INSTALL_DIR, "运行 TavoTessel"):
+        prefix.probe("click", "60000", SETUP_TITLE, str(IDOK), shows)
+    setup.wait(timeout=60)
+    check(setup_out.read_text().strip() == "exit 0", f"installation: {setup_out.read_text()}")
+    pid = prefix.client_window_pid()
+    check_installed(prefix, args.old_version, args.old_file_version)
+    check(prefix.log_lines() == [start_line(pid, args.old_version, args.old_build)],
+          f"client log: {prefix.log_lines()}")
+
+
 SCENARIOS = {
     "install": scenario_install,
+    "wizard": scenario_wizard,
     "road": scenario_road,
     "mismatch": scenario_mismatch,
     "uninstall": scenario_uninstall,

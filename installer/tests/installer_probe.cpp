@@ -19,6 +19,11 @@
 //   answer TIMEOUT_MS TITLE BUTTON_ID    waits for a message box of that
 //                                        title, prints its text, presses the
 //                                        button
+//   click TIMEOUT_MS TITLE BUTTON_ID TEXT
+//                                        waits for a window of that title
+//                                        (not a message box) that shows TEXT
+//                                        and whose button is enabled, prints
+//                                        the texts it shows, presses it
 // Exit code 0 when the command did what it says, 2 on a time-out, 1 else.
 #include <windows.h>
 
@@ -307,47 +312,118 @@ int HoldLibrary(const wchar_t* file)
     return kDone;
 }
 
-// ---- answer ---------------------------------------------------------------
+// ---- answer and click -------------------------------------------------------
 
-struct BoxSearch {
+// The text of a message box is its static control 0xFFFF.
+constexpr int kMessageBoxText = 0xFFFF;
+
+// A program's page window holds its page as an inner dialog; a message box
+// holds none.
+bool IsMessageBox(HWND window) { return FindWindowExW(window, nullptr, L"#32770", nullptr) == nullptr; }
+
+struct WindowSearch {
     const wchar_t* title;
+    bool message_box;
     HWND found;
 };
 
-BOOL CALLBACK MatchBox(HWND window, LPARAM argument)
+// The installer's pages add their own caption, blank by default, to the
+// program's title.
+bool TitleIs(HWND window, const wchar_t* wanted)
 {
-    auto* search = reinterpret_cast<BoxSearch*>(argument);
     wchar_t title[256];
+    int length = GetWindowTextW(window, title, 256);
+    while (length > 0 && title[length - 1] == L' ')
+        title[--length] = L'\0';
+    return length > 0 && wcscmp(title, wanted) == 0;
+}
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM argument)
+{
+    auto* search = reinterpret_cast<WindowSearch*>(argument);
     wchar_t class_name[32];
-    if (GetWindowTextW(window, title, 256) > 0 && GetClassNameW(window, class_name, 32) > 0 &&
-        wcscmp(class_name, L"#32770") == 0 && wcscmp(title, search->title) == 0 && IsWindowVisible(window)) {
+    if (GetClassNameW(window, class_name, 32) > 0 && wcscmp(class_name, L"#32770") == 0 &&
+        TitleIs(window, search->title) && IsWindowVisible(window) && IsMessageBox(window) == search->message_box) {
         search->found = window;
         return FALSE;
     }
     return TRUE;
 }
 
-bool FindBox(const void* argument)
+bool FindWindowOf(WindowSearch* search)
 {
-    auto* search = static_cast<BoxSearch*>(const_cast<void*>(argument));
     search->found = nullptr;
-    EnumWindows(MatchBox, reinterpret_cast<LPARAM>(search));
+    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(search));
     return search->found != nullptr;
+}
+
+bool FindMessageBox(const void* argument)
+{
+    return FindWindowOf(static_cast<WindowSearch*>(const_cast<void*>(argument)));
+}
+
+int PressButton(HWND window, int button)
+{
+    HWND control = GetDlgItem(window, button);
+    return PostMessageW(window, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(control))
+               ? kDone
+               : kFailed;
 }
 
 int AnswerBox(DWORD timeout_ms, const wchar_t* title, int button)
 {
-    BoxSearch search{title, nullptr};
-    if (!WaitUntil(timeout_ms, FindBox, &search))
+    WindowSearch search{title, true, nullptr};
+    if (!WaitUntil(timeout_ms, FindMessageBox, &search))
         return kTimedOut;
-    // The message box's text is its static control 0xFFFF.
     wchar_t text[1024] = {};
-    GetDlgItemTextW(search.found, 0xFFFF, text, 1024);
+    GetDlgItemTextW(search.found, kMessageBoxText, text, 1024);
     Print(text);
-    return PostMessageW(search.found, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
-                        reinterpret_cast<LPARAM>(GetDlgItem(search.found, button)))
-               ? kDone
-               : kFailed;
+    return PressButton(search.found, button);
+}
+
+// Asked by message, since another program's edit control keeps its text to
+// itself.
+BOOL CALLBACK CollectText(HWND window, LPARAM argument)
+{
+    constexpr UINT kAnswerMs = 1000;
+    wchar_t text[1024] = {};
+    DWORD_PTR length = 0;
+    if (IsWindowVisible(window) &&
+        SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, kAnswerMs,
+                            &length) != 0 &&
+        length > 0)
+        *reinterpret_cast<std::wstring*>(argument) += std::wstring(text) + L" | ";
+    return TRUE;
+}
+
+struct PageWait {
+    WindowSearch search;
+    int button;
+    const wchar_t* expected;
+    std::wstring texts;
+};
+
+bool PageReady(const void* argument)
+{
+    auto* wait = static_cast<PageWait*>(const_cast<void*>(argument));
+    if (!FindWindowOf(&wait->search))
+        return false;
+    HWND button = GetDlgItem(wait->search.found, wait->button);
+    if (button == nullptr || !IsWindowEnabled(button) || !IsWindowVisible(button))
+        return false;
+    wait->texts.clear();
+    EnumChildWindows(wait->search.found, CollectText, reinterpret_cast<LPARAM>(&wait->texts));
+    return wait->texts.find(wait->expected) != std::wstring::npos;
+}
+
+int ClickPage(DWORD timeout_ms, const wchar_t* title, int button, const wchar_t* expected)
+{
+    PageWait wait{{title, false, nullptr}, button, expected, {}};
+    const bool ready = WaitUntil(timeout_ms, PageReady, &wait);
+    Print(wait.texts);
+    if (!ready)
+        return kTimedOut;
+    return PressButton(wait.search.found, button);
 }
 
 int Dispatch(int argc, wchar_t** argv)
@@ -367,7 +443,9 @@ int Dispatch(int argc, wchar_t** argv)
         return HoldLibrary(argv[2]);
     if (command == L"answer" && argc == 5)
         return AnswerBox(wcstoul(argv[2], nullptr, 10), argv[3], _wtoi(argv[4]));
-    Print(L"usage: installer_probe run|run-tree|wait-window|registry|version|seed|hold|answer ...");
+    if (command == L"click" && argc == 6)
+        return ClickPage(wcstoul(argv[2], nullptr, 10), argv[3], _wtoi(argv[4]), argv[5]);
+    Print(L"usage: installer_probe run|run-tree|wait-window|registry|version|seed|hold|answer|click ...");
     return kFailed;
 }
 
