@@ -487,6 +487,9 @@ def run_scenarios(ctx, names):
             SCENARIOS[name](ctx)
             passed += 1
             print(f"PASS {name} ({time.monotonic() - started:.1f} s)")
+            # Prefixes are large; those of failed scenarios stay to be looked at.
+            ctx.close()
+            shutil.rmtree(ctx.work / name, ignore_errors=True)
         except (Failure, subprocess.SubprocessError, OSError, ValueError) as error:
             failed += 1
             print(f"FAIL {name}: {error}")
@@ -494,6 +497,8 @@ def run_scenarios(ctx, names):
             ctx.close()
         sys.stdout.flush()
     print(f"{passed} passed, {failed} failed")
+    if failed == 0:
+        shutil.rmtree(ctx.template, ignore_errors=True)
     return 0 if failed == 0 else 1
 
 
