@@ -2,16 +2,17 @@
 # Starts and stops a tessel-server for tests.
 #
 #   tools/server-fixture.sh start WORKDIR [--sync-port P] [--data-port P] [--http-port P]
-#                                         [--binary PATH] [--idle-timeout S]
+#                                         [--binary PATH] [--idle-timeout S] [--keep]
 #   tools/server-fixture.sh stop WORKDIR
 #
-# start makes a fresh data directory WORKDIR/data with the test accounts
+# start makes a fresh data directory WORKDIR/data (--keep: keeps the one an
+# earlier start made, with everything stored there) with the test accounts
 #   demo/demo123     1 GiB
 #   small/small123   100 KiB
 #   frozen/frozen123 1 GiB, frozen
 # serves WORKDIR/static under /static/, starts the server in the background
 # (log in WORKDIR/server.log, pid in WORKDIR/server.pid) and returns once it
-# accepts connections. The ports it listens on are written to
+# accepts connections. The ports it listens on are printed and written to
 # WORKDIR/server.env as TESSEL_SYNC_PORT, TESSEL_DATA_PORT, TESSEL_HTTP_PORT.
 # Port 0 picks a free port; without --sync-port the server takes the first
 # free one of 6666, 6766, ..., 7566 as the client tries them. The binary is --binary, else $TESSEL_SERVER_BINARY,
@@ -55,9 +56,11 @@ esac
 
 binary=${TESSEL_SERVER_BINARY:-$root/build/native/server/tessel-server}
 serve_args=()
+keep=false
 while [ $# -gt 0 ]; do
     case "$1" in
     --binary) binary=$2; shift 2 ;;
+    --keep) keep=true; shift ;;
     --sync-port|--data-port|--http-port|--idle-timeout) serve_args+=("$1" "$2"); shift 2 ;;
     *) die "unknown option $1" ;;
     esac
@@ -67,13 +70,16 @@ done
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 stop_server "$dir"
-rm -rf "$dir/data" "$dir/server.log" "$dir/server.env"
+rm -f "$dir/server.log" "$dir/server.env"
 mkdir -p "$dir/static"
 
-"$binary" init "$dir/data"
-"$binary" add-account "$dir/data" demo demo123 1G
-"$binary" add-account "$dir/data" small small123 100K
-"$binary" add-account "$dir/data" frozen frozen123 1G --frozen
+if ! $keep || [ ! -d "$dir/data" ]; then
+    rm -rf "$dir/data"
+    "$binary" init "$dir/data"
+    "$binary" add-account "$dir/data" demo demo123 1G
+    "$binary" add-account "$dir/data" small small123 100K
+    "$binary" add-account "$dir/data" frozen frozen123 1G --frozen
+fi
 
 nohup "$binary" serve "$dir/data" --static "$dir/static" "${serve_args[@]}" \
     >/dev/null 2>"$dir/server.log" </dev/null &
@@ -96,3 +102,5 @@ data=$(sed -E 's/.*data ([0-9]+),.*/\1/' <<<"$line")
 http=$(sed -E 's/.*http ([0-9]+).*/\1/' <<<"$line")
 port_open "$sync" || { stop_server "$dir"; die "sync port $sync does not accept connections"; }
 printf 'TESSEL_SYNC_PORT=%s\nTESSEL_DATA_PORT=%s\nTESSEL_HTTP_PORT=%s\n' "$sync" "$data" "$http" >"$dir/server.env"
+echo "server-fixture: tessel-server on 127.0.0.1, sync port $sync, data port $data, http port $http" \
+     "(in $dir/server.env)"

@@ -2,25 +2,22 @@
 // diagnostics and tests. It runs the same engine, state and protocol code.
 //
 //   TavoTesselSync sync USER PASSWORD FOLDER [--once] [--server HOST:PORT] [--timeout SECONDS]
-//   TavoTesselSync state STATE_FILE
+//   TavoTesselSync state USER|STATE_FILE
 #include <winsock2.h>
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdarg>
-#include <cstdio>
 #include <cwchar>
-#include <functional>
 #include <map>
-#include <mutex>
 #include <string>
-#include <vector>
 
 #include "client/net/common_socket.h"
 #include "client/net/request_manager.h"
 #include "client/net/requests.h"
 #include "client/net/session.h"
 #include "client/shell/app_state.h"
+#include "client/shell/console_run.h"
+#include "client/shell/console_texts.h"
 #include "client/state/dir_watcher.h"
 #include "client/state/state_file.h"
 #include "client/sync/dir_syncer.h"
@@ -29,19 +26,21 @@
 #include "common/file_sync_state.h"
 #include "common/md5.h"
 #include "common/time_share.h"
+#include "common/tray_contract.h"
 #include "common/utf.h"
-#include "common/win_handle.h"
+#include "deployment.h"
 
 namespace {
 
-enum ExitCode {
-    ExitOk = 0,
-    ExitUsage = 1,
-    ExitRefused = 2,
-    ExitNetwork = 3,
-    ExitFolder = 4,
-    ExitUnfinished = 5,
-};
+using Helper::Print;
+
+// How often the waits look at the transfer in progress, and the pause
+// before a listing that failed is asked for again.
+constexpr DWORD kPollMs = 250;
+constexpr DWORD kRelistPauseMs = 1000;
+// --once runs at most this long unless --timeout says otherwise.
+constexpr DWORD kOnceTimeoutMs = 600000;
+constexpr int kLongestTimeoutSeconds = 4000000;
 
 // The console has no tray to refresh: a state change needs no reaction.
 class CConsoleHost : public Helper::CAppStateHost {
@@ -49,25 +48,22 @@ public:
     void RefreshForState(Helper::AppState) override {}
 };
 
-Helper::CHandle g_interrupt;
-
 BOOL WINAPI OnConsoleControl(DWORD)
 {
-    SetEvent(g_interrupt.Get());
+    SetEvent(Helper::InterruptEvent());
     return TRUE;
 }
 
-void Print(const wchar_t* format, ...)
+// The session's notices to the tray window: the console has none, and of
+// another protocol version it only takes note; the message box that asks
+// about a new version belongs to the tray program.
+void OnSessionNotice(WPARAM, LPARAM notice)
 {
-    wchar_t line[1024];
-    va_list args;
-    va_start(args, format);
-    Helper::FormatBoundedV(line, 1024, format, args);
-    va_end(args);
-    std::fputs(Helper::Utf16ToUtf8(Helper::AsU16(line)).c_str(), stdout);
-    std::fputs("\n", stdout);
-    std::fflush(stdout);
+    if (notice == Helper::TE_INCOMPATIBLE)
+        SetEvent(Helper::IncompatibleEvent());
 }
+bool DeclineNewVersion() { return false; }
+void OpenNoPage(const wchar_t*) {}
 
 const wchar_t* StateName(uint32_t state)
 {
@@ -78,7 +74,7 @@ const wchar_t* StateName(uint32_t state)
 
 const wchar_t* KindName(int32_t kind)
 {
-    static const wchar_t* const names[] = {L"none", L"download", L"upload", L"agreed", L"error", L"conflict"};
+    static const wchar_t* const names[] = {L"none", L"download", L"upload", L"agree", L"error", L"conflict"};
     return kind >= 0 && kind < 6 ? names[kind] : L"?";
 }
 
@@ -97,17 +93,25 @@ void PrintEntries(const Sync::SyncNode& node, std::map<uint32_t, int>* counts)
     }
 }
 
-int PrintStateFile(const wchar_t* path)
+// A file that exists, or anything that looks like a path, is a state file;
+// otherwise the argument names the user whose state file is meant.
+int PrintStateFile(const wchar_t* argument)
 {
+    wchar_t path[Sync::kPathCapacity] = {};
+    if (GetFileAttributesW(argument) != INVALID_FILE_ATTRIBUTES || wcspbrk(argument, L"\\/:") != nullptr)
+        Helper::CopyBounded(path, argument);
+    else
+        Sync::StateFilePathFor(argument, path);
     Sync::SyncNode root;
-    if (!Sync::ReadStateFile(path, &root)) {
-        Print(L"cannot read the state file %s", path);
-        return ExitUsage;
+    if (path[0] == L'\0' || !Sync::ReadStateFile(path, &root)) {
+        Print(L"cannot read the state file %s", path[0] != L'\0' ? path : argument);
+        return Helper::ExitUsage;
     }
+    Print(L"state file %s", path);
     std::map<uint32_t, int> counts;
     PrintEntries(root, &counts);
     Print(L"%d synced, %d syncing, %d error, %d conflict", counts[0], counts[2], counts[3], counts[4]);
-    return ExitOk;
+    return Helper::ExitDone;
 }
 
 bool ParseServer(const wchar_t* text, std::string* host, uint16_t* port)
@@ -124,12 +128,23 @@ bool ParseServer(const wchar_t* text, std::string* host, uint16_t* port)
     return !host->empty();
 }
 
+bool ParseSeconds(const wchar_t* text, DWORD* milliseconds)
+{
+    if (text[0] == L'\0' || wcsspn(text, L"0123456789") != wcslen(text) || wcslen(text) > 7)
+        return false;
+    const int seconds = _wtoi(text);
+    if (seconds <= 0 || seconds > kLongestTimeoutSeconds)
+        return false;
+    *milliseconds = static_cast<DWORD>(seconds) * 1000;
+    return true;
+}
+
 struct SyncOptions {
     const wchar_t* user = nullptr;
     const wchar_t* password = nullptr;
     wchar_t folder[MAX_PATH] = {};
     bool once = false;
-    DWORD timeout_ms = 600000;
+    DWORD timeout_ms = 0;  // 0: none given
     std::string host;
     uint16_t port = 0;
 };
@@ -152,64 +167,200 @@ bool ParseSyncOptions(int argc, wchar_t** argv, SyncOptions* options)
             if (!ParseServer(argv[++i], &options->host, &options->port))
                 return false;
         } else if (wcscmp(argv[i], L"--timeout") == 0 && i + 1 < argc) {
-            options->timeout_ms = static_cast<DWORD>(_wtoi(argv[++i])) * 1000;
+            if (!ParseSeconds(argv[++i], &options->timeout_ms))
+                return false;
         } else {
             return false;
         }
     }
+    if (options->once && options->timeout_ms == 0)
+        options->timeout_ms = kOnceTimeoutMs;
     return true;
 }
 
-int SignOn(const SyncOptions& options)
+// The server the run talks to, as the messages name it.
+std::wstring ServerText(const SyncOptions& options)
+{
+    if (!options.host.empty())
+        return std::wstring(options.host.begin(), options.host.end()) + L", port " + std::to_wstring(options.port);
+    return std::wstring(TAVO_SYNC_HOST_W) + L", ports 6666, 6766, …, 7566";
+}
+
+// The folder is made when its parent exists; anything else that is not a
+// folder there is refused before any connection is made.
+bool PrepareFolder(const wchar_t* folder)
+{
+    const DWORD attributes = GetFileAttributesW(folder);
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            return true;
+        Print(L"the sync folder %s cannot be used: it is a file", folder);
+        return false;
+    }
+    if (CreateDirectoryW(folder, nullptr)) {
+        Print(L"created the sync folder %s", folder);
+        return true;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_PATH_NOT_FOUND)
+        Print(L"the sync folder %s cannot be used: it does not exist, and neither does the folder above it", folder);
+    else
+        Print(L"the sync folder %s cannot be used: it cannot be created (Windows error %lu)", folder, error);
+    return false;
+}
+
+int ReportIncompatible(const SyncOptions& options)
+{
+    Print(L"the sync server at %s speaks another protocol version than this program; a current TavoTessel is at %s",
+          ServerText(options).c_str(), TAVO_WEB_HOME_W);
+    return Helper::ExitIncompatible;
+}
+
+// What a sign-on that did not succeed comes to.
+int SignOnFailure(const SyncOptions& options, const Helper::CRunGuard& guard, int result)
+{
+    if (guard.Incompatible())
+        return ReportIncompatible(options);
+    const std::u16string refusal = Helper::SignOnRefusal(result, Helper::AsU16(options.user));
+    if (!refusal.empty()) {
+        Print(L"sign-on refused: %s", Helper::AsWide(refusal).data());
+        return Helper::ExitRefused;
+    }
+    if (guard.IsOver()) {
+        Print(L"stopped while signing on");
+        return Helper::ExitUnfinished;
+    }
+    Print(L"the sync server at %s did not answer the sign-on (%s)", ServerText(options).c_str(),
+          result == 0 ? L"no reply in time" : L"the connection was lost");
+    return Helper::ExitUnreachable;
+}
+
+void PrintSpace(const wchar_t* user)
+{
+    const Helper::Quota quota = Helper::GetQuota();
+    const std::u16string free = Helper::ReadableSize(quota.free);
+    const std::u16string total = Helper::ReadableSize(quota.total);
+    Print(L"signed on as %s: %s free of %s", user, Helper::AsWide(free).data(), Helper::AsWide(total).data());
+}
+
+int SignOn(const SyncOptions& options, Helper::CRunGuard& guard)
 {
     wchar_t digest[64];
     if (!Net::MakePasswordDigest(options.password, digest, 64)) {
         Print(L"MD5 is not available on this system");
-        return ExitNetwork;
+        return Helper::ExitUnreachable;
     }
-    int result = Net::SignOn(options.user, digest);
-    if (result >= Net::ResUnknownUser && result <= Net::ResBadSignOn) {
-        Print(L"sign-on refused by the server (%d)", result);
-        return ExitRefused;
+    Net::StartMainConnection();
+    guard.CutAgainIfOver();
+    if (Net::IsMainLinkDown()) {
+        Print(L"cannot reach the sync server at %s: nothing answered there", ServerText(options).c_str());
+        return Helper::ExitUnreachable;
     }
-    if (result != Net::ResSignedOn) {
-        Print(L"cannot reach the sync server (%d)", result);
-        return ExitNetwork;
-    }
+    const int result = Net::SignOn(options.user, digest);
+    if (result != Net::ResSignedOn)
+        return SignOnFailure(options, guard, result);
     if (Net::AccountInfo() != Net::ResAccountSpace) {
-        Print(L"the server gave no account information");
-        return ExitNetwork;
+        if (guard.Incompatible())
+            return ReportIncompatible(options);
+        Print(L"the sync server at %s gave no account information", ServerText(options).c_str());
+        return Helper::ExitUnreachable;
     }
     Helper::AppContext& app = Helper::App();
     Helper::CopyBounded(app.user_name, options.user);
     Helper::CopyBounded(app.credential, digest);
     Helper::CopyBounded(app.sync_folder, options.folder);
     Helper::SetAppState(Helper::AppState::Synced);
-    Helper::Quota quota = Helper::GetQuota();
-    Print(L"signed on as %s: %I64u of %I64u bytes free", options.user, quota.free, quota.total);
-    return ExitOk;
+    PrintSpace(options.user);
+    return Helper::ExitDone;
 }
 
-// One quiet pass: a full scan that queues nothing while nothing runs.
-bool WaitUntilQuiet(Sync::CSyncEngine& engine, DWORD deadline)
+// Waits until nothing is queued, showing the transfer in progress; false
+// when the run is over first.
+bool WaitForEmptyQueue(Sync::CSyncEngine& engine, const Helper::CRunGuard& guard, Helper::CProgressShow& progress)
 {
-    for (;;) {
-        while (engine.QueueLength() > 0) {
-            if (static_cast<LONG>(deadline - GetTickCount()) <= 0 ||
-                WaitForSingleObject(g_interrupt.Get(), 100) == WAIT_OBJECT_0)
-                return false;
-        }
-        if (!engine.IsRunning())
+    while (engine.QueueLength() > 0) {
+        if (WaitForSingleObject(guard.Over(), kPollMs) == WAIT_OBJECT_0)
             return false;
-        // A scan that finds nothing to change queues nothing. Interrupted
-        // items were resumed by the engine's own first pass.
-        engine.ScanFolder(nullptr);
-        if (engine.QueueLength() == 0)
-            return true;
+        progress.Poll(engine);
+    }
+    return true;
+}
+
+// Syncs until a pass over the whole folder, every listing included, finds
+// nothing to do while nothing runs, or until the run is over.
+Helper::RunEnd WaitUntilQuiet(Sync::CSyncEngine& engine, const Helper::CRunGuard& guard,
+                              Helper::CProgressShow& progress)
+{
+    Helper::RunEnd end;
+    for (;;) {
+        if (!WaitForEmptyQueue(engine, guard, progress) || !engine.IsRunning())
+            return end;
+        end.listed = engine.ScanFolder(nullptr) != Sync::ScanResult::Undecided;
+        if (end.listed && engine.QueueLength() == 0) {
+            end.quiet = true;
+            return end;
+        }
+        if (guard.IsOver())
+            return end;
+        if (!end.listed && WaitForSingleObject(guard.Over(), kRelistPauseMs) == WAIT_OBJECT_0)
+            return end;
     }
 }
 
-int Summarize(Sync::CSyncEngine& engine, const std::map<int32_t, int>& done, double elapsed_seconds)
+// Keeps the folder in sync until the run is over; quiet when nothing was
+// left to do then.
+Helper::RunEnd KeepInSync(Sync::CSyncEngine& engine, const Helper::CRunGuard& guard,
+                          Helper::CProgressShow& progress)
+{
+    while (WaitForSingleObject(guard.Over(), kPollMs) == WAIT_TIMEOUT)
+        progress.Poll(engine);
+    Helper::RunEnd end;
+    end.quiet = engine.QueueLength() == 0;
+    return end;
+}
+
+// What the queue still holds, below the sync folder. The visit holds the
+// engine's lock: the root is taken before it.
+void PrintPending(Sync::CSyncEngine& engine)
+{
+    const std::wstring root = engine.Root() + L"\\";
+    engine.VisitQueue([&root](const Sync::ISyncAction& action) {
+        const wchar_t* path = action.local_path;
+        if (_wcsnicmp(path, root.c_str(), root.size()) == 0)
+            path += root.size();
+        Print(L"pending  %-8s %s", KindName(action.kind), path);
+    });
+}
+
+// Syncs the folder through the watcher and the engine until it is quiet
+// (--once) or until the run is over.
+Helper::RunEnd SyncFolder(const SyncOptions& options, Sync::CSyncEngine& engine, Helper::CRunGuard& guard)
+{
+    Sync::CDirWatcher watcher;
+    watcher.Start();
+    auto* syncer = new Sync::CDirSyncer(options.user, options.folder);
+    if (!watcher.Watch(syncer, options.folder))
+        delete syncer;
+    const bool started = engine.WaitUntilStarted(std::min<DWORD>(30000, guard.Remaining()));
+    guard.CutAgainIfOver();
+    Helper::RunEnd end;
+    if (started) {
+        Print(L"syncing %s", options.folder);
+        Helper::CProgressShow progress;
+        end = options.once ? WaitUntilQuiet(engine, guard, progress) : KeepInSync(engine, guard, progress);
+        Helper::Out().EndProgress();
+    } else {
+        Print(L"the sync of %s did not start", options.folder);
+    }
+    if (!end.quiet)
+        PrintPending(engine);
+    watcher.Stop();
+    engine.Stop(5000);
+    return end;
+}
+
+// Lists the items in conflict and in error and counts them into end.
+void PrintProblems(Sync::CSyncEngine& engine, Helper::RunEnd* end)
 {
     std::vector<Sync::SyncEntry> problems;
     std::shared_ptr<Sync::CSyncStateTable> table = engine.Table();
@@ -217,109 +368,89 @@ int Summarize(Sync::CSyncEngine& engine, const std::map<int32_t, int>& done, dou
         table->Collect(&problems, L"", Helper::Error);
         table->Collect(&problems, L"", Helper::Conflict);
     }
-    auto count = [&](int32_t kind) {
-        auto it = done.find(kind);
-        return it == done.end() ? 0 : it->second;
-    };
-    for (const auto& e : problems)
+    for (const auto& e : problems) {
         Print(L"%-10s %s", StateName(e.state), e.path);
-    Print(L"done: %d uploaded, %d downloaded, %d agreed, %d in error, %d in conflict",
-          count(Sync::KindUpload), count(Sync::KindDownload), count(Sync::KindVersionInfo),
-          static_cast<int>(std::count_if(problems.begin(), problems.end(),
-                                         [](const Sync::SyncEntry& e) { return e.state == Helper::Error; })),
-          static_cast<int>(std::count_if(problems.begin(), problems.end(), [](const Sync::SyncEntry& e) {
-              return e.state == Helper::Conflict;
-          })));
-    Print(L"time: %.1f s in all; %.1f s digests, %.1f s state saves, %.1f s network waits", elapsed_seconds,
-          Helper::TimeShareSeconds(Helper::TimeShare::Digests), Helper::TimeShareSeconds(Helper::TimeShare::StateSaves),
-          Helper::TimeShareSeconds(Helper::TimeShare::NetworkWaits));
-    return ExitOk;
-}
-
-// The folder is created when its parent exists; anything else that is not
-// a folder there is refused.
-bool PrepareFolder(const wchar_t* folder)
-{
-    CreateDirectoryW(folder, nullptr);
-    const DWORD attributes = GetFileAttributesW(folder);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-// Syncs the folder through the watcher and the engine until it is quiet
-// (--once) or until interrupted; false when it stopped before agreement.
-bool SyncFolder(const SyncOptions& options, Sync::CSyncEngine& engine)
-{
-    Sync::CDirWatcher watcher;
-    watcher.Start();
-    auto* syncer = new Sync::CDirSyncer(options.user, options.folder);
-    if (!watcher.Watch(syncer, options.folder))
-        delete syncer;
-    engine.WaitUntilStarted(30000);
-    Print(L"syncing %s", options.folder);
-
-    bool quiet = true;
-    if (options.once)
-        quiet = WaitUntilQuiet(engine, GetTickCount() + options.timeout_ms);
-    else
-        WaitForSingleObject(g_interrupt.Get(), INFINITE);
-
-    if (!quiet) {
-        engine.VisitQueue([](const Sync::ISyncAction& action) {
-            Print(L"pending  %-8s %s", KindName(action.kind), action.local_path);
-        });
+        (e.state == Helper::Conflict ? end->conflicts : end->errors)++;
     }
-    watcher.Stop();
-    engine.Stop(5000);
-    return quiet;
+    if (end->conflicts > 0)
+        Print(L"in conflict: this computer and the server each changed the item and each kept its own copy. "
+              L"To keep both, rename the copy here and sync again: it goes up under the new name and the "
+              L"server's copy comes down under the old one. To take the server's copy, delete the one here.");
+}
+
+void PrintEnd(const Helper::RunEnd& end, const Helper::CRunGuard& guard, const SyncOptions& options)
+{
+    switch (Helper::ExitCodeFor(end)) {
+    case Helper::ExitIncompatible:
+        ReportIncompatible(options);
+        break;
+    case Helper::ExitUnlisted:
+        Print(L"not done: the server's listing of a folder never arrived whole (cut off, unreadable, "
+              L"or the answer to another request)");
+        break;
+    case Helper::ExitUnfinished:
+        Print(guard.TimedOut() ? L"stopped at the --timeout before everything was in agreement"
+                               : L"stopped before everything was in agreement");
+        break;
+    default:
+        break;
+    }
+}
+
+int SyncSignedOn(const SyncOptions& options, Helper::CRunGuard& guard, DWORD started)
+{
+    Sync::CSyncEngine& engine = Sync::CSyncEngine::Instance();
+    Helper::CRunReport report;
+    engine.SetFinishedObserver([&](const Sync::ISyncAction& action) { report.Finished(action, engine); });
+    Helper::RunEnd end = SyncFolder(options, engine, guard);
+    engine.SetFinishedObserver(nullptr);
+    end.incompatible = guard.Incompatible();
+
+    PrintProblems(engine, &end);
+    const int status = Helper::ExitCodeFor(end);
+    const Helper::RunCounts counts = report.Counts();
+    const bool done = status == Helper::ExitDone || status == Helper::ExitProblems;
+    Helper::Out().Line(Helper::SummaryLine(counts, end.conflicts, end.errors, done));
+    Helper::Out().Line(Helper::TransfersLine(counts));
+    Print(L"time: %.1f s in all; %.1f s digests, %.1f s state saves, %.1f s network waits",
+          (GetTickCount() - started) / 1000.0, Helper::TimeShareSeconds(Helper::TimeShare::Digests),
+          Helper::TimeShareSeconds(Helper::TimeShare::StateSaves),
+          Helper::TimeShareSeconds(Helper::TimeShare::NetworkWaits));
+    PrintEnd(end, guard, options);
+    if (guard.OpenForSignOff())
+        Net::SignOff();
+    return status;
 }
 
 int RunSync(const SyncOptions& options)
 {
     const DWORD started = GetTickCount();
+    if (!PrepareFolder(options.folder))
+        return Helper::ExitFolder;
+    Helper::CRunGuard guard(options.timeout_ms);
     if (!options.host.empty())
         Net::SetServerForTesting(options.host, {options.port});
-    Net::StartMainConnection();
-    int status = SignOn(options);
-    if (status != ExitOk)
-        return status;
-    if (!PrepareFolder(options.folder)) {
-        Print(L"the sync folder %s cannot be used", options.folder);
-        return ExitFolder;
-    }
-
-    Sync::CSyncEngine& engine = Sync::CSyncEngine::Instance();
-    std::map<int32_t, int> done;
-    std::mutex done_lock;
-    engine.SetFinishedObserver([&](const Sync::ISyncAction& action) {
-        {
-            std::lock_guard<std::mutex> hold(done_lock);
-            done[action.kind]++;
-        }
-        Print(L"%-8s %s", KindName(action.kind), action.local_path);
-    });
-    const bool quiet = SyncFolder(options, engine);
-    status = Summarize(engine, done, (GetTickCount() - started) / 1000.0);
-    engine.SetFinishedObserver(nullptr);
-    Net::SignOff();
+    int status = SignOn(options, guard);
+    if (status == Helper::ExitDone)
+        status = SyncSignedOn(options, guard, started);
     Net::StopConnections();
-    if (!quiet) {
-        Print(L"stopped before everything was in agreement");
-        return ExitUnfinished;
-    }
     return status;
 }
 
 void Usage()
 {
     Print(L"usage: TavoTesselSync sync USER PASSWORD FOLDER [--once] [--server HOST:PORT] [--timeout SECONDS]");
-    Print(L"       TavoTesselSync state STATE_FILE");
+    Print(L"       TavoTesselSync state USER|STATE_FILE");
+    Print(L"exit codes:");
+    for (const Helper::ExitCodeText& text : Helper::ExitCodeTexts())
+        Print(L"  %d  %s", text.code, Helper::AsWide(text.meaning).data());
 }
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
-    g_interrupt = Helper::MakeEvent(true);
+    SetConsoleOutputCP(CP_UTF8);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     Net::CSocketsStartup sockets;
     Helper::BindMd5();
@@ -327,8 +458,13 @@ int wmain(int argc, wchar_t** argv)
     // threads, which may still report while the process ends.
     static CConsoleHost host;
     Helper::SetAppHost(&host);
+    Net::SessionHooks hooks;
+    hooks.post_notice = OnSessionNotice;
+    hooks.ask_for_new_version = DeclineNewVersion;
+    hooks.open_url = OpenNoPage;
+    Net::SetSessionHooks(hooks);
 
-    int status = ExitUsage;
+    int status = Helper::ExitUsage;
     if (argc == 3 && wcscmp(argv[1], L"state") == 0) {
         status = PrintStateFile(argv[2]);
     } else if (argc >= 2 && wcscmp(argv[1], L"sync") == 0) {

@@ -173,12 +173,21 @@ public:
         for (const std::wstring& subfolder : subfolders_) {
             if (!engine_->IsRunning())
                 break;
-            if (engine_->ScanFolder(subfolder.c_str()) != ScanResult::Agreed)
+            const ScanResult result = engine_->ScanFolder(subfolder.c_str());
+            if (result != ScanResult::Agreed)
                 changed_ = true;
+            if (result == ScanResult::Undecided)
+                undecided_ = true;
         }
     }
 
-    ScanResult Result() const { return changed_ ? ScanResult::Changed : ScanResult::Agreed; }
+    // A subfolder that could not be told makes the whole pass undecided.
+    ScanResult Result() const
+    {
+        if (undecided_)
+            return ScanResult::Undecided;
+        return changed_ ? ScanResult::Changed : ScanResult::Agreed;
+    }
 
 private:
     // The listed entry of a local item: the one with the recorded id, else
@@ -210,6 +219,7 @@ private:
     std::vector<bool> taken_;
     std::vector<std::wstring> subfolders_;
     bool changed_ = false;
+    bool undecided_ = false;
 };
 
 }  // namespace

@@ -35,11 +35,20 @@ bool CSyncVersionInfo::Execute(CSyncEngine* engine)
         table->Remove(key.c_str());
         return true;
     }
+    report.effect = SyncEffect::Agreed;
     return RecordState(*this, engine, Helper::Synced);
 }
 
-bool CSyncError::Execute(CSyncEngine* engine) { return RecordState(*this, engine, Helper::Error); }
+bool CSyncError::Execute(CSyncEngine* engine)
+{
+    report.effect = SyncEffect::Error;
+    return RecordState(*this, engine, Helper::Error);
+}
 
-bool CSyncConflict::Execute(CSyncEngine* engine) { return RecordState(*this, engine, Helper::Conflict); }
+bool CSyncConflict::Execute(CSyncEngine* engine)
+{
+    report.effect = SyncEffect::Conflict;
+    return RecordState(*this, engine, Helper::Conflict);
+}
 
 }  // namespace Sync

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "client/sync/sync_effect.h"
 #include "common/sync_entry.h"
 
 namespace Sync {
@@ -82,6 +83,8 @@ public:
     std::atomic<uint32_t> speed{0};
     uint32_t retry_stamp = 0;
     uint32_t retry_delay = 0;
+    // What the action did, for the finished-action observer.
+    ActionReport report;
 
 protected:
     ISyncAction() = default;

@@ -175,6 +175,7 @@ bool CSyncDownload::RefuseUnsafeTarget(CSyncEngine& engine)
     if (table && engine.KeyOf(local_path, &key) && table->Find(key.c_str())) {
         entry.state = Helper::Error;
         table->Store(&entry, key.c_str());
+        report.effect = SyncEffect::Error;
     }
     return true;
 }
@@ -194,11 +195,15 @@ bool CSyncDownload::DeleteLocally(CSyncEngine& engine, const Paths& paths)
     entry.state = Helper::Syncing;
     if (table->Find(paths.target_key.c_str()))
         table->Store(&entry, paths.target_key.c_str());
-    if (IsLocalFolder(local))
-        return DeleteFolderLocally(engine, *table, paths.target_key);
-    if (!Helper::DeletePath(local_path))
-        return false;
-    table->Remove(paths.target_key.c_str());
+    if (IsLocalFolder(local)) {
+        if (!DeleteFolderLocally(engine, *table, paths.target_key))
+            return false;
+    } else {
+        if (!Helper::DeletePath(local_path))
+            return false;
+        table->Remove(paths.target_key.c_str());
+    }
+    report.effect = SyncEffect::DeletedHere;
     return true;
 }
 
@@ -240,6 +245,7 @@ bool CSyncDownload::RenameToServerName(CSyncEngine& engine, const Paths& paths)
                 entry.size = LocalSize(found);
                 entry.local_modified = LocalTime(found);
                 StoreAs(engine, paths.target_key, Helper::Synced);
+                report.effect = SyncEffect::Agreed;
                 return true;
             case CompareDifferent:
                 if (!Helper::DeletePath(paths.target))
@@ -256,6 +262,9 @@ bool CSyncDownload::RenameToServerName(CSyncEngine& engine, const Paths& paths)
 
     if (!Helper::MovePath(local_path, paths.target))
         return false;
+    report.effect = SyncEffect::RenamedHere;
+    report.old_key = paths.old_key;
+    report.new_key = paths.target_key;
     if (table->Find(paths.old_key.c_str()))
         table->Rename(paths.old_key.c_str(), paths.target_key.c_str(), server.update_time);
     else
@@ -292,6 +301,7 @@ bool CSyncDownload::FetchIntoPlace(CSyncEngine& engine, const Paths& paths)
             entry.size = LocalSize(found);
             entry.local_modified = LocalTime(found);
             StoreAs(engine, paths.target_key, Helper::Synced);
+            report.effect = SyncEffect::Agreed;
             return true;
         }
         if (compared != CompareDifferent)
@@ -322,8 +332,13 @@ bool CSyncDownload::FetchFile(CSyncEngine& engine, const Paths& paths, HANDLE st
     DWORD error = 0;
     const bool reusable = Helper::FindItem(&found, temp_path, &error) &&
                           CompareOtherFile(server, found, temp_path, false, stop_event) == CompareEqual;
-    if (!reusable && !HttpFetch(engine, temp_path, address))
-        return false;
+    if (!reusable) {
+        const DWORD fetching = GetTickCount();
+        const bool fetched = HttpFetch(engine, temp_path, address);
+        report.transfer_ms += GetTickCount() - fetching;
+        if (!fetched)
+            return false;
+    }
 
     DeleteIfPresent(paths.target);
     if (!Helper::MovePath(temp_path, paths.target))
@@ -335,6 +350,7 @@ bool CSyncDownload::FetchFile(CSyncEngine& engine, const Paths& paths, HANDLE st
         return false;
     entry.local_modified = LocalTime(local);
     StoreAs(engine, paths.target_key, Helper::Synced);
+    report.effect = SyncEffect::Downloaded;
     return true;
 }
 
@@ -343,6 +359,7 @@ bool CSyncDownload::FetchFolder(CSyncEngine& engine, const Paths& paths)
     const DWORD created = Helper::CreateDirectoryTree(paths.target);
     if (created == ERROR_FILENAME_EXCED_RANGE) {
         StoreAs(engine, paths.target_key, Helper::Error);
+        report.effect = SyncEffect::Error;
         return true;
     }
     if (created != ERROR_SUCCESS)
@@ -352,6 +369,7 @@ bool CSyncDownload::FetchFolder(CSyncEngine& engine, const Paths& paths)
         return false;
     RefreshEntry(server, local, &entry);
     StoreAs(engine, paths.target_key, Helper::Synced);
+    report.effect = SyncEffect::FolderCreatedHere;
     if (IsLocalFolder(local))
         engine.ScanFolder(paths.target);
     return true;
@@ -410,6 +428,7 @@ bool CSyncDownload::ReadBody(CSyncEngine& engine, void* request, HANDLE file, He
         if (!WriteFile(file, buffer.data(), count, &written, nullptr) || written != count)
             return false;
         Helper::Md5Update(md5, buffer.data(), count);
+        report.bytes += count;
         DownloadMeter().Account(count);
         speed = meter.Account(count);
     }

@@ -107,6 +107,8 @@ bool CSyncUpload::DeleteOnServer(CSyncEngine& engine, const std::wstring& key)
     if (!IsAbsent(server) && !DeleteServerEntry(*table, key))
         return false;
     table->Remove(key.c_str());
+    if (!IsAbsent(server))
+        report.effect = SyncEffect::DeletedOnServer;
     return true;
 }
 
@@ -197,6 +199,9 @@ bool CSyncUpload::RenameOnServer(CSyncEngine& engine, const std::wstring& key, c
                                     ? found.entry.update_time
                                     : entry.update_time;
     table->Rename(old_key.c_str(), key.c_str(), update_time);
+    report.effect = SyncEffect::RenamedOnServer;
+    report.old_key = old_key;
+    report.new_key = key;
     return true;
 }
 
@@ -231,6 +236,7 @@ bool CSyncUpload::CreateFolderOnServer(CSyncEngine& engine, const std::wstring& 
     }
     entry.state = Helper::Synced;
     Store(engine, key);
+    report.effect = SyncEffect::FolderCreatedOnServer;
     QueueFolderContents(engine, key);
     return true;
 }
@@ -302,7 +308,9 @@ bool CSyncUpload::UploadFile(CSyncEngine& engine, const std::wstring& key)
     int step = Begin(engine, key, &ticket);
     if (step != StepGoOn)
         return step == StepDone;
+    const DWORD sending = GetTickCount();
     step = Send(engine, key, &ticket);
+    report.transfer_ms += GetTickCount() - sending;
     if (step != StepGoOn)
         return step == StepDone;
     return Finish(engine, key, ticket);
@@ -393,6 +401,7 @@ int CSyncUpload::Begin(CSyncEngine& engine, const std::wstring& key, Net::Upload
     case Net::ResUploadRefused:
         entry.state = Helper::Error;
         Store(engine, key);
+        report.effect = SyncEffect::Error;
         return StepDone;
     case Net::ResContentKnown: {
         Net::RemoteEntry found;
@@ -404,6 +413,7 @@ int CSyncUpload::Begin(CSyncEngine& engine, const std::wstring& key, Net::Upload
         ClearTicket();
         entry.state = Helper::Synced;
         Store(engine, key);
+        report.effect = SyncEffect::Uploaded;
         return StepDone;
     }
     default:
@@ -458,6 +468,7 @@ int CSyncUpload::SendBlocks(CSyncEngine& engine, const std::wstring& key, Net::U
         posted_bytes -= count;
         if (sent == Net::ResBlockAccepted) {
             entry.upload_offset += count;
+            report.bytes += count;
             unsaved += count;
             if (unsaved >= kSaveInterval) {
                 Store(engine, key);
@@ -521,6 +532,7 @@ bool CSyncUpload::Finish(CSyncEngine& engine, const std::wstring& key, const Net
     entry.id = found.entry.id;
     entry.update_time = found.entry.update_time;
     Store(engine, key);
+    report.effect = SyncEffect::Uploaded;
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -132,6 +133,15 @@ std::vector<uint16_t> CommandsOn(const std::vector<PeerRequest>& requests, int c
     return commands;
 }
 
+// A retried first request may go out twice on the same connection; what matters is that
+// nothing but listings went out on it.
+bool OnlyListingsOn(const std::vector<PeerRequest>& requests, int connection)
+{
+    const std::vector<uint16_t> commands = CommandsOn(requests, connection);
+    return !commands.empty() &&
+           std::all_of(commands.begin(), commands.end(), [](uint16_t c) { return c == CmdListFolder; });
+}
+
 const wchar_t kDigest[] = L"0123456789abcdef0123456789abcdef";
 
 // The first request after a loss may still meet the dropped link.
@@ -180,7 +190,7 @@ TEST_F(RequestsTest, NoSignOnOnANewConnectionAfterASignOff)
     peer_->Drop();
     ASSERT_TRUE(peer_->WaitForConnections(2, 10000));
     ASSERT_EQ(ListAfterReconnect(), 301);
-    EXPECT_EQ(CommandsOn(peer_->Requests(), 2), std::vector<uint16_t>{CmdListFolder});
+    EXPECT_TRUE(OnlyListingsOn(peer_->Requests(), 2));
 }
 
 TEST_F(RequestsTest, ARefusedSignOnAfterAReconnectRejectsTheCredential)
@@ -202,7 +212,7 @@ TEST_F(RequestsTest, ARefusedSignOnAfterAReconnectRejectsTheCredential)
     peer_->Drop();
     ASSERT_TRUE(peer_->WaitForConnections(3, 10000));
     ASSERT_EQ(ListAfterReconnect(), 301);
-    EXPECT_EQ(CommandsOn(peer_->Requests(), 3), std::vector<uint16_t>{CmdListFolder});
+    EXPECT_TRUE(OnlyListingsOn(peer_->Requests(), 3));
 }
 
 TEST_F(RequestsTest, ListFolderDecodesAndDropsUnsafeNames)

@@ -32,6 +32,7 @@ TEST_F(TransferTest, ServerFileDownloadsIntoPlace)
 {
     const std::string bytes = Pattern(200000, 2);
     const int32_t id = PutServerFile(L"photo.jpg", bytes);
+    CEffectLog effects(*engine_);
     StartEngine();
 
     ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"photo.jpg", Helper::Synced); }));
@@ -43,6 +44,9 @@ TEST_F(TransferTest, ServerFileDownloadsIntoPlace)
     EXPECT_EQ(record.size, bytes.size());
     EXPECT_EQ(record.local_modified, SyncTest::WriteTime(root_ / L"photo.jpg"));
     EXPECT_GE(http_relay_->Connections(), 1) << "the contents came over HTTP";
+    uint64_t moved = 0;
+    EXPECT_TRUE(WaitFor([&] { return effects.Saw(SyncEffect::Downloaded, L"photo.jpg", L"", &moved); }));
+    EXPECT_EQ(moved, bytes.size());
 }
 
 TEST_F(TransferTest, RenameAndDeleteOnTheServerReachTheDisk)
@@ -56,6 +60,7 @@ TEST_F(TransferTest, RenameAndDeleteOnTheServerReachTheDisk)
         return RecordedAs(L"a.txt", Helper::Synced) && RecordedAs(L"gone.txt", Helper::Synced);
     }));
     const int fetches = http_relay_->Connections();
+    CEffectLog effects(*engine_);
 
     const int renamed = Net::RenameEntry(L"a.txt", first_id, L"b.txt");
     ASSERT_TRUE(renamed == Net::ResRenamed || renamed == Net::ResNameUnchanged) << renamed;
@@ -69,6 +74,10 @@ TEST_F(TransferTest, RenameAndDeleteOnTheServerReachTheDisk)
     EXPECT_FALSE(Recorded(L"a.txt"));
     EXPECT_FALSE(Recorded(L"gone.txt"));
     EXPECT_EQ(http_relay_->Connections(), fetches) << "a rename fetches nothing";
+    EXPECT_TRUE(WaitFor([&] {
+        return effects.Saw(SyncEffect::RenamedHere, L"b.txt", L"a.txt") &&
+               effects.Saw(SyncEffect::DeletedHere, L"gone.txt");
+    }));
 }
 
 TEST_F(TransferTest, FolderDeletedOnTheServerKeepsWhatChangedHere)

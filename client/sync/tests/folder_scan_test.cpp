@@ -145,6 +145,20 @@ TEST_F(FolderScanTest, UnchangedFoldersAreEnteredAndNothingIsQueued)
     EXPECT_EQ(Recorded(L"Sub\\inner.txt").state, uint32_t(Helper::Synced));
 }
 
+TEST_F(FolderScanTest, FailedListingOfASubfolderLeavesThePassUndecided)
+{
+    // Whoever waits for agreement must learn that a folder below went
+    // unseen, not take the pass for one that only queued work.
+    SyncTest::MakeFolder(root_ / L"Sub");
+    Record(SyncTest::FolderRecord(30, L"Sub", 2), L"Sub");
+    ListFolderAs(0, {FolderSpec(30, 0, "Sub", 2)});
+    FailListing(30, 302);
+
+    EXPECT_EQ(engine_->ScanFolder(nullptr), ScanResult::Undecided);
+    EXPECT_EQ(RequestCount(Net::CmdListFolder), 2);
+    EXPECT_TRUE(Queue().empty());
+}
+
 TEST_F(FolderScanTest, ServerOnlyItemsAreRecordedForDownload)
 {
     ListFolderAs(0, {FolderSpec(60, 0, "New", 3), FileSpec(61, 0, "fresh.txt", "f", 3)});

@@ -42,6 +42,7 @@ TEST_F(TransferTest, RenameAndDeleteOnDiskReachTheServer)
     Net::RemoteEntry before;
     ASSERT_TRUE(OnServer(L"draft.txt", &before));
     const size_t streams = data_relay_->Upstream().size();
+    CEffectLog effects(*engine_);
 
     ASSERT_TRUE(MoveFileW((root_ / L"draft.txt").c_str(), (root_ / L"final.txt").c_str()));
     engine_->OnPathChanged(L"draft.txt", PathRenamed, L"final.txt");
@@ -55,6 +56,11 @@ TEST_F(TransferTest, RenameAndDeleteOnDiskReachTheServer)
     EXPECT_FALSE(OnServer(L"draft.txt"));
     ASSERT_TRUE(WaitFor([&] { return Recorded(L"final.txt") && !Recorded(L"draft.txt") && !Recorded(L"old.txt"); }));
     EXPECT_EQ(data_relay_->Upstream().size(), streams) << "no contents were sent";
+    // Told as what they were, not as uploads.
+    EXPECT_TRUE(WaitFor([&] {
+        return effects.Saw(SyncEffect::RenamedOnServer, L"final.txt", L"draft.txt") &&
+               effects.Saw(SyncEffect::DeletedOnServer, L"old.txt");
+    }));
 }
 
 TEST_F(TransferTest, DeletionOfAnItemGoneFromBothSidesEnds)

@@ -90,6 +90,32 @@ std::map<std::string, std::string> ReadServerEnv()
     return values;
 }
 
+CEffectLog::CEffectLog(CSyncEngine& engine) : engine_(engine)
+{
+    engine_.SetFinishedObserver([this](const ISyncAction& action) {
+        std::wstring key;
+        engine_.KeyOf(action.local_path, &key);
+        std::lock_guard<std::mutex> hold(lock_);
+        items_.push_back({key, action.report});
+    });
+}
+
+CEffectLog::~CEffectLog() { engine_.SetFinishedObserver(nullptr); }
+
+bool CEffectLog::Saw(SyncEffect effect, const std::wstring& key, const std::wstring& old_key, uint64_t* bytes)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    for (const Item& item : items_) {
+        const bool on_path = old_key.empty() ? item.key == key : item.report.new_key == key;
+        if (item.report.effect == effect && on_path && item.report.old_key == old_key) {
+            if (bytes != nullptr)
+                *bytes = item.report.bytes;
+            return true;
+        }
+    }
+    return false;
+}
+
 void TransferTest::SetUp()
 {
     std::map<std::string, std::string> env = ReadServerEnv();

@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,29 @@ std::string Describe(const std::vector<std::string>& streams);
 
 // The ports the server fixture wrote to its server.env.
 std::map<std::string, std::string> ReadServerEnv();
+
+// What the engine's finished actions reported, while the log lives.
+class CEffectLog {
+public:
+    explicit CEffectLog(Sync::CSyncEngine& engine);
+    ~CEffectLog();
+    CEffectLog(const CEffectLog&) = delete;
+    CEffectLog& operator=(const CEffectLog&) = delete;
+
+    // An action on the key reported the effect, from the given former key
+    // for a rename; *bytes gets what it moved.
+    bool Saw(Sync::SyncEffect effect, const std::wstring& key, const std::wstring& old_key = L"",
+             uint64_t* bytes = nullptr);
+
+private:
+    struct Item {
+        std::wstring key;
+        Sync::ActionReport report;
+    };
+    Sync::CSyncEngine& engine_;
+    std::mutex lock_;
+    std::vector<Item> items_;
+};
 
 class TransferTest : public ::testing::Test {
 protected:
