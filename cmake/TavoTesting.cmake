@@ -11,6 +11,14 @@ if(WIN32)
                    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE
                    @ONLY)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-emulator.sh)
+    # Wine is warmed up before the first test that runs under it, however
+    # the run was started (tools/wine-warmup.sh says why).
+    add_test(NAME wine_warmup COMMAND ${CMAKE_CURRENT_LIST_DIR}/../tools/wine-warmup.sh start)
+    add_test(NAME wine_cooldown COMMAND ${CMAKE_CURRENT_LIST_DIR}/../tools/wine-warmup.sh stop)
+    set_tests_properties(wine_warmup wine_cooldown PROPERTIES
+        ENVIRONMENT TAVO_WINEPREFIX=${TAVO_WINEPREFIX} TIMEOUT 300)
+    set_tests_properties(wine_warmup PROPERTIES FIXTURES_SETUP wine)
+    set_tests_properties(wine_cooldown PROPERTIES FIXTURES_CLEANUP wine)
 else()
     add_compile_options(-Wall -Wextra)
     if(TAVO_SANITIZE)
@@ -24,6 +32,13 @@ set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
+# Marks tests that run under Wine: they wait for the warm-up.
+function(tavo_runs_under_wine)
+    if(WIN32)
+        set_property(TEST ${ARGN} APPEND PROPERTY FIXTURES_REQUIRED wine)
+    endif()
+endfunction()
+
 # tavo_add_test(NAME name SOURCES ... [LIBS ...] [TIMEOUT seconds])
 # One executable per subsystem; CTest runs it whole (under Wine in the
 # Windows tree).
@@ -36,4 +51,5 @@ function(tavo_add_test)
         set(T_TIMEOUT 600)
     endif()
     set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT})
+    tavo_runs_under_wine(${T_NAME})
 endfunction()

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 #include "common/bounded_string.h"
@@ -68,6 +69,55 @@ constexpr size_t kStateDigestLength = 32;
 inline bool FitsStateAttribute(std::u16string_view value, const StateAttribute& attribute)
 {
     return value.size() <= attribute.max_length;
+}
+
+// A text value XML cannot carry as it is (a lone surrogate in a name,
+// control bytes in an upload token) is written twice: under its own
+// attribute with every such character replaced by U+FFFD, which every
+// reader takes as it always did, and exactly under the attribute's name
+// followed by this suffix, as four lower-case hexadecimal digits per UTF-16
+// unit. A reader that knows the exact form prefers it.
+constexpr std::u16string_view kStateExactSuffix = u"_x";
+constexpr size_t kStateExactDigits = 4;
+
+inline std::u16string StateExactName(std::u16string_view name)
+{
+    std::u16string exact(name);
+    exact += kStateExactSuffix;
+    return exact;
+}
+
+inline std::u16string EncodeStateExact(std::u16string_view value)
+{
+    constexpr char16_t kDigits[] = u"0123456789abcdef";
+    std::u16string encoded;
+    encoded.reserve(value.size() * kStateExactDigits);
+    for (const char16_t unit : value)
+        for (int shift = 12; shift >= 0; shift -= 4)
+            encoded.push_back(kDigits[(unit >> shift) & 0xF]);
+    return encoded;
+}
+
+// False, with value untouched, for anything but whole groups of hex digits
+// that decode to at most the attribute's maximum length.
+inline bool DecodeStateExact(std::u16string_view encoded, const StateAttribute& attribute, std::u16string* value)
+{
+    if (encoded.size() % kStateExactDigits != 0 || encoded.size() / kStateExactDigits > attribute.max_length)
+        return false;
+    std::u16string decoded;
+    for (size_t at = 0; at < encoded.size(); at += kStateExactDigits) {
+        char16_t unit = 0;
+        for (size_t i = at; i < at + kStateExactDigits; ++i) {
+            const char16_t c = encoded[i];
+            const int digit = c >= u'0' && c <= u'9' ? c - u'0' : c >= u'a' && c <= u'f' ? c - u'a' + 10 : -1;
+            if (digit < 0)
+                return false;
+            unit = static_cast<char16_t>((unit << 4) | digit);
+        }
+        decoded.push_back(unit);
+    }
+    *value = std::move(decoded);
+    return true;
 }
 
 }  // namespace Helper

@@ -98,6 +98,22 @@ bool AppendEscaped(std::u16string_view text, bool attribute, std::string* out)
 
 }  // namespace
 
+std::u16string CarriableText(std::u16string_view text)
+{
+    std::u16string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            out.push_back(c);
+            out.push_back(text[++i]);
+        } else {
+            out.push_back(IsXmlChar(c) && (c < 0xD800 || c > 0xDFFF) ? c : u'\xFFFD');
+        }
+    }
+    return out;
+}
+
 void CXmlWriter::NewLine(size_t depth)
 {
     if (!indent_)

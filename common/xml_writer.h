@@ -9,6 +9,10 @@
 
 namespace Helper {
 
+// The text with every character XML cannot carry at all (control
+// characters, lone surrogates, U+FFFE and U+FFFF) replaced by U+FFFD.
+std::u16string CarriableText(std::u16string_view text);
+
 class CXmlWriter {
 public:
     CXmlWriter() = default;

@@ -156,6 +156,22 @@ StoreStatus ReadAll(Statement& s, std::vector<Row>& out, Reader read)
 
 std::string ReadText(const Statement& s) { return s.Text(0); }
 
+uint64_t AddCapped(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
+
+// Whether the account stays within its quota with the file in: what it
+// stores without the file replaced, the other open tickets and the file.
+// Counted whole, not from a free space that stops at zero, so that an
+// account a lowered quota left over it is granted nothing that keeps it
+// over, not even a smaller replacement.
+bool FitsQuota(const AccountRecord& owner, uint64_t size, uint64_t replaced, uint64_t own_ticket)
+{
+    if (size > static_cast<uint64_t>(INT64_MAX))
+        return false;
+    const uint64_t kept = owner.used > replaced ? owner.used - replaced : 0;
+    const uint64_t others = owner.reserved > own_ticket ? owner.reserved - own_ticket : 0;
+    return AddCapped(AddCapped(kept, others), size) <= owner.quota;
+}
+
 bool SyncDirectory(const std::string& dir)
 {
     const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -468,10 +484,7 @@ StoreStatus Store::CheckFileTarget(SqliteConnection& db, int64_t account, int64_
     AccountRecord owner;
     if (GetAccount(db, account, owner) != StoreStatus::Ok)
         return StoreStatus::Error;
-    const uint64_t replaced = existing ? existing->size : 0;
-    if (size > owner.Free() + own_ticket + replaced || size > static_cast<uint64_t>(INT64_MAX))
-        return StoreStatus::NoSpace;
-    return StoreStatus::Ok;
+    return FitsQuota(owner, size, existing ? existing->size : 0, own_ticket) ? StoreStatus::Ok : StoreStatus::NoSpace;
 }
 
 bool Store::AdjustUsed(SqliteConnection& db, int64_t account, int64_t delta)

@@ -17,11 +17,10 @@ if [ -z "${DISPLAY:-}" ]; then
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${DISPLAY#:}" ] && break; sleep 0.1; done
 fi
 # One persistent server for the whole run, started before any program so
-# that even the creation of the prefix uses it; one that is already up for
-# this prefix serves as well.
-mkdir -p "$TAVO_WINEPREFIX"
-wineserver -p 2>/dev/null || true
-"$(dirname "${BASH_SOURCE[0]}")/wine-run.sh" cmd /c exit 0 >/dev/null 2>&1 || true
+# that even the creation of the prefix uses it, and warmed up. It belongs
+# to this environment, which stops it, not to the warm-up of a CTest run.
+"$(dirname "${BASH_SOURCE[0]}")/wine-warmup.sh" start || true
+rm -f "$TAVO_WINEPREFIX.server-started"
 # Chinese dialog texts render with an installed CJK font.
 "$(dirname "${BASH_SOURCE[0]}")/wine-cjk-fonts.sh" || echo "test-env: CJK fonts not mapped" >&2
 tavo_test_env_stop() {

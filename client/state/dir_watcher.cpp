@@ -74,10 +74,9 @@ void DeliverRename(const BYTE* buffer, DWORD bytes, DWORD* offset, IPathChangeLi
         *offset += record->NextEntryOffset;
         return;
     }
-    // The new name is not in this batch (the system may deliver the two
-    // halves of a rename apart): the old name is gone, and the new one is
-    // reported as added when it comes.
-    Report(listener, PathRemoved, record);
+    // The new name is not in this batch: Wine loses it, and the system may
+    // deliver the two halves of a rename apart.
+    Report(listener, PathRenamedAway, record);
 }
 
 // Reports the record at *offset, which then names the last record used.
@@ -87,8 +86,10 @@ bool DeliverOne(const BYTE* buffer, DWORD bytes, DWORD* offset, IPathChangeListe
     const FILE_NOTIFY_INFORMATION* record = Record(buffer, *offset);
     switch (record->Action) {
     case FILE_ACTION_ADDED:
-    case FILE_ACTION_RENAMED_NEW_NAME:
         Report(listener, PathAdded, record);
+        return true;
+    case FILE_ACTION_RENAMED_NEW_NAME:
+        Report(listener, PathRenamedHere, record);
         return true;
     case FILE_ACTION_REMOVED:
         Report(listener, PathRemoved, record);

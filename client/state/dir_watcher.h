@@ -16,6 +16,11 @@ enum PathChangeKind : int {
     PathAdded = 1,
     PathModified = 2,
     PathRenamed = 3,
+    // One half of a rename without the other in its batch (Wine loses the
+    // new half; Windows can deliver the halves apart): the old name, gone,
+    // and the new name, come.
+    PathRenamedAway = 4,
+    PathRenamedHere = 5,
 };
 
 class IPathChangeListener {
@@ -29,8 +34,8 @@ public:
 
 // Walks one batch of the system's change records and reports each to the
 // listener: consecutive modifications of one name once, a rename whose two
-// halves are in the batch as one rename; halves that arrive apart as a
-// removal and an addition. Zero bytes (changes were lost) report nothing.
+// halves are in the batch as one rename, a half that arrives alone as such.
+// Zero bytes (changes were lost) report nothing.
 void DeliverChanges(const BYTE* buffer, DWORD bytes, IPathChangeListener* listener);
 
 class CDirWatcher {

@@ -52,6 +52,16 @@ bool IsEmptyDigest(const char (&bytes)[kDigestLength])
     return true;
 }
 
+// A text value as it is, or, when XML cannot carry it, as a stand-in with
+// the exact value beside it.
+void WriteText(Helper::CXmlWriter& w, const Helper::StateAttribute& attribute, std::u16string_view value)
+{
+    if (w.WriteAttribute(attribute.name, value))
+        return;
+    w.WriteAttribute(attribute.name, Helper::CarriableText(value));
+    w.WriteAttribute(Helper::StateExactName(attribute.name), Helper::EncodeStateExact(value));
+}
+
 void WriteElement(Helper::CXmlWriter& w, const SyncNode& node)
 {
     using namespace Helper;
@@ -59,7 +69,7 @@ void WriteElement(Helper::CXmlWriter& w, const SyncNode& node)
     const bool file = e.is_file == 1;
     w.StartElement(file ? kStateFileElement : kStateFolderElement);
     w.WriteAttribute(kStateId.name, Decimal(e.id));
-    w.WriteAttribute(kStateName.name, AsU16(e.name));
+    WriteText(w, kStateName, AsU16(e.name));
     w.WriteAttribute(kStateState.name, Decimal(e.state));
     w.WriteAttribute(kStateUpdateTime.name, Decimal(e.update_time));
     if (file) {
@@ -69,7 +79,7 @@ void WriteElement(Helper::CXmlWriter& w, const SyncNode& node)
         w.WriteAttribute(kStateMd5.name, IsEmptyDigest(e.md5) ? std::u16string() : Widened(e.md5));
         w.WriteAttribute(kStateLocalModified.name, Unsigned(e.local_modified));
         if (e.upload_address != 0) {
-            w.WriteAttribute(kStateUploadToken.name, Widened(e.upload_token));
+            WriteText(w, kStateUploadToken, Widened(e.upload_token));
             w.WriteAttribute(kStateUploadPort.name, Decimal(static_cast<int16_t>(e.upload_port)));
             w.WriteAttribute(kStateUploadAddress.name, Decimal(static_cast<int32_t>(e.upload_address)));
             w.WriteAttribute(kStateUploadOffset.name, Unsigned(e.upload_offset));
@@ -139,12 +149,24 @@ const std::u16string* Attr(const Helper::CXmlReader& r, const Helper::StateAttri
     return value != nullptr && Helper::FitsStateAttribute(*value, attribute) ? value : nullptr;
 }
 
+// A text attribute: its exact form when the element has one, else the
+// plain value under the same rules as Attr.
+const std::u16string* TextAttr(const Helper::CXmlReader& r, const Helper::StateAttribute& attribute,
+                               std::u16string* exact)
+{
+    const std::u16string* encoded = r.Attribute(Helper::StateExactName(attribute.name));
+    if (encoded != nullptr && Helper::DecodeStateExact(*encoded, attribute, exact))
+        return exact;
+    return Attr(r, attribute);
+}
+
 // The fields every element carries.
 bool ReadItemFields(const Helper::CXmlReader& r, bool folder, SyncEntry* e)
 {
     using namespace Helper;
     const std::u16string* id = Attr(r, kStateId);
-    const std::u16string* name = Attr(r, kStateName);
+    std::u16string exact_name;
+    const std::u16string* name = TextAttr(r, kStateName, &exact_name);
     const std::u16string* state = Attr(r, kStateState);
     const std::u16string* update_time = Attr(r, kStateUpdateTime);
     if (!id || !name || !state || !update_time)
@@ -178,7 +200,8 @@ bool ReadDigestValue(const std::u16string& value, bool hex_only, char (&out)[kDi
 bool ReadTicketFields(const Helper::CXmlReader& r, SyncEntry* e)
 {
     using namespace Helper;
-    const std::u16string* token = Attr(r, kStateUploadToken);
+    std::u16string exact_token;
+    const std::u16string* token = TextAttr(r, kStateUploadToken, &exact_token);
     if (!token)
         return true;
     if (!ReadDigestValue(*token, false, e->upload_token))

@@ -284,7 +284,9 @@ bool CSyncStateTable::Rename(const wchar_t* old_path, const wchar_t* new_path, i
         return false;
     {
         Helper::CLockGuard guard(lock_);
-        if (FindNode(new_path) != nullptr)
+        // A new path that differs only in letter case names the entry itself.
+        SyncNode* taken = FindNode(new_path);
+        if (taken != nullptr && taken != FindNode(old_path))
             return false;
         std::wstring old_parent, old_leaf, new_parent, new_leaf;
         SplitPath(old_path, &old_parent, &old_leaf);
@@ -353,7 +355,7 @@ void CSyncStateTable::Save()
 // tick counter; Explorer picks up the others from the state file.
 bool CSyncStateTable::TakeNotifyWindow()
 {
-    DWORD window = GetTickCount() & kNotifyWindowMask;
+    DWORD window = TickCount() & kNotifyWindowMask;
     bool fresh = window != notify_window_;
     notify_window_ = window;
     return fresh;
@@ -366,7 +368,14 @@ void CSyncStateTable::NotifyShell(const wchar_t* path)
         return;
     Helper::AppendBounded(full, kPathCapacity, L"\\");
     Helper::AppendBounded(full, kPathCapacity, path);
-    SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, full, nullptr);
+    AnnounceToShell(full);
+}
+
+DWORD CSyncStateTable::TickCount() const { return GetTickCount(); }
+
+void CSyncStateTable::AnnounceToShell(const wchar_t* full_path)
+{
+    SHChangeNotify(SHCNE_UPDATEITEM, SHCNF_PATHW | SHCNF_FLUSHNOWAIT, full_path, nullptr);
 }
 
 }  // namespace Sync

@@ -34,7 +34,7 @@ public:
     explicit CSyncStateTable(const wchar_t* user_name);
     // Same, with the state file at an explicit place (tools and tests).
     CSyncStateTable(const wchar_t* user_name, const wchar_t* state_file_path);
-    ~CSyncStateTable();
+    virtual ~CSyncStateTable();
     CSyncStateTable(const CSyncStateTable&) = delete;
     CSyncStateTable& operator=(const CSyncStateTable&) = delete;
 
@@ -57,6 +57,13 @@ public:
     size_t Size();
 
     const wchar_t* StateFilePath() const { return state_file_path_; }
+
+protected:
+    // The clock of the notification window and the announcement itself
+    // (GetTickCount and SHChangeNotify), replaceable so that tests can see
+    // which changes reach Explorer.
+    virtual DWORD TickCount() const;
+    virtual void AnnounceToShell(const wchar_t* full_path);
 
 private:
     SyncNode* FindNode(const wchar_t* path);

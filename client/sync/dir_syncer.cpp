@@ -24,14 +24,20 @@ CDirSyncer::CDirSyncer(const wchar_t* user_name, const wchar_t* sync_folder)
 
 CDirSyncer::~CDirSyncer() { CSyncEngine::Instance().Stop(0); }
 
-void CDirSyncer::OnPathChanged(int kind, const wchar_t* name, DWORD name_bytes, const wchar_t* new_name,
-                               DWORD new_name_bytes)
+void ForwardPathChange(CSyncEngine& engine, int kind, const wchar_t* name, DWORD name_bytes, const wchar_t* new_name,
+                       DWORD new_name_bytes)
 {
     wchar_t path[kPathCapacity];
     wchar_t other[kPathCapacity];
     CopyName(path, name, name_bytes);
     CopyName(other, new_name, new_name_bytes);
-    CSyncEngine::Instance().OnPathChanged(path, kind, other);
+    engine.OnPathChanged(path, kind, other);
+}
+
+void CDirSyncer::OnPathChanged(int kind, const wchar_t* name, DWORD name_bytes, const wchar_t* new_name,
+                               DWORD new_name_bytes)
+{
+    ForwardPathChange(CSyncEngine::Instance(), kind, name, name_bytes, new_name, new_name_bytes);
 }
 
 }  // namespace Sync

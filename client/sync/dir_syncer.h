@@ -6,6 +6,13 @@
 
 namespace Sync {
 
+class CSyncEngine;
+
+// Hands one report of the folder watcher to the engine: the system's names,
+// which are not terminated, as terminated relative paths.
+void ForwardPathChange(CSyncEngine& engine, int kind, const wchar_t* name, DWORD name_bytes, const wchar_t* new_name,
+                       DWORD new_name_bytes);
+
 class CDirSyncer : public IPathChangeListener {
 public:
     // Starts the engine on the signed-on user's sync folder.

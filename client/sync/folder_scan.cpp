@@ -1,6 +1,8 @@
 // The three ways the engine gathers items to decide about: one path the
 // folder watcher reported, the items interrupted by the last stop, and the
 // recursive comparison of a folder with the server's listing.
+#include <algorithm>
+#include <cstring>
 #include <cwchar>
 #include <vector>
 
@@ -8,6 +10,7 @@
 #include "client/sync/file_utils.h"
 #include "client/sync/reconcile.h"
 #include "client/sync/sync_engine.h"
+#include "client/sync/transfer_support.h"
 #include "common/bounded_string.h"
 #include "common/file_sync_state.h"
 #include "common/temp_file.h"
@@ -104,7 +107,47 @@ std::vector<WIN32_FIND_DATAW> ListLocalItems(CSyncEngine& engine, const std::wst
     return items;
 }
 
-// The server's listing of a folder; false when none came.
+// The records of the folder's synced files whose local file is gone: what
+// a rename may have taken away.
+std::vector<SyncEntry> GoneFiles(CSyncStateTable& table, const std::wstring& root, const std::wstring& folder_key)
+{
+    std::vector<SyncEntry> gone;
+    for (const SyncEntry& record : table.Children(folder_key.c_str())) {
+        if (record.is_file != 1 || record.state != Helper::Synced || record.id <= 0)
+            continue;
+        WIN32_FIND_DATAW local;
+        if (LookUpLocal(root + L"\\" + record.path, &local) && IsMissing(local))
+            gone.push_back(record);
+    }
+    return gone;
+}
+
+// The folder's items on disk that have no record: what a rename may have
+// brought, or what was made there since the last look.
+std::vector<WIN32_FIND_DATAW> UnrecordedItems(CSyncEngine& engine, CSyncStateTable& table,
+                                              const std::wstring& folder_path, const std::wstring& folder_key)
+{
+    std::vector<WIN32_FIND_DATAW> items = ListLocalItems(engine, folder_path);
+    items.erase(std::remove_if(items.begin(), items.end(),
+                               [&](const WIN32_FIND_DATAW& item) {
+                                   return table.Find(JoinKey(folder_key, LastComponent(item.cFileName)).c_str());
+                               }),
+                items.end());
+    return items;
+}
+
+// Whether the item is a file with the contents the record holds.
+bool HoldsRecordedContents(const SyncEntry& record, const WIN32_FIND_DATAW& item, HANDLE stop_event)
+{
+    if (IsLocalFolder(item) || LocalSize(item) != record.size)
+        return false;
+    char digest[kDigestLength + 1] = {};
+    return FillDigest(item, digest, stop_event) && memcmp(digest, record.md5, kDigestLength) == 0;
+}
+
+// The server's listing of a folder; false when none came. An entry whose
+// name may not become a local name here (one like a download's temporary
+// file) is passed over: it is never written, and never taken for an item.
 bool ListServerItems(int32_t folder_id, std::vector<ServerEntry>* listing)
 {
     std::vector<Net::RemoteEntry> remote;
@@ -112,7 +155,8 @@ bool ListServerItems(int32_t folder_id, std::vector<ServerEntry>* listing)
         return false;
     listing->reserve(remote.size());
     for (const Net::RemoteEntry& item : remote)
-        listing->push_back(ToServerEntry(item));
+        if (IsSafeName(item.entry.name.c_str()))
+            listing->push_back(ToServerEntry(item));
     return true;
 }
 
@@ -231,6 +275,10 @@ void CSyncEngine::OnPathChanged(const wchar_t* path, int change, const wchar_t* 
         return;
     if (Helper::IsTempFileName(path))
         return;
+    if (change == PathRenamedAway || change == PathRenamedHere) {
+        OnRenameHalf(*table, path, change);
+        return;
+    }
     const wchar_t* local_key = change == PathRenamed ? other_path : path;
     if (local_key == nullptr)
         return;
@@ -258,6 +306,50 @@ void CSyncEngine::OnPathChanged(const wchar_t* path, int change, const wchar_t* 
     if (!LookUpLocal(Root() + L"\\" + local_key, &local))
         return;
     DecideAndQueue(this, local, server, record);
+}
+
+// Half of a rename came without the other: the folder is looked at at once.
+// A recorded file gone from it and an unrecorded one come into it with the
+// contents the record holds make the rename, when the half that came has
+// exactly one such counterpart; it then travels as a rename. Otherwise the
+// half counts for what it is alone, and what has come into the folder is
+// decided now rather than at the next scan.
+void CSyncEngine::OnRenameHalf(CSyncStateTable& table, const std::wstring& key, int change)
+{
+    const std::wstring root = Root();
+    const std::wstring folder_key = ParentKey(key);
+    const std::vector<SyncEntry> gone = GoneFiles(table, root, folder_key);
+    const std::vector<WIN32_FIND_DATAW> come =
+        UnrecordedItems(*this, table, folder_key.empty() ? root : root + L"\\" + folder_key, folder_key);
+    const std::shared_ptr<Helper::CHandle> stop = StopEvent();
+    std::wstring old_key;
+    std::wstring new_key;
+    int pairs = 0;
+    for (const SyncEntry& record : gone) {
+        if (change == PathRenamedAway && _wcsicmp(record.path, key.c_str()) != 0)
+            continue;
+        for (const WIN32_FIND_DATAW& item : come) {
+            const std::wstring item_key = JoinKey(folder_key, LastComponent(item.cFileName));
+            if (change == PathRenamedHere && _wcsicmp(item_key.c_str(), key.c_str()) != 0)
+                continue;
+            if (HoldsRecordedContents(record, item, StopHandle(stop))) {
+                old_key = record.path;
+                new_key = item_key;
+                ++pairs;
+            }
+        }
+    }
+    if (pairs == 1) {
+        OnPathChanged(old_key.c_str(), PathRenamed, new_key.c_str());
+        return;
+    }
+    if (change == PathRenamedHere) {
+        OnPathChanged(key.c_str(), PathAdded, nullptr);
+        return;
+    }
+    OnPathChanged(key.c_str(), PathRemoved, nullptr);
+    for (const WIN32_FIND_DATAW& item : come)
+        OnPathChanged(JoinKey(folder_key, LastComponent(item.cFileName)).c_str(), PathAdded, nullptr);
 }
 
 bool CSyncEngine::ResumeInterrupted()

@@ -184,6 +184,9 @@ private:
 
     // A finished download that was never put in place is put there now
     // instead of uploading the old local copy over the server's newer one.
+    // Only a temporary file with the server's contents as the record knows
+    // them counts as one; any other (an unfinished fetch, another program's
+    // file of that name) never decides against the local change.
     int32_t TemporaryFileRule()
     {
         wchar_t temporary[kPathCapacity];
@@ -198,17 +201,21 @@ private:
         char temporary_digest[kDigestLength + 1] = {};
         switch (CompareToServer(&d_.server, found, temporary_digest, false, Stop())) {
         case CompareEqual:
+            if (!RecordHoldsServerContents())
+                return KindUpload;
             Helper::DeletePath(d_.local.cFileName);
             Helper::MovePath(temporary, d_.local.cFileName);
             return KindNone;
         case CompareDifferent:
-            // A download would put the server's copy in place; without one
-            // it would only delete the local file, so a stray temporary
-            // file beside a new file must not decide against it.
-            return IsAbsent(d_.server) ? KindUpload : KindDownload;
+            return KindUpload;
         default:
             return KindNone;
         }
+    }
+
+    bool RecordHoldsServerContents() const
+    {
+        return d_.entry.size == d_.server.size && memcmp(d_.entry.md5, d_.server.md5, kDigestLength) == 0;
     }
 
     int32_t PendingRules()
@@ -217,7 +224,16 @@ private:
         if (DecidedBySpace(&by_space))
             return by_space;
         return ByOutcome(ToServer(), KindVersionInfo,
-                         [&]() -> int32_t { return d_.entry.id > 0 ? PendingOnServer() : KindUpload; });
+                         [&]() -> int32_t { return d_.entry.id > 0 ? PendingOnServer() : UploadUnlessServerMoved(); });
+    }
+
+    // Local contents go up over the server's entry only as the record last
+    // saw it. A version the record has not seen (another computer's, put
+    // there while this upload stood interrupted) makes both sides changed.
+    int32_t UploadUnlessServerMoved() const
+    {
+        const bool moved = !IsAbsent(d_.server) && d_.server.update_time != d_.entry.update_time;
+        return moved ? KindConflict : KindUpload;
     }
 
     // An item the server has, whose download or upload did not finish. A
@@ -229,10 +245,11 @@ private:
     {
         if (Missing() || IsLocalFolder(d_.local))
             return KindDownload;
-        return ByOutcome(ToEntry(), KindUpload, [&]() -> int32_t {
-            // Written since the download was decided: both sides changed.
-            const uint64_t recorded = d_.entry.local_modified;
-            return recorded != 0 && recorded != LocalTime(d_.local) ? KindConflict : KindDownload;
+        return ByOutcome(ToEntry(), UploadUnlessServerMoved(), [&]() -> int32_t {
+            // Written since the download was decided: both sides changed. A
+            // record without a local time was made for an item new here,
+            // so a local file there now is one made since as well.
+            return d_.entry.local_modified == LocalTime(d_.local) ? KindDownload : KindConflict;
         });
     }
 

@@ -1,11 +1,24 @@
 #include "client/sync/record_actions.h"
 
+#include <cwchar>
+
 #include "client/sync/sync_engine.h"
 #include "common/file_sync_state.h"
 
 namespace Sync {
 
 namespace {
+
+// The server changed only the letter case of the item's name: the record
+// takes the new name over, so that later requests carry it.
+void TakeServerLetterCase(CSyncStateTable& table, const std::wstring& key, const ServerEntry& server)
+{
+    SyncEntry record;
+    if (server.name.empty() || !table.Find(key.c_str(), &record) || record.name == server.name ||
+        _wcsicmp(record.name.c_str(), server.name.c_str()) != 0)
+        return;
+    table.Rename(key.c_str(), JoinKey(ParentKey(key), server.name).c_str(), server.update_time);
+}
 
 // Records the state and, for a folder, looks at what it holds: the items
 // inside get decisions of their own.
@@ -18,6 +31,7 @@ bool RecordState(ISyncAction& action, CSyncEngine* engine, uint32_t state)
     RefreshEntry(action.server, action.local, &action.entry);
     action.entry.state = state;
     table->Store(&action.entry, key.c_str());
+    TakeServerLetterCase(*table, key, action.server);
     if (!IsMissing(action.local) && IsLocalFolder(action.local))
         engine->ScanFolder(action.local_path);
     return true;

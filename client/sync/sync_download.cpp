@@ -48,6 +48,20 @@ void DeleteIfPresent(const wchar_t* path)
         Helper::DeletePath(path);
 }
 
+// Whether the local item at path is a file that holds what this computer
+// last synced under the key.
+bool HoldsSyncedContents(CSyncStateTable& table, const std::wstring& key, const WIN32_FIND_DATAW& found,
+                         const wchar_t* path, HANDLE stop_event)
+{
+    SyncEntry record;
+    if (IsLocalFolder(found) || !table.Find(key.c_str(), &record) || record.state != Helper::Synced)
+        return false;
+    WIN32_FIND_DATAW named = found;
+    Helper::CopyBounded(named.cFileName, path);
+    char digest[kDigestLength + 1] = {};
+    return CompareToEntry(&record, named, digest, stop_event) == CompareEqual;
+}
+
 bool PruneItem(CSyncStateTable& table, const std::wstring& key, const std::wstring& path, WIN32_FIND_DATAW* found,
                HANDLE stop_event, bool* gone);
 
@@ -239,22 +253,11 @@ bool CSyncDownload::RenameToServerName(CSyncEngine& engine, const Paths& paths)
         WIN32_FIND_DATAW found;
         DWORD error = 0;
         if (Helper::FindItem(&found, paths.target, &error)) {
-            switch (CompareOtherFile(server, found, paths.target, true, StopHandle(engine.StopEvent()))) {
-            case CompareEqual:
-                CopyServerFields(server, &entry);
-                entry.size = LocalSize(found);
-                entry.local_modified = LocalTime(found);
-                StoreAs(engine, paths.target_key, Helper::Synced);
-                report.effect = SyncEffect::Agreed;
-                return true;
-            case CompareDifferent:
-                if (!Helper::DeletePath(paths.target))
-                    return false;
-                table->Remove(paths.target_key.c_str());
-                break;
-            default:
+            bool done = false;
+            if (!ClearTarget(engine, *table, paths, found, &done))
                 return false;
-            }
+            if (done)
+                return true;
         } else if (!Helper::IsNotFoundError(error)) {
             return false;
         }
@@ -279,6 +282,57 @@ bool CSyncDownload::RenameToServerName(CSyncEngine& engine, const Paths& paths)
     StoreAs(engine, paths.target_key, Helper::Synced);
     if (IsLocalFolder(local))
         engine.ScanFolder(paths.target);
+    return true;
+}
+
+// The item found under the server's name before the rename. Equal to the
+// server's entry, it is taken for the item (*done). Different, it goes only
+// when it holds what this computer synced under that name; anything else
+// (a new file, an edit, a folder) is kept in conflict with the server's
+// entry (*done).
+bool CSyncDownload::ClearTarget(CSyncEngine& engine, CSyncStateTable& table, const Paths& paths,
+                                const WIN32_FIND_DATAW& found, bool* done)
+{
+    const std::shared_ptr<Helper::CHandle> stop = engine.StopEvent();
+    switch (CompareOtherFile(server, found, paths.target, true, StopHandle(stop))) {
+    case CompareEqual:
+        CopyServerFields(server, &entry);
+        entry.size = LocalSize(found);
+        entry.local_modified = LocalTime(found);
+        StoreAs(engine, paths.target_key, Helper::Synced);
+        report.effect = SyncEffect::Agreed;
+        *done = true;
+        return true;
+    case CompareDifferent:
+        if (!HoldsSyncedContents(table, paths.target_key, found, paths.target, StopHandle(stop))) {
+            *done = KeepBothInConflict(engine, table, paths, found);
+            return *done;
+        }
+        if (!Helper::DeletePath(paths.target))
+            return false;
+        table.Remove(paths.target_key.c_str());
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The server's entry is recorded under its name as a conflict with the
+// local item there. The item under the old name has been carried to the new
+// name on the server: a file holding the server's contents goes here too;
+// anything else loses its record and goes up again as a new item.
+bool CSyncDownload::KeepBothInConflict(CSyncEngine& engine, CSyncStateTable& table, const Paths& paths,
+                                       const WIN32_FIND_DATAW& found)
+{
+    const std::shared_ptr<Helper::CHandle> stop = engine.StopEvent();
+    const bool carried = !IsLocalFolder(local) &&
+                         CompareOwnItem(server, local, local_path, digest, false, StopHandle(stop)) == CompareEqual;
+    if (carried && !Helper::DeletePath(local_path))
+        return false;
+    table.Remove(paths.old_key.c_str());
+    RefreshEntry(server, found, &entry);
+    StoreAs(engine, paths.target_key, Helper::Conflict);
+    report.effect = SyncEffect::Conflict;
     return true;
 }
 
@@ -404,7 +458,12 @@ bool CSyncDownload::HttpFetch(CSyncEngine& engine, const wchar_t* temp_path, con
     Helper::Md5Final(&md5);
     Helper::DigestText fetched;
     Helper::FormatDigestHex(md5.digest, fetched);
-    return server.upload_offset == server.size && memcmp(fetched, server.md5, kDigestLength) == 0;
+    if (server.upload_offset == server.size && memcmp(fetched, server.md5, kDigestLength) == 0)
+        return true;
+    // Refused bytes do not stay in the sync folder.
+    file.Reset();
+    Helper::DeletePath(temp_path);
+    return false;
 }
 
 bool CSyncDownload::ReadBody(CSyncEngine& engine, void* request, HANDLE file, Helper::Md5Context* md5)

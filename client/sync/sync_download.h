@@ -33,6 +33,10 @@ private:
     bool DeleteLocally(CSyncEngine& engine, const Paths& paths);
     bool DeleteFolderLocally(CSyncEngine& engine, CSyncStateTable& table, const std::wstring& key);
     bool RenameToServerName(CSyncEngine& engine, const Paths& paths);
+    bool ClearTarget(CSyncEngine& engine, CSyncStateTable& table, const Paths& paths, const WIN32_FIND_DATAW& found,
+                     bool* done);
+    bool KeepBothInConflict(CSyncEngine& engine, CSyncStateTable& table, const Paths& paths,
+                            const WIN32_FIND_DATAW& found);
     bool FetchIntoPlace(CSyncEngine& engine, const Paths& paths);
     bool FetchFile(CSyncEngine& engine, const Paths& paths, HANDLE stop_event);
     bool FetchFolder(CSyncEngine& engine, const Paths& paths);

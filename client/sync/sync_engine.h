@@ -114,6 +114,7 @@ public:
     bool WaitUntilStarted(DWORD timeout_ms);
 
 private:
+    void OnRenameHalf(CSyncStateTable& table, const std::wstring& key, int change);
     static unsigned __stdcall StarterMain(void* self);
     static unsigned __stdcall ScannerMain(void* self);
     static unsigned __stdcall ExecutorMain(void* self);

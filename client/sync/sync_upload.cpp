@@ -304,6 +304,12 @@ bool CSyncUpload::UploadFile(CSyncEngine& engine, const std::wstring& key)
         return false;
     if (done)
         return true;
+    // A resumed upload first looks whether the server moved on meanwhile.
+    bool moved = false;
+    if (entry.upload_address != 0 && !ServerMovedOn(engine, key, &moved))
+        return false;
+    if (moved)
+        return true;
     Net::UploadTicket ticket;
     int step = Begin(engine, key, &ticket);
     if (step != StepGoOn)
@@ -326,7 +332,9 @@ bool CSyncUpload::PrepareRecord(CSyncEngine& engine, const std::wstring& key, bo
     SyncEntry record;
     const bool recorded = table->Find(key.c_str(), &record);
     const bool synced = recorded && record.state == Helper::Synced;
-    if (synced && record.local_modified == LocalTime(local)) {
+    // A conflict recorded since this upload was decided stands until a new
+    // decision finds a way out; sending now would replace the server's side.
+    if ((synced && record.local_modified == LocalTime(local)) || (recorded && record.state == Helper::Conflict)) {
         *done = true;
         return true;
     }
@@ -502,6 +510,11 @@ bool CSyncUpload::Finish(CSyncEngine& engine, const std::wstring& key, const Net
     if (!engine.Table() || !engine.IsRunning())
         return false;
     if (entry.state == Helper::Syncing && !TicketIsEmpty(ticket)) {
+        bool moved = false;
+        if (!ServerMovedOn(engine, key, &moved))
+            return false;
+        if (moved)
+            return true;
         const int finished = Net::FinishUpload(ticket);
         if (finished != Net::ResUploadComplete) {
             if (finished > 0) {
@@ -533,6 +546,31 @@ bool CSyncUpload::Finish(CSyncEngine& engine, const std::wstring& key, const Net
     entry.update_time = found.entry.update_time;
     Store(engine, key);
     report.effect = SyncEffect::Uploaded;
+    return true;
+}
+
+// Whether the server's entry moved on from the version this upload set out
+// to replace (the record's update time): another computer's version, put
+// there while this upload ran or stood interrupted, is kept and the item
+// becomes a conflict. An entry that is gone, or that holds these very
+// contents, is no obstacle. False when the server gave no answer.
+bool CSyncUpload::ServerMovedOn(CSyncEngine& engine, const std::wstring& key, bool* moved)
+{
+    Net::RemoteEntry found;
+    const int looked = Net::LookupEntry(entry.name.c_str(), entry.parent_id, &found);
+    if (looked <= 0 || !engine.IsRunning())
+        return false;
+    const SyncEntry& current = found.entry;
+    *moved = looked == Net::ResEntryFound && current.update_time != entry.update_time &&
+             (current.size != entry.size || memcmp(current.md5, entry.md5, kDigestLength) != 0);
+    if (*moved) {
+        ServerEntry seen;
+        static_cast<SyncEntry&>(seen) = current;
+        RefreshEntry(seen, local, &entry);
+        entry.state = Helper::Conflict;
+        Store(engine, key);
+        report.effect = SyncEffect::Conflict;
+    }
     return true;
 }
 

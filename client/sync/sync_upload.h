@@ -52,6 +52,7 @@ private:
     int Send(CSyncEngine& engine, const std::wstring& key, Net::UploadTicket* ticket);
     int SendBlocks(CSyncEngine& engine, const std::wstring& key, Net::UploadTicket* ticket, HANDLE file);
     bool Finish(CSyncEngine& engine, const std::wstring& key, const Net::UploadTicket& ticket);
+    bool ServerMovedOn(CSyncEngine& engine, const std::wstring& key, bool* moved);
     bool ParentFolderId(CSyncEngine& engine, const std::wstring& key, int32_t* folder_id);
 
     void Store(CSyncEngine& engine, const std::wstring& key);

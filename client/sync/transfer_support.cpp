@@ -5,6 +5,7 @@
 
 #include "client/sync/reconcile.h"
 #include "common/bounded_string.h"
+#include "common/temp_file.h"
 
 namespace Sync {
 
@@ -20,7 +21,10 @@ bool IsSafeName(const wchar_t* name)
         if (c < 0x20 || wcschr(L"<>:\"/\\|?*", c) != nullptr)
             return false;
     }
-    return true;
+    // The file system takes the name in any letter case for the temporary
+    // file of the item it extends.
+    const size_t suffix = Helper::kTempFileSuffix.size();
+    return length < suffix || _wcsicmp(name + length - suffix, Helper::kTempFileSuffix.data()) != 0;
 }
 
 bool IsSafeKey(const std::wstring& key)

@@ -14,7 +14,8 @@ namespace Sync {
 
 // A name that may become one path component: not empty, not "." or "..",
 // no separator, no drive or stream colon, no wildcard, no control
-// character and no other character the file system refuses.
+// character and no other character the file system refuses, and not ending
+// in ".tavo" in any letter case (a download's temporary file).
 bool IsSafeName(const wchar_t* name);
 // Every backslash-separated component of the relative path is safe.
 bool IsSafeKey(const std::wstring& key);

@@ -67,6 +67,17 @@ TEST(WireContract, OpenReplyChecksChecksumAndPayloadLength)
     corrupt[29] ^= 1;
     EXPECT_FALSE(OpenReply(corrupt.data(), corrupt.size(), &reply));
 
+    // The checksum leaves the total length out: a buffer of another length
+    // than the header announces is refused on the length alone.
+    for (uint32_t announced : {uint32_t(packet.size() - 1), uint32_t(packet.size() + 1)}) {
+        Bytes other_length = packet;
+        WriteU32(&other_length[kTotalLengthOffset], announced);
+        EXPECT_FALSE(OpenReply(other_length.data(), other_length.size(), &reply)) << announced;
+    }
+    Bytes longer_buffer = packet;
+    longer_buffer.push_back(0);
+    EXPECT_FALSE(OpenReply(longer_buffer.data(), longer_buffer.size(), &reply));
+
     Bytes long_payload = packet;
     WriteU32(&long_payload[24], 3);
     SealPacket(&long_payload);

@@ -67,6 +67,15 @@ TEST(CXmlWriter, RefusesWhatXmlCannotCarry)
     ASSERT_TRUE(w.EndElement());
     EXPECT_FALSE(w.EndElement());
     EXPECT_FALSE(w.WriteAttribute(u"late", u"v"));
+
+    // The stand-in of such text: each character it cannot carry becomes
+    // U+FFFD, what it can stays, pairs of surrogates included.
+    const std::u16string odd = std::u16string(u"a\x01" u"b") + char16_t(0xD800) + u"c\t\xFFFF" + u"\U0001F600";
+    const std::u16string stand_in = Helper::CarriableText(odd);
+    EXPECT_EQ(stand_in, std::u16string(u"a\xFFFD" u"b\xFFFD" u"c\t\xFFFD" u"\U0001F600"));
+    CXmlWriter again;
+    ASSERT_TRUE(again.StartElement(u"ROOT"));
+    EXPECT_TRUE(again.WriteAttribute(u"name", stand_in));
 }
 
 TEST(XmlRoundTrip, AttributeValuesSurviveExactly)

@@ -233,15 +233,17 @@ TEST_F(GlintLookup, ReadsWhatTheClientWrites)
     Sync::SyncNode* docs = add(&root, L"Docs", Helper::Synced, false);
     add(docs, L"Plan.TXT", Helper::Syncing, true);
     add(docs, L"\u62A5\u544A & <notes>.doc", Helper::Synced, true);
+    // A name XML cannot carry as it is still gives its state to its folder.
+    add(docs, (std::wstring(L"odd") + wchar_t(0xD800) + L".txt").c_str(), Helper::Conflict, true);
     add(&root, L"Empty", Helper::Synced, false);
     std::wstring path = StateFilePath(g_accounts[kClientWriter].user);
     ASSERT_TRUE(Sync::WriteStateFile(&root, path.c_str()));
 
     EXPECT_EQ(Badges(In(kClientWriter, L"docs\\plan.txt")), kSyncing);
     EXPECT_EQ(Badges(In(kClientWriter, L"DOCS\\\u62A5\u544A & <NOTES>.doc")), kSynced);
-    EXPECT_EQ(Badges(In(kClientWriter, L"Docs")), kSyncing);
+    EXPECT_EQ(Badges(In(kClientWriter, L"Docs")), kConflict);
     EXPECT_EQ(Badges(In(kClientWriter, L"Empty")), kSynced);
-    EXPECT_EQ(Badges(In(kClientWriter)), kSyncing);
+    EXPECT_EQ(Badges(In(kClientWriter)), kConflict);
 }
 
 TEST_F(GlintLookup, ManyThreadsWhileTheFileIsRewritten)

@@ -160,6 +160,14 @@ TEST(StateTreeLoad, MalformedDocumentKeepsWhatCameBefore)
     LoadStateTree(open, &partial);
     EXPECT_EQ(StateOf(partial, u""), Helper::Conflict);
 
+    // Two folders open, one inside the other: each passes its state on.
+    std::string nested = Document(Dir("d", 0, Dir("e", 0, File("a", 2) + "<FILE id=\"1\" name=\"broken")));
+    CStateTree cut_deeper;
+    LoadStateTree(nested, &cut_deeper);
+    EXPECT_EQ(StateOf(cut_deeper, u"\\d\\e"), Helper::Syncing);
+    EXPECT_EQ(StateOf(cut_deeper, u"\\d"), Helper::Syncing);
+    EXPECT_EQ(StateOf(cut_deeper, u""), Helper::Syncing);
+
     for (const char* junk : {"", "garbage", "\xEF\xBB\xBF", "<ROOT", "<!DOCTYPE x []><ROOT/>"}) {
         CStateTree empty;
         LoadStateTree(junk, &empty);

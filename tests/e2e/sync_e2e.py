@@ -7,7 +7,10 @@ of TavoTesselSync --once, so every sync is also a client restart.
 
 Scenarios check single behaviours; the randomized part applies random
 creates, edits, renames, moves and deletes on both sides, interleaved with
-syncs and server restarts, then syncs until quiet and checks:
+syncs and server restarts, and two moves that meet on the server: a rename
+made on the server (through the web pages) onto a name a side has just
+created, and an edit by one side while the other's upload of the same file
+stands cut off by a crash. It then syncs until quiet and checks:
 
   convergence  every path is equal on both sides, or recorded as conflict or
                error with each side's content intact;
@@ -26,6 +29,8 @@ A failing seed is printed; replay it with --first-seed S --seeds 1.
 """
 import argparse
 import hashlib
+import html
+import http.cookiejar
 import os
 import random
 import re
@@ -35,6 +40,8 @@ import socket
 import subprocess
 import sys
 import time
+import urllib.parse
+import urllib.request
 
 
 def write_file(folder, rel, data):
@@ -133,6 +140,41 @@ class Server:
         raise Failure("the server did not come back after being killed")
 
 
+class WebClient:
+    """The service's file pages, used the way another client of the account
+    would: signed on with a cookie, each form with the page's token."""
+
+    def __init__(self, server):
+        self.base = "http://127.0.0.1:%s" % server.ports()["TESSEL_HTTP_PORT"]
+        self.opener = urllib.request.build_opener(urllib.request.HTTPCookieProcessor(http.cookiejar.CookieJar()))
+        self.token = ""
+        self.page = self.open("/files")
+        self.page = self.open("/files/signin", {"user": "demo", "password": "demo123"})
+
+    def open(self, path, fields=None):
+        data = None if fields is None else urllib.parse.urlencode(dict(fields, token=self.token)).encode()
+        with self.opener.open(urllib.request.Request(self.base + path, data=data), timeout=60) as response:
+            page = response.read().decode(errors="replace")
+        found = re.search(r'name="token" value="([A-Za-z0-9]+)"', page)
+        if found:
+            self.token = found.group(1)
+        return page
+
+    def entry_id(self, name):
+        found = re.search(r'href="/files(?:/download)?\?(?:id|folder)=(\d+)">%s</a>' % re.escape(html.escape(name)),
+                          self.page)
+        if not found:
+            raise Failure("the web pages do not list %s" % name)
+        return int(found.group(1))
+
+    def rename(self, rel, new_name):
+        """Renames the entry at rel (a path with "/") on the server."""
+        parts = rel.split("/")
+        for folder in parts[:-1]:
+            self.page = self.open("/files?folder=%d" % self.entry_id(folder))
+        self.page = self.open("/files/rename", {"id": self.entry_id(parts[-1]), "name": new_name})
+
+
 class Computer:
     def __init__(self, name, work, sync_exe):
         self.name = name
@@ -180,6 +222,32 @@ class Computer:
             except subprocess.TimeoutExpired:
                 process.kill()
                 raise Failure("%s: a sync through a server crash did not end" % self.name)
+
+    def sync_until_uploading(self, server, name, seconds=60):
+        """Starts a sync and kills it as soon as its state file shows an
+        upload of a file called name under way, as a crash or a power cut
+        would; True when it was caught under way."""
+        log = os.path.join(os.path.dirname(self.folder), "tool-%s.log" % self.name)
+        state = self.state_file()
+        pattern = re.compile(r'name="%s"[^>]*u_o="[1-9]' % re.escape(name))
+        with open(log, "w") as out:
+            process = subprocess.Popen([WINE_RUN, self.sync_exe, "sync", "demo", "demo123",
+                                        self.windows_path(self.folder), "--once", "--server",
+                                        "127.0.0.1:%d" % server.port, "--timeout", str(seconds)],
+                                       env=self.env, stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+            deadline = time.monotonic() + seconds + 60
+            caught = False
+            while not caught and process.poll() is None and time.monotonic() < deadline:
+                time.sleep(0.005)
+                state = state or self.state_file()
+                try:
+                    with open(state, errors="replace") as f:
+                        caught = bool(pattern.search(f.read()))
+                except (OSError, TypeError):
+                    pass
+            process.kill()
+            process.wait()
+        return caught
 
     def run_tool(self, args, seconds=180):
         """Runs TavoTesselSync; output goes through a file, not a pipe, so
@@ -318,9 +386,60 @@ class World:
         elif os.path.exists(full):
             self.superseded.add(read_file(side.folder, rel.rstrip("/")))
 
+    def files_on_both(self):
+        """Files both sides hold with the same content."""
+        trees = [side.files() for side in self.sides]
+        return sorted(p for p, c in trees[0].items() if c is not None and trees[1].get(p) == c)
+
+    def other(self, side):
+        return self.sides[1] if side is self.sides[0] else self.sides[0]
+
+    def rename_onto_new_file(self, side):
+        """Another client renames on the server a file this side holds as
+        synced, while this side makes a new file of the new name."""
+        remote = self.server.tree()
+        local = as_server_sees(side.files())
+        synced = sorted(p for p, v in remote.items() if v != ("dir",) and local.get(p) == v)
+        if not synced:
+            return
+        rel = self.rng.choice(synced)
+        name = "n%d.txt" % self.rng.randrange(30)
+        target = os.path.join(os.path.dirname(rel), name)
+        if target in remote or any(os.path.exists(os.path.join(s.folder, target)) for s in self.sides):
+            return
+        WebClient(self.server).rename(rel, name)
+        write_file(side.folder, target, self.new_content(side))
+        self.note_contents()
+
+    def edit_during_interrupted_upload(self, side):
+        """This side's upload of an edit is cut off by a crash; the other side
+        then changes the same file and syncs it, and this side runs again."""
+        common = self.files_on_both()
+        if not common:
+            return
+        rel = self.rng.choice(common)
+        other = self.other(side)
+        self.deliberately_remove(side, rel)
+        self.counter += 1
+        big = ("seed%d-%s-%d|" % (self.seed, side.name, self.counter)).encode() + b"y" * (8 << 20)
+        write_file(side.folder, rel, big)
+        self.note_contents()
+        side.sync_until_uploading(self.server, os.path.basename(rel))
+        self.note_contents()
+        self.deliberately_remove(other, rel)
+        write_file(other.folder, rel, self.new_content(other))
+        self.sync(other)
+        # This side runs again before anything else can move the file, so
+        # that the interrupted upload meets the newer version on the server.
+        self.sync(side)
+
     def random_operation(self, side):
         op = self.rng.choice(["create", "create", "edit", "rename", "move", "delete", "mkdir", "rmdir",
-                              "rendir"])
+                              "rendir", "rename onto new", "edit during upload"])
+        if op == "rename onto new":
+            return self.rename_onto_new_file(side)
+        if op == "edit during upload":
+            return self.edit_during_interrupted_upload(side)
         folders = [""] + [p.rstrip("/") for p, c in side.files().items() if c is None]
         if op == "create":
             rel = os.path.join(self.rng.choice(folders), "f%d.txt" % self.rng.randrange(30))

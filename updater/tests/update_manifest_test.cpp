@@ -68,6 +68,12 @@ TEST(UpdateManifestTest, ElementNamesInsideClientAreNotLookedAt)
     std::string doc = Client("win64", "1.0.0.1<a>b.exe<client>http://x</client></a><!-- c -->tail");
     ASSERT_TRUE(ParseUpdateManifest(doc, u"win64", &texts));
     EXPECT_EQ(texts, (Texts{u"1.0.0.1", u"b.exe", u"http://x", u"tail"}));
+
+    // Self-closing elements open nothing that would have to end.
+    doc = "<u><client os=\"win64\"><v>1.0.0.2</v><br/><f>c.exe</f><client os=\"win32\"/><u>http://y</u>"
+          "<m>m</m></client><client os=\"win64\">" + FourTexts("9", "later.exe", "m") + "</client></u>";
+    ASSERT_TRUE(ParseUpdateManifest(doc, u"win64", &texts));
+    EXPECT_EQ(texts, (Texts{u"1.0.0.2", u"c.exe", u"http://y", u"m"}));
 }
 
 TEST(UpdateManifestTest, NeedsFourTexts)
@@ -101,6 +107,12 @@ TEST(UpdateManifestTest, ValidatesVersionPackageNameAndChecksum)
     Texts texts;
     EXPECT_FALSE(ParseUpdateManifest(Client("win64", FourTexts("1.0a", "a.exe", "m")), u"win64", &texts));
     EXPECT_FALSE(ParseUpdateManifest(Client("win64", FourTexts("1.0", "a.exe", "\xC3\xA9")), u"win64", &texts));
+    // With more than one address the checksum is still the last text, and
+    // only it must be plain ASCII.
+    const std::string two_urls = "<v>1.0</v><f>a.exe</f><u>http://h/1</u><u>http://h/\xC3\xA9</u>";
+    EXPECT_FALSE(ParseUpdateManifest(Client("win64", two_urls + "<m>\xC3\xA9</m>"), u"win64", &texts));
+    ASSERT_TRUE(ParseUpdateManifest(Client("win64", two_urls + "<m>abc</m>"), u"win64", &texts));
+    EXPECT_EQ(texts.size(), 5u);
     for (const char* name : {"set?up.exe", "a:b", "a*b", "a\"b", "a&lt;b", "a&gt;b", "a|b", "..\\evil.exe",
                              "sub/evil.exe", ".", ".."}) {
         EXPECT_FALSE(ParseUpdateManifest(Client("win64", FourTexts("1.0", name, "m")), u"win64", &texts)) << name;

@@ -40,6 +40,12 @@ INSTANTIATE_TEST_SUITE_P(
         // Parts read the way the C library reads numbers.
         VersionCase{u"1.0.0.2b", u"1.0.0.3", true}, VersionCase{u"1.0.0.x", u"1.0.0.0", false},
         VersionCase{u"1.0.0.-1", u"1.0.0.0", true},
+        // Minus zero is zero; of two negative parts the one further from zero
+        // is the smaller.
+        VersionCase{u"1.0.0.-0", u"1.0.0.0", false}, VersionCase{u"1.0.0.0", u"1.0.0.-0", false},
+        VersionCase{u"1.0.0.-2", u"1.0.0.-1", true}, VersionCase{u"1.0.0.-1", u"1.0.0.-2", false},
+        // Blanks before a part's number are passed over.
+        VersionCase{u"1.0.0. 5", u"1.0.0.4", false}, VersionCase{u"1.0.0.\t3", u"1.0.0.4", true},
         VersionCase{u"", u"1.0", true}, VersionCase{u"1.0", u"", false}));
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "common/tests/wire_builders.h"
 
@@ -72,11 +73,32 @@ TEST(PacketCodecTest, EmptyOrOversizedTextBuildsNothing)
     const char md5[32] = {};
     EXPECT_TRUE(BuildSignOn("", "d", address).empty());
     EXPECT_TRUE(BuildSignOn(std::string(256, 'u'), "d", address).empty());
+    // A name that fills its one-byte length field goes whole.
+    const Bytes longest = BuildSignOn(std::string(255, 'u'), "d", address);
+    ASSERT_EQ(longest.size(), 32u + 255 + 1);
+    EXPECT_EQ(longest[26], 255);
+    EXPECT_EQ(longest[32 + 254], 'u');
+    EXPECT_EQ(longest.back(), 'd');
     EXPECT_TRUE(BuildCreateFolder(1, "").empty());
     EXPECT_TRUE(BuildLookupEntry(1, std::string(70000, 'n')).empty());
     EXPECT_TRUE(BuildRenameEntry(1, "a", "").empty());
     EXPECT_TRUE(BuildBeginUpload(1, 1, md5, "").empty());
     EXPECT_TRUE(BuildDeleteEntries(1, nullptr, 1).empty());
+}
+
+// Requests are held to the bound of replies: as many ids as fit go in one
+// request, one more builds nothing instead of a packet the bound refuses.
+TEST(PacketCodecTest, ADeleteCarriesAsManyIdsAsARequestHolds)
+{
+    const uint32_t most = static_cast<uint32_t>((kMaxReplyLength - 34) / 4);
+    std::vector<int32_t> ids(most + 1, 9);
+    ids[most - 1] = 77;
+    const Bytes full = BuildDeleteEntries(2, ids.data(), most);
+    ASSERT_EQ(full.size(), 34u + size_t{4} * most);
+    EXPECT_EQ(ReadU32(&full[30]), most);
+    EXPECT_EQ(ReadU32(&full[full.size() - 4]), 77u);
+    EXPECT_TRUE(BuildDeleteEntries(2, ids.data(), most + 1).empty());
+    EXPECT_TRUE(BuildDeleteEntries(2, ids.data(), 0).empty());
 }
 
 TEST(PacketCodecTest, FixedPayloadsNeedTheirExactLength)
@@ -193,7 +215,8 @@ TEST(PacketCodecTest, OneBrokenRuleRefusesTheWholeListing)
 TEST(PacketCodecTest, UnsafeNamesAreLeftOutAndTheRestStands)
 {
     const char* unsafe[] = {"", ".", "..", "a\\b", "a/b", "a:b", "a*b", "a?b", "a\"b", "a<b", "a>b",
-                            "a|b", "tab\there", "nl\n", "del\x7f", "c1\xc2\x85", "bad\xff", "\xc0\xaf"};
+                            "a|b", "tab\there", "nl\n", "del\x7f", "c1\xc2\x80", "c1\xc2\x85", "c1\xc2\x9f",
+                            "bad\xff", "\xc0\xaf"};
     for (const char* name : unsafe) {
         WireTest::RecordFields first;
         first.id = 1;
@@ -214,6 +237,7 @@ TEST(PacketCodecTest, UnsafeNamesAreLeftOutAndTheRestStands)
     }
     EXPECT_TRUE(IsSafeEntryName("...a"));
     EXPECT_TRUE(IsSafeEntryName("\xe4\xbd\xa0\xe5\xa5\xbd.doc"));
+    EXPECT_TRUE(IsSafeEntryName("nbsp\xc2\xa0" "follows the C1 controls"));
     EXPECT_TRUE(IsSafeEntryName(std::string(259, 'n')));
     EXPECT_FALSE(IsSafeEntryName(std::string(260, 'n')));
 }
@@ -239,8 +263,11 @@ TEST(PacketCodecTest, ShortTailsAndCutStrings)
 
     WireTest::RecordFields long_address = one;
     long_address.address = std::string(260, 'u');
-    ASSERT_TRUE(DecodeFolderList(WireTest::MakeListing({long_address, one}), &records));
-    EXPECT_EQ(records.size(), 1u);
+    WireTest::RecordFields longest_address = one;
+    longest_address.address = std::string(259, 'a');
+    ASSERT_TRUE(DecodeFolderList(WireTest::MakeListing({long_address, longest_address}), &records));
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].address, longest_address.address);
 
     EntryRecord record;
     EXPECT_FALSE(DecodeLookupReply(Bytes(59, 0), &record));

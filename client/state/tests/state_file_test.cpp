@@ -203,3 +203,76 @@ TEST_F(StateFile, FilesWithoutDigestSurviveARewrite)
     ASSERT_TRUE(Sync::ReadStateFile(path.c_str(), &back));
     EXPECT_EQ(back.children.size(), 1u);
 }
+
+namespace {
+
+void AddFile(SyncNode* parent, int id, const std::wstring& name)
+{
+    auto file = std::make_unique<SyncNode>();
+    file->entry = MakeFile(id);
+    file->entry.name = name;
+    Sync::AttachChild(parent, std::move(file));
+}
+
+}  // namespace
+
+// Values XML cannot carry (a lone surrogate in a name, control bytes in an
+// upload token) come back exactly, and nothing of the record or of what a
+// folder holds is lost with them.
+TEST_F(StateFile, ValuesXmlCannotCarryComeBackExactly)
+{
+    SyncNode root;
+    auto folder = std::make_unique<SyncNode>();
+    folder->entry = MakeFolder(1);
+    folder->entry.name = std::wstring(L"odd") + wchar_t(0xD800) + L"folder";
+    SyncNode* odd = Sync::AttachChild(&root, std::move(folder));
+    auto file = std::make_unique<SyncNode>();
+    file->entry = MakeFile(2);
+    file->entry.name = L"inside.txt";
+    file->entry.upload_address = 0x7F000002u;
+    file->entry.upload_port = 7700;
+    file->entry.upload_offset = 3u << 20;
+    for (int i = 0; i < 32; ++i)
+        file->entry.upload_token[i] = static_cast<char>(i % 2 ? i : 0x41 + i);
+    Sync::AttachChild(odd, std::move(file));
+    AddFile(&root, 3, std::wstring(L"tail") + wchar_t(0xDC01));
+
+    std::wstring path = dir_ / L"odd.user_cfg";
+    ASSERT_TRUE(Sync::WriteStateFile(&root, path.c_str()));
+    SyncNode back;
+    ASSERT_TRUE(Sync::ReadStateFile(path.c_str(), &back));
+    ASSERT_EQ(back.children.size(), 2u);
+    EXPECT_EQ(back.children[0]->entry.name, root.children[0]->entry.name);
+    ASSERT_EQ(back.children[0]->children.size(), 1u);
+    const SyncEntry& inside = back.children[0]->children[0]->entry;
+    EXPECT_EQ(0, std::memcmp(inside.upload_token, odd->children[0]->entry.upload_token, 32));
+    EXPECT_EQ(inside.upload_address, 0x7F000002u);
+    EXPECT_EQ(inside.upload_port, 7700);
+    EXPECT_EQ(inside.upload_offset, 3u << 20);
+    EXPECT_EQ(back.children[1]->entry.name, root.children[1]->entry.name);
+}
+
+// Files written before such values were kept, and readers that know only
+// the plain attributes, read what they always did.
+TEST_F(StateFile, PlainAttributesStayReadable)
+{
+    ASSERT_EQ(Load(FileElement("plain", " u_t=\"abcdefghijabcdefghijabcdefghij12\" u_p=\"1\" u_a=\"2\" u_o=\"3\""))
+                  .size(),
+              1u);
+    EXPECT_EQ(First().name, L"plain");
+    EXPECT_EQ(First().upload_offset, 3u);
+    // An exact form that does not decode leaves the plain value in charge.
+    ASSERT_EQ(Load(FileElement("plain", " name_x=\"006\"")).size(), 1u);
+    EXPECT_EQ(First().name, L"plain");
+    ASSERT_EQ(Load(FileElement("plain", " name_x=\"00g1\"")).size(), 1u);
+    EXPECT_EQ(First().name, L"plain");
+    ASSERT_EQ(Load(FileElement("plain", " name_x=\"0061\"")).size(), 1u);
+    EXPECT_EQ(First().name, L"a");
+
+    SyncNode root;
+    AddFile(&root, 3, std::wstring(L"a") + wchar_t(0xD800));
+    std::wstring path = dir_ / L"plain.user_cfg";
+    ASSERT_TRUE(Sync::WriteStateFile(&root, path.c_str()));
+    // The plain name stands in with a replacement character.
+    EXPECT_NE(ReadFileBytes(path).find("name=\"a\xEF\xBF\xBD\""), std::string::npos);
+}

@@ -95,6 +95,13 @@ TEST_F(StateTable, RenameStaysWithinTheFolder)
     ASSERT_TRUE(table_->Rename(L"a", L"z", 0));
     ASSERT_TRUE(table_->Find(L"z\\c.txt", &found));
     EXPECT_STREQ(found.path, L"z\\c.txt");
+
+    // A new name that differs only in letter case names the entry itself.
+    ASSERT_TRUE(table_->Rename(L"z\\c.txt", L"z\\C.TXT", 0));
+    ASSERT_TRUE(table_->Find(L"z\\c.txt", &found));
+    EXPECT_EQ(found.name, L"C.TXT");
+    EXPECT_STREQ(found.path, L"z\\C.TXT");
+    EXPECT_EQ(found.update_time, 99);
 }
 
 TEST_F(StateTable, UpdateCopiesFileFieldsOnlyForFilesAndPassesNewIdsDown)
@@ -202,6 +209,138 @@ TEST_F(StateTable, MissingDigestRefusesTheFile)
     table_.reset();
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Tavo\\Tessel\\Users\\tabletest");
     EXPECT_EQ(std::make_unique<CSyncStateTable>(L"tabletest", file_.c_str())->Size(), 0u);
+}
+
+TEST_F(StateTable, RenameKeepsTheStoredUpdateTimeUnlessGivenAndLeavesTheRootAlone)
+{
+    SyncEntry folder = MakeFolder(1);
+    SyncEntry file = MakeFile(2);
+    ASSERT_TRUE(table_->Add(&folder, L"a"));
+    ASSERT_TRUE(table_->Add(&file, L"a\\f"));
+    ASSERT_TRUE(table_->Rename(L"a", L"b", 0));
+    ASSERT_TRUE(table_->Rename(L"b\\f", L"b\\g", 0));
+
+    EXPECT_FALSE(table_->Rename(L"", L"root", 5));
+    EXPECT_FALSE(table_->Rename(L"b", L"", 5));
+    auto reloaded = Reload();
+    SyncEntry found;
+    ASSERT_TRUE(reloaded->Find(L"b", &found));
+    EXPECT_EQ(found.update_time, folder.update_time);
+    ASSERT_TRUE(reloaded->Find(L"b\\g", &found));
+    EXPECT_EQ(found.update_time, file.update_time);
+    ASSERT_TRUE(reloaded->Find(L"", &found));
+    EXPECT_TRUE(found.name.empty());
+    EXPECT_EQ(found.update_time, 0);
+    EXPECT_FALSE(reloaded->Find(L"root"));
+}
+
+TEST_F(StateTable, StoreReplacesTheRecordUnderThePathOrAddsOne)
+{
+    SyncEntry folder = MakeFolder(1);
+    ASSERT_TRUE(table_->Store(&folder, L"d"));
+    SyncEntry first = MakeFile(2);
+    ASSERT_TRUE(table_->Store(&first, L"d\\f"));
+    SyncEntry second = MakeFile(20, "ffffffffffffffffffffffffffffffff");
+    second.size = 5;
+    second.state = Helper::Syncing;
+    ASSERT_TRUE(table_->Store(&second, L"D\\F"));
+    EXPECT_FALSE(table_->Store(&first, L"missing\\f"));
+    EXPECT_FALSE(table_->Store(nullptr, L"d\\f"));
+
+    auto reloaded = Reload();
+    EXPECT_EQ(reloaded->Size(), 2u);
+    SyncEntry found;
+    ASSERT_TRUE(reloaded->Find(L"d\\f", &found));
+    EXPECT_EQ(found.id, 20);
+    EXPECT_EQ(found.name, L"f") << "the stored name stays";
+    EXPECT_EQ(found.size, 5u);
+    EXPECT_EQ(found.state, uint32_t(Helper::Syncing));
+    EXPECT_EQ(std::string(found.md5, 32), std::string(32, 'f'));
+    EXPECT_EQ(found.parent_id, 1);
+}
+
+TEST_F(StateTable, NamesUpToTheLongestTheFileHoldsSurviveASaveAndALoad)
+{
+    SyncEntry folder = MakeFolder(1);
+    ASSERT_TRUE(table_->Add(&folder, L"d"));
+    std::vector<std::wstring> names;
+    for (size_t length = 256; length <= 260; ++length) {
+        names.push_back(std::wstring(length, static_cast<wchar_t>(L'a' + length - 256)));
+        SyncEntry file = MakeFile(static_cast<int>(length));
+        ASSERT_TRUE(table_->Add(&file, names.back().c_str()));
+        ASSERT_TRUE(table_->Add(&file, (L"d\\" + names.back()).c_str()));
+    }
+    auto reloaded = Reload();
+    EXPECT_EQ(reloaded->Size(), 11u);
+    for (const std::wstring& name : names) {
+        SyncEntry found;
+        ASSERT_TRUE(reloaded->Find(name.c_str(), &found)) << name.size();
+        EXPECT_EQ(found.name, name);
+        ASSERT_TRUE(reloaded->Find((L"d\\" + name).c_str(), &found)) << name.size();
+        EXPECT_EQ(found.name, name);
+    }
+}
+
+namespace {
+
+// A table whose announcements to Explorer are recorded, on a clock the
+// test moves.
+class CAnnouncingTable : public CSyncStateTable {
+public:
+    using CSyncStateTable::CSyncStateTable;
+
+    DWORD ticks = 5000;
+    std::vector<std::wstring> announced;
+
+    // The next change falls into a notification window of its own.
+    void NextWindow() { ticks += 1024; }
+
+protected:
+    DWORD TickCount() const override { return ticks; }
+    void AnnounceToShell(const wchar_t* full_path) override { announced.push_back(full_path); }
+};
+
+}  // namespace
+
+TEST_F(StateTable, ExplorerHearsOfAChangeExactlyWhenAStateChanged)
+{
+    ASSERT_EQ(Helper::WriteRegString(HKEY_CURRENT_USER, L"Software\\Tavo\\Tessel\\Users\\tabletest", L"Folder",
+                                     L"C:\\sync"),
+              ERROR_SUCCESS);
+    table_.reset();
+    CAnnouncingTable table(L"tabletest", file_.c_str());
+    SyncEntry folder = MakeFolder(1);
+    SyncEntry file = MakeFile(2);
+    ASSERT_TRUE(table.Add(&folder, L"d"));
+    table.NextWindow();
+    folder.update_time = 500;
+    ASSERT_TRUE(table.Update(&folder, L"d"));
+    ASSERT_TRUE(table.Store(&folder, L"d"));
+    table.NextWindow();
+    folder.state = Helper::Syncing;
+    ASSERT_TRUE(table.Update(&folder, L"d"));
+    table.NextWindow();
+    ASSERT_TRUE(table.Store(&file, L"d\\f"));
+    table.NextWindow();
+    file.state = Helper::Syncing;
+    ASSERT_TRUE(table.Store(&file, L"d\\f"));
+    table.NextWindow();
+    file.state = Helper::Synced;
+    ASSERT_TRUE(table.Update(&file, L"d\\f"));
+    folder.state = Helper::Synced;
+    ASSERT_TRUE(table.Update(&folder, L"d")) << "the same window: only the first path is announced";
+    table.NextWindow();
+    ASSERT_TRUE(table.Rename(L"d\\f", L"d\\g", 0));
+    table.NextWindow();
+    ASSERT_TRUE(table.Remove(L"d\\g"));
+    table.NextWindow();
+    table.Clear();
+    EXPECT_FALSE(table.Update(&folder, L"d"));
+
+    EXPECT_EQ(table.announced, (std::vector<std::wstring>{L"C:\\sync\\d", L"C:\\sync\\d", L"C:\\sync\\d\\f",
+                                                          L"C:\\sync\\d\\f", L"C:\\sync\\d\\f", L"C:\\sync\\d\\g",
+                                                          L"C:\\sync\\d\\g"}));
+    EXPECT_EQ(Reload()->Size(), 0u);
 }
 
 TEST(StateTableLocation, LivesInTheRoamingApplicationData)

@@ -80,6 +80,38 @@ TEST_F(TransferTest, RenameAndDeleteOnTheServerReachTheDisk)
     }));
 }
 
+// Another computer renames a synced file onto the name of a file made here
+// and never synced: the new file is not taken for the server's copy. The
+// name is in conflict with each side's contents kept, and the old name goes
+// here as it went on the server.
+TEST_F(TransferTest, ServerRenameOntoANewLocalFileKeepsBothContents)
+{
+    const std::string synced = Pattern(5000, 50);
+    const int32_t id = PutServerFile(L"a.txt", synced);
+    StartEngine();
+    ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"a.txt", Helper::Synced); }));
+    engine_->Stop(INFINITE);
+
+    const int renamed = Net::RenameEntry(L"a.txt", id, L"b.txt");
+    ASSERT_EQ(renamed, Net::ResRenamed);
+    const std::string fresh = Pattern(6000, 51);
+    WriteBytes(root_ / L"b.txt", fresh);
+    StartEngine();
+
+    ASSERT_TRUE(WaitFor([&] { return !Testing::FileExists(root_ / L"a.txt") && engine_->QueueLength() == 0; }));
+    EXPECT_EQ(Md5Of(Testing::ReadFileBytes(root_ / L"b.txt")), Md5Of(fresh)) << "the new file is kept";
+    EXPECT_TRUE(ServerHolds(L"b.txt", synced)) << "and so is the server's";
+    EXPECT_TRUE(RecordedAs(L"b.txt", Helper::Conflict));
+    EXPECT_FALSE(Recorded(L"a.txt"));
+
+    // The conflict stands: later passes change nothing on either side.
+    engine_->Stop(INFINITE);
+    StartEngine(false);
+    EXPECT_EQ(engine_->ScanFolder(nullptr), ScanResult::Agreed);
+    EXPECT_EQ(engine_->QueueLength(), 0u);
+    EXPECT_EQ(Md5Of(Testing::ReadFileBytes(root_ / L"b.txt")), Md5Of(fresh));
+}
+
 TEST_F(TransferTest, FolderDeletedOnTheServerKeepsWhatChangedHere)
 {
     int32_t folder = 0;
@@ -133,7 +165,36 @@ TEST_F(TransferTest, NameThatDiffersOnlyInLetterCaseIsTakenOver)
     EXPECT_STREQ(found.cFileName, L"report.txt");
     EXPECT_EQ(Testing::ReadFileBytes(root_ / L"report.txt"), bytes) << "the file itself, not deleted as another item";
     EXPECT_TRUE(RecordedAs(L"report.txt", Helper::Synced));
+    ASSERT_TRUE(Recorded(L"report.txt", &record));
+    EXPECT_EQ(record.name, L"report.txt") << "re-keyed";
+    EXPECT_STREQ(record.path, L"report.txt");
     EXPECT_EQ(http_relay_->Connections(), 0);
+}
+
+// Another computer changes only the letter case of a name: the record takes
+// the new name over, so that an edit here goes up under it instead of
+// changing it back.
+TEST_F(TransferTest, LetterCaseChangedOnTheServerIsKeptByLaterUploads)
+{
+    SyncEntry record;
+    ASSERT_NO_FATAL_FAILURE(SyncThenStop(L"Notes.TXT", Pattern(3000, 65), &record));
+    ASSERT_EQ(Net::RenameEntry(L"Notes.TXT", record.id, L"notes.txt"), Net::ResRenamed);
+    Net::RemoteEntry renamed;
+    ASSERT_TRUE(OnServer(L"notes.txt", &renamed));
+    StartEngine();
+    ASSERT_TRUE(WaitFor([&] {
+        return Recorded(L"notes.txt", &record) && record.update_time == renamed.entry.update_time &&
+               record.state == Helper::Synced;
+    }));
+    EXPECT_EQ(record.name, L"notes.txt");
+
+    const std::string edit = Pattern(3500, 66);
+    WriteBytes(root_ / L"Notes.TXT", edit);
+    ASSERT_TRUE(WaitFor([&] { return ServerHolds(L"notes.txt", edit); }));
+    std::vector<Net::RemoteEntry> listed;
+    ASSERT_EQ(Net::ListFolder(0, &listed), Net::ResFolderListed);
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].entry.name, L"notes.txt");
 }
 
 TEST_F(TransferTest, ServerFolderIsCreatedAndItsContentsFetched)
@@ -192,12 +253,44 @@ TEST_F(TransferTest, InterruptedDownloadNeverLeavesAPartialFileUnderTheRealName)
     EXPECT_FALSE(Testing::FileExists(root_ / L"movie.bin.tavo"));
 }
 
+// Bytes that do not match the server's size or digest are refused, and the
+// temporary file that holds them goes: nothing of them stays in the folder.
+TEST_F(TransferTest, RefusedDownloadLeavesNoTemporaryFile)
+{
+    const std::string bytes = Pattern(80000, 64);
+    PutServerFile(L"data.bin", bytes);
+    Net::RemoteEntry listed;
+    ASSERT_TRUE(OnServer(L"data.bin", &listed));
+    StartEngine(false);
+
+    const std::string other_md5 = Md5Of("other contents");
+    for (int bad_size = 0; bad_size < 2; ++bad_size) {
+        auto decision = std::make_unique<SyncDecision>();
+        decision->kind = KindDownload;
+        static_cast<SyncEntry&>(decision->server) = listed.entry;
+        decision->server.url = listed.url;
+        if (bad_size)
+            decision->server.size += 1;
+        else
+            memcpy(decision->server.md5, other_md5.data(), kDigestLength);
+        decision->local = SyncTest::MissingAt(root_ / L"data.bin");
+        std::unique_ptr<ISyncAction> action = CreateAction(std::move(decision), engine_.get());
+        ASSERT_NE(action, nullptr);
+        EXPECT_FALSE(action->Execute(engine_.get())) << bad_size;
+        EXPECT_FALSE(Testing::FileExists(root_ / L"data.bin")) << bad_size;
+        EXPECT_FALSE(Testing::FileExists(root_ / L"data.bin.tavo")) << bad_size;
+    }
+    EXPECT_GE(http_relay_->Connections(), 1) << "the bytes were fetched";
+}
+
 // A server name that would leave the sync folder is refused before any
 // path is formed from it.
 TEST_F(TransferTest, ServerNameThatLeavesTheSyncFolderIsNeverWritten)
 {
     StartEngine();
-    const wchar_t* names[] = {L"..", L"..\\escape.txt", L"x:y", L"a/b"};
+    // A name ending in ".tavo", in any letter case, would land on the
+    // temporary file of another item.
+    const wchar_t* names[] = {L"..", L"..\\escape.txt", L"x:y", L"a/b", L"item.txt.tavo", L"item.txt.TaVo"};
     for (const wchar_t* name : names) {
         auto decision = std::make_unique<SyncDecision>();
         decision->kind = KindDownload;
@@ -215,6 +308,31 @@ TEST_F(TransferTest, ServerNameThatLeavesTheSyncFolderIsNeverWritten)
     }
     EXPECT_FALSE(Testing::FileExists(root_ / L"..\\escape.txt"));
     EXPECT_FALSE(Testing::FileExists(root_ / L"item.txt"));
+    EXPECT_FALSE(Testing::FileExists(root_ / L"item.txt.tavo"));
+}
+
+// A file beside a synced one, named like its download's temporary file but
+// not a finished download of it (another program's, or a fetch cut short
+// long ago), never decides against an edit of the synced file.
+TEST_F(TransferTest, StrayTemporaryFileNeverReplacesAnEdit)
+{
+    const std::string synced = Pattern(4000, 60);
+    PutServerFile(L"keep.txt", synced);
+    StartEngine();
+    ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"keep.txt", Helper::Synced); }));
+    engine_->Stop(INFINITE);
+
+    const std::string stray = Pattern(1000, 61);
+    const std::string edit = Pattern(4100, 62);
+    WriteBytes(root_ / L"keep.txt.tavo", stray);
+    WriteBytes(root_ / L"keep.txt", edit);
+    StartEngine();
+    ASSERT_TRUE(WaitFor([&] {
+        return ServerHolds(L"keep.txt", edit) || Testing::ReadFileBytes(root_ / L"keep.txt") != edit;
+    }));
+    EXPECT_EQ(Md5Of(Testing::ReadFileBytes(root_ / L"keep.txt")), Md5Of(edit));
+    EXPECT_TRUE(ServerHolds(L"keep.txt", edit));
+    EXPECT_EQ(Md5Of(Testing::ReadFileBytes(root_ / L"keep.txt.tavo")), Md5Of(stray)) << "not the client's to remove";
 }
 
 TEST(TransferPaths, OnlyPlainNamesAndHttpAddressesAreAccepted)

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "client/sync/sync_engine.h"
@@ -182,6 +183,22 @@ TEST_F(FolderScanTest, TemporaryFilesAreNeverScanned)
     EXPECT_FALSE(Table().Find(L"movie.avi.tavo"));
 }
 
+// A server that lists an entry named like a temporary file: the entry is
+// passed over like any other unsafe name, and the synced file beside it is
+// decided as if it were not listed.
+TEST_F(FolderScanTest, ListedTemporaryFileNameIsPassedOver)
+{
+    SyncTest::WriteBytes(root_ / L"keep.txt", "kept");
+    SyncEntry keep = SyncTest::FileRecord(70, L"keep.txt", "kept", 5);
+    keep.local_modified = SyncTest::WriteTime(root_ / L"keep.txt");
+    Record(keep, L"keep.txt");
+    ListFolderAs(0, {FileSpec(70, 0, "keep.txt", "kept", 5), FileSpec(71, 0, "keep.txt.tavo", "kept", 6)});
+
+    EXPECT_EQ(engine_->ScanFolder(nullptr), ScanResult::Agreed);
+    EXPECT_TRUE(Queue().empty());
+    EXPECT_FALSE(Table().Find(L"keep.txt.tavo"));
+}
+
 TEST_F(FolderScanTest, ChangedPathOfATemporaryFileIsIgnored)
 {
     SyncTest::WriteBytes(root_ / L"x.bin.tavo", "partial");
@@ -220,6 +237,18 @@ TEST_F(FolderScanTest, ChangedConflictAsksTheServer)
     EXPECT_EQ(Recorded(L"both.txt").update_time, 9);
 }
 
+// A conflict whose file is deleted here after the other side deleted it
+// too: nothing is left to sync, and the record goes.
+TEST_F(FolderScanTest, ConflictGoneFromBothSidesIsForgotten)
+{
+    Record(SyncTest::FileRecord(8, L"gone.txt", "old", 2, Helper::Conflict), L"gone.txt");
+    LookupAs("gone.txt", Net::ResEntryNotFound);
+    engine_->OnPathChanged(L"gone.txt", PathRemoved, nullptr);
+    EXPECT_EQ(RequestCount(Net::CmdLookupEntry), 1);
+    EXPECT_TRUE(Queue().empty());
+    EXPECT_FALSE(Table().Find(L"gone.txt"));
+}
+
 TEST_F(FolderScanTest, MovedItemIsDecidedWithItsOldRecordUnderTheNewPath)
 {
     SyncTest::WriteBytes(root_ / L"new name.txt", "v1");
@@ -229,6 +258,28 @@ TEST_F(FolderScanTest, MovedItemIsDecidedWithItsOldRecordUnderTheNewPath)
     const SyncEntry moved = Recorded(L"new name.txt");
     EXPECT_EQ(moved.id, 7);
     EXPECT_EQ(moved.state, uint32_t(Helper::Syncing));
+}
+
+// Half of a rename alone, with no single file in the folder to pair it
+// with: it counts for what it is, and what came into the folder is decided
+// at once instead of at the next scan.
+TEST_F(FolderScanTest, RenameHalfWithoutOneCounterpartCountsAlone)
+{
+    SyncEntry record = SyncTest::FileRecord(7, L"a.txt", "same", 5);
+    Record(record, L"a.txt");
+    SyncTest::WriteBytes(root_ / L"b.txt", "same");
+    SyncTest::WriteBytes(root_ / L"c.txt", "same");
+    engine_->OnPathChanged(L"a.txt", PathRenamedAway, nullptr);
+
+    std::vector<std::wstring> paths;
+    for (const Queued& queued : Queue()) {
+        EXPECT_EQ(queued.kind, KindUpload);
+        paths.push_back(queued.path);
+    }
+    std::sort(paths.begin(), paths.end());
+    EXPECT_EQ(paths, (std::vector<std::wstring>{root_ / L"a.txt", root_ / L"b.txt", root_ / L"c.txt"}));
+    EXPECT_EQ(Recorded(L"a.txt").id, 7) << "a deletion on the server";
+    EXPECT_EQ(Recorded(L"b.txt").state, uint32_t(Helper::NotSynced));
 }
 
 TEST_F(FolderScanTest, ResumeLooksUpInterruptedItems)

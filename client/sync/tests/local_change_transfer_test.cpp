@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -11,6 +12,8 @@
 #include "client/net/request_manager.h"
 #include "client/net/requests.h"
 #include "client/net/session_values.h"
+#include "client/state/dir_watcher.h"
+#include "client/sync/dir_syncer.h"
 #include "client/sync/file_utils.h"
 #include "client/sync/reconcile.h"
 #include "client/sync/sync_download.h"
@@ -27,6 +30,63 @@ namespace {
 
 using namespace Sync;
 using namespace SyncTest;
+
+// Hands the folder watcher's reports to the test's engine, as the syncer
+// does to the process's one.
+class CEngineListener : public IPathChangeListener {
+public:
+    explicit CEngineListener(CSyncEngine* engine) : engine_(engine) {}
+    void OnPathChanged(int kind, const wchar_t* name, DWORD name_bytes, const wchar_t* new_name,
+                       DWORD new_name_bytes) override
+    {
+        ForwardPathChange(*engine_, kind, name, name_bytes, new_name, new_name_bytes);
+    }
+
+private:
+    CSyncEngine* engine_;
+};
+
+// One batch of the folder watcher holding a single change record.
+void DeliverAlone(DWORD action, const std::wstring& name, IPathChangeListener* listener)
+{
+    alignas(DWORD) BYTE buffer[CDirWatcher::kBufferSize] = {};
+    auto* record = reinterpret_cast<FILE_NOTIFY_INFORMATION*>(buffer);
+    record->Action = action;
+    record->FileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+    memcpy(record->FileName, name.data(), record->FileNameLength);
+    DeliverChanges(buffer, static_cast<DWORD>(offsetof(FILE_NOTIFY_INFORMATION, FileName) + record->FileNameLength),
+                   listener);
+}
+
+// Synced files of equal size, the first of which the test renames; the
+// scans are far apart, so only the watcher's reports can tell the engine.
+class RenameHalfTest : public TransferTest {
+protected:
+    void SyncTwoFiles()
+    {
+        WriteBytes(root_ / L"draft.txt", Pattern(40000, 70));
+        WriteBytes(root_ / L"other.txt", Pattern(40000, 71));
+        StartEngine(true, 120000);
+        ASSERT_TRUE(WaitFor([&] { return SyncedWithId(L"draft.txt") && SyncedWithId(L"other.txt"); }));
+        ASSERT_TRUE(OnServer(L"draft.txt", &before_));
+        streams_ = data_relay_->Upstream().size();
+    }
+
+    // The server renamed the entry, kept its id and got no contents.
+    void ExpectRenamedOnServer(const wchar_t* from, const wchar_t* to)
+    {
+        ASSERT_TRUE(WaitFor([&] { return OnServer(to) && !OnServer(from); }));
+        Net::RemoteEntry after;
+        ASSERT_TRUE(OnServer(to, &after));
+        EXPECT_EQ(after.entry.id, before_.entry.id) << "renamed, not uploaded again";
+        EXPECT_EQ(data_relay_->Upstream().size(), streams_) << "no contents were sent";
+        EXPECT_TRUE(WaitFor([&] { return SyncedWithId(to) && !Recorded(from); }));
+        EXPECT_TRUE(OnServer(L"other.txt"));
+    }
+
+    Net::RemoteEntry before_;
+    size_t streams_ = 0;
+};
 
 TEST_F(TransferTest, RenameAndDeleteOnDiskReachTheServer)
 {
@@ -204,6 +264,39 @@ TEST_F(TransferTest, FolderWhoseContentsWereAllKnownIsDeletedWhole)
     EXPECT_EQ(listed[0].entry.name, L"keep.txt");
     EXPECT_FALSE(OnServer(L"a.txt", nullptr, folder));
     EXPECT_FALSE(Testing::FileExists(root_ / L"r2"));
+}
+
+}  // namespace
+
+namespace {
+
+// Wine's folder watcher reports the old name of a rename and loses the new
+// one: the engine finds the new name in the folder at once, and the rename
+// reaches the server as a rename.
+TEST_F(RenameHalfTest, RenameSeenByTheFolderWatcherTravelsAsARename)
+{
+    ASSERT_NO_FATAL_FAILURE(SyncTwoFiles());
+    CDirWatcher watcher;
+    ASSERT_TRUE(watcher.Start());
+    ASSERT_TRUE(watcher.Watch(new CEngineListener(engine_.get()), root_.Path().c_str()));
+    ASSERT_TRUE(MoveFileW((root_ / L"draft.txt").c_str(), (root_ / L"final.txt").c_str()));
+    ExpectRenamedOnServer(L"draft.txt", L"final.txt");
+    watcher.Stop();
+}
+
+// Either half alone, as Windows too can deliver them when its buffer runs
+// over: the engine pairs it with the other name in the folder by contents.
+TEST_F(RenameHalfTest, RenameHalfThatArrivesAloneTravelsAsARename)
+{
+    ASSERT_NO_FATAL_FAILURE(SyncTwoFiles());
+    CEngineListener listener(engine_.get());
+    ASSERT_TRUE(MoveFileW((root_ / L"draft.txt").c_str(), (root_ / L"middle.txt").c_str()));
+    DeliverAlone(FILE_ACTION_RENAMED_OLD_NAME, L"draft.txt", &listener);
+    ExpectRenamedOnServer(L"draft.txt", L"middle.txt");
+
+    ASSERT_TRUE(MoveFileW((root_ / L"middle.txt").c_str(), (root_ / L"final.txt").c_str()));
+    DeliverAlone(FILE_ACTION_RENAMED_NEW_NAME, L"final.txt", &listener);
+    ExpectRenamedOnServer(L"middle.txt", L"final.txt");
 }
 
 }  // namespace

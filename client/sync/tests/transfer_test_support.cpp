@@ -248,6 +248,19 @@ void TransferTest::SyncThenStop(const wchar_t* name, const std::string& bytes, S
     ASSERT_TRUE(Recorded(name, record));
 }
 
+void TransferTest::StopMidUploadOfAnEdit(const wchar_t* name, const std::string& synced, const std::string& edit,
+                                         SyncEntry* record)
+{
+    PutServerFile(name, synced);
+    StartEngine();
+    ASSERT_TRUE(WaitFor([&] { return RecordedAs(name, Helper::Synced); }));
+    SetUploadLimit(1024);
+    WriteBytes(root_ / name, edit);
+    ASSERT_TRUE(WaitFor([&] { return Recorded(name, record) && record->upload_offset >= 1048576; }));
+    engine_->Stop(INFINITE);
+    ASSERT_TRUE(Recorded(name, record));
+}
+
 std::unique_ptr<ISyncAction> TransferTest::ActionOnRecord(int32_t kind, const SyncEntry& record,
                                                           const WIN32_FIND_DATAW& local, const wchar_t* server_name)
 {

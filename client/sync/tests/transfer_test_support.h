@@ -98,6 +98,11 @@ protected:
     // hands out the file's record.
     void SyncThenStop(const wchar_t* name, const std::string& bytes, Sync::SyncEntry* record);
 
+    // Syncs the server's file down, then edits it here and stops the engine
+    // while the edit's upload is under way, past its first saved offset.
+    void StopMidUploadOfAnEdit(const wchar_t* name, const std::string& synced, const std::string& edit,
+                               Sync::SyncEntry* record);
+
     // An action decided with the record standing for the server's view too,
     // under the server's own name when one is given.
     std::unique_ptr<Sync::ISyncAction> ActionOnRecord(int32_t kind, const Sync::SyncEntry& record,

@@ -160,16 +160,9 @@ TEST_F(TransferTest, UploadResumesAtTheStoredOffsetAfterARestart)
 
 TEST_F(TransferTest, EditInterruptedByARestartIsSentOnNotOverwritten)
 {
-    PutServerFile(L"report.doc", Pattern(100000, 30));
-    StartEngine();
-    ASSERT_TRUE(WaitFor([&] { return RecordedAs(L"report.doc", Helper::Synced); }));
     const std::string edit = Pattern(3 * 1024 * 1024, 31);
-    SetUploadLimit(1024);
-    WriteBytes(root_ / L"report.doc", edit);
     SyncEntry record;
-    ASSERT_TRUE(WaitFor([&] { return Recorded(L"report.doc", &record) && record.upload_offset >= 1048576; }));
-    engine_->Stop(INFINITE);
-    ASSERT_TRUE(Recorded(L"report.doc", &record));
+    ASSERT_NO_FATAL_FAILURE(StopMidUploadOfAnEdit(L"report.doc", Pattern(100000, 30), edit, &record));
     const uint64_t stored = record.upload_offset;
     const size_t blocks_before = AllBlockOffsets(data_relay_->Upstream()).size();
 
@@ -181,6 +174,58 @@ TEST_F(TransferTest, EditInterruptedByARestartIsSentOnNotOverwritten)
     const std::vector<uint64_t> offsets = AllBlockOffsets(data_relay_->Upstream());
     ASSERT_GT(offsets.size(), blocks_before) << Describe(data_relay_->Upstream());
     EXPECT_EQ(offsets[blocks_before], stored) << "resumed with the ticket it held";
+}
+
+// Another computer puts a newer version on the server while this one's
+// upload of an edit stands interrupted by a restart: the edit is not
+// resumed over it. Both versions stay, each where it was, and the item is
+// in conflict.
+TEST_F(TransferTest, UploadInterruptedByARestartNeverReplacesANewerServerVersion)
+{
+    const std::string edit = Pattern(3 * 1024 * 1024, 53);
+    SyncEntry record;
+    ASSERT_NO_FATAL_FAILURE(StopMidUploadOfAnEdit(L"report.doc", Pattern(100000, 52), edit, &record));
+
+    const std::string other = Pattern(120000, 54);
+    PutServerFile(L"report.doc", other);
+    SetUploadLimit(0);
+    StartEngine();
+
+    ASSERT_TRUE(WaitFor([&] {
+        return Recorded(L"report.doc", &record) && record.state != Helper::Syncing && engine_->QueueLength() == 0;
+    }));
+    EXPECT_TRUE(ServerHolds(L"report.doc", other)) << "the other computer's version stays on the server";
+    EXPECT_EQ(Md5Of(Testing::ReadFileBytes(root_ / L"report.doc")), Md5Of(edit)) << "the edit stays on disk";
+    EXPECT_EQ(record.state, uint32_t(Helper::Conflict));
+    EXPECT_EQ(record.upload_address, 0u) << "the ticket is given up";
+}
+
+// The same while the engine runs on: the data connection drops, the newer
+// version arrives before the next attempt, and the attempt stops short of
+// sending the rest and of the commit.
+TEST_F(TransferTest, UploadRetriedAfterADropNeverReplacesANewerServerVersion)
+{
+    SyncEntry record;
+    ASSERT_NO_FATAL_FAILURE(SyncThenStop(L"plan.xls", Pattern(50000, 55), &record));
+    StartEngine(false);
+    const std::string edit = Pattern(3 * 1024 * 1024, 56);
+    WriteBytes(root_ / L"plan.xls", edit);
+    data_relay_->CutUpstreamAfter(1536 * 1024);
+    std::unique_ptr<ISyncAction> action = ActionOnRecord(KindUpload, record, SyncTest::LocalAt(root_ / L"plan.xls"));
+    ASSERT_NE(action, nullptr);
+    EXPECT_FALSE(action->Execute(engine_.get())) << "cut off";
+    ASSERT_TRUE(Recorded(L"plan.xls", &record));
+    ASSERT_NE(record.upload_address, 0u);
+    ASSERT_GT(record.upload_offset, 0u);
+
+    data_relay_->CutUpstreamAfter(0);
+    const std::string other = Pattern(70000, 57);
+    PutServerFile(L"plan.xls", other);
+    EXPECT_TRUE(action->Execute(engine_.get()));
+    EXPECT_TRUE(ServerHolds(L"plan.xls", other));
+    EXPECT_TRUE(AllBlockOffsets(data_relay_->Upstream()).empty()) << "nothing more was sent";
+    EXPECT_EQ(Md5Of(Testing::ReadFileBytes(root_ / L"plan.xls")), Md5Of(edit));
+    EXPECT_TRUE(RecordedAs(L"plan.xls", Helper::Conflict));
 }
 
 TEST_F(TransferTest, InvalidTicketStartsAgainFromByteZeroWithANewOne)
