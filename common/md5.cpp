@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 
 #include "common/win_handle.h"
@@ -22,8 +23,13 @@ struct Md5Binding {
     Md5FinalFn final = nullptr;
 };
 
-Md5Binding g_md5;
-std::once_flag g_bindOnce;
+// Bound once; forgotten for good by UnbindMd5. Each call reads the
+// binding once, so that a hash never mixes a bound and a forgotten step.
+std::mutex g_bind_lock;
+Md5Binding g_binding;
+CModuleHandle g_module;
+bool g_released = false;
+std::atomic<const Md5Binding*> g_md5{nullptr};
 
 template <typename Fn>
 Fn Bind(HMODULE module, const char* name)
@@ -31,7 +37,7 @@ Fn Bind(HMODULE module, const char* name)
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-void BindOnce()
+void BindLocked()
 {
     CModuleHandle module(LoadLibraryW(L"AdvApi32.dll"));
     if (!module)
@@ -42,37 +48,53 @@ void BindOnce()
     binding.final = Bind<Md5FinalFn>(module.Get(), "MD5Final");
     if (!binding.init || !binding.update || !binding.final)
         return;
-    g_md5 = binding;
-    // Bound, the module stays loaded for the life of the process: the
-    // functions are used until exit.
-    module.Release();
+    g_binding = binding;
+    g_module = std::move(module);
+    g_md5.store(&g_binding);
 }
 }  // namespace
 
 bool BindMd5()
 {
-    std::call_once(g_bindOnce, BindOnce);
+    if (Md5Available())
+        return true;
+    std::lock_guard<std::mutex> hold(g_bind_lock);
+    if (!g_released && !Md5Available())
+        BindLocked();
     return Md5Available();
 }
 
-bool Md5Available() { return g_md5.final != nullptr; }
+void UnbindMd5()
+{
+    std::lock_guard<std::mutex> hold(g_bind_lock);
+    g_released = true;
+    g_md5.store(nullptr);
+    // The library is one the programs import anyway: a call still inside
+    // it keeps running on the loaded code.
+    g_module.Reset();
+}
+
+bool Md5Available() { return g_md5.load() != nullptr; }
 
 void Md5Init(Md5Context* context)
 {
-    if (g_md5.init)
-        g_md5.init(context);
+    if (const Md5Binding* md5 = g_md5.load())
+        md5->init(context);
 }
 
 void Md5Update(Md5Context* context, const void* data, unsigned int length)
 {
-    if (g_md5.update)
-        g_md5.update(context, static_cast<const unsigned char*>(data), length);
+    if (const Md5Binding* md5 = g_md5.load())
+        md5->update(context, static_cast<const unsigned char*>(data), length);
 }
 
-void Md5Final(Md5Context* context)
+bool Md5Final(Md5Context* context)
 {
-    if (g_md5.final)
-        g_md5.final(context);
+    const Md5Binding* md5 = g_md5.load();
+    if (md5 == nullptr)
+        return false;
+    md5->final(context);
+    return true;
 }
 
 bool Md5Hex(const void* data, size_t length, char (&out)[kMd5HexLength + 1])
@@ -88,7 +110,8 @@ bool Md5Hex(const void* data, size_t length, char (&out)[kMd5HexLength + 1])
         bytes += chunk;
         length -= chunk;
     }
-    Md5Final(&context);
+    if (!Md5Final(&context))
+        return false;
     FormatDigestHex(context.digest, out);
     return true;
 }

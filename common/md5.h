@@ -19,10 +19,15 @@ struct Md5Context {
 // three are available. The other functions do nothing until it succeeded.
 bool BindMd5();
 bool Md5Available();
+// Forgets the functions for the rest of the process (the tray program's
+// shutdown), so that a hash in progress ends without a result; BindMd5
+// fails from then on.
+void UnbindMd5();
 
 void Md5Init(Md5Context* context);
 void Md5Update(Md5Context* context, const void* data, unsigned int length);
-void Md5Final(Md5Context* context);
+// False when the functions were forgotten: the context holds no digest.
+bool Md5Final(Md5Context* context);
 
 // MD5 of a buffer as 32 lower-case digits; false when MD5 is unavailable.
 bool Md5Hex(const void* data, size_t length, char (&out)[kMd5HexLength + 1]);

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks that the tree follows its layer map.
 
-    common <- client/net <- client/state <- client/sync <- client/shell <- client/ui
+    common <- client/net <- client/state <- client/sync <- client/shell <- client/ui <- client/app
     overlay, updater and server on common alone (the server never on the client)
 
 Every #include "..." of a source file, and every library a CMakeLists.txt
@@ -15,7 +15,7 @@ import os
 import re
 import sys
 
-CLIENT_LAYERS = ["client/net", "client/state", "client/sync", "client/shell", "client/ui"]
+CLIENT_LAYERS = ["client/net", "client/state", "client/sync", "client/shell", "client/ui", "client/app"]
 
 # What each module may build on besides itself.
 ALLOWED = {"common": set(), "overlay": {"common"}, "updater": {"common"}, "server": {"common"}}
@@ -34,7 +34,10 @@ LIBRARIES = {
     "tavo_netcodec": "client/net", "tavo_net": "client/net",
     "tavo_state": "client/state",
     "tavo_meter": "client/sync", "tavo_sync": "client/sync",
-    "tavo_shell": "client/shell",
+    "tavo_shell": "client/shell", "tavo_shell_rules": "client/shell", "tavo_crashhook": "client/shell",
+    "tavo_tray_shell": "client/shell", "tavo_tray_probe_reader": "client/shell",
+    "tavo_ui_rules": "client/ui", "tavo_tray_resources": "client/ui", "tavo_ui": "client/ui",
+    "tavo_gui_driver": "client/ui", "tavo_tray_harness": "client/app",
     "glint_state": "overlay", "Glint": "overlay",
     "tavo_updater_portable": "updater", "tavo_updater_core": "updater",
     "tessel_server_core": "server",

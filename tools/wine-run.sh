@@ -14,7 +14,9 @@ if [ ! -f "$ready" ]; then
     (
         flock 9
         if [ ! -f "$ready" ]; then
-            "$WINE" wineboot --init >/dev/null 2>&1 && touch "$ready"
+            # Not inherited: the prefix's services outlive wineboot and
+            # would hold the lock for good if this creation never finished.
+            "$WINE" wineboot --init >/dev/null 2>&1 9>&- && touch "$ready"
         fi
     ) 9>"$WINEPREFIX.lock"
 fi

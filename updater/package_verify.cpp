@@ -37,7 +37,8 @@ bool ComputeFileMd5Hex(const wchar_t* path, wchar_t (&hex)[Helper::kMd5HexLength
     DWORD read = 0;
     while (ReadFile(file.Get(), chunk.data(), kTransferChunkBytes, &read, nullptr) && read > 0)
         Helper::Md5Update(&context, chunk.data(), read);
-    Helper::Md5Final(&context);
+    if (!Helper::Md5Final(&context))
+        return false;
     Helper::FormatDigestHex(context.digest, hex);
     return true;
 }

@@ -366,7 +366,8 @@ bool StateFileDigest(const wchar_t* path, char (&digest)[33])
             break;
         Helper::Md5Update(&context, block.get(), got);
     }
-    Helper::Md5Final(&context);
+    if (!Helper::Md5Final(&context))
+        return false;
     Helper::FormatDigestHex(context.digest, digest);
     return true;
 }

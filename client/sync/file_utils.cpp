@@ -48,7 +48,8 @@ bool Digest(const wchar_t* path, HANDLE stop_event, DigestText& out)
     }
     if (AppAborting() || Stopped(stop_event))
         return false;
-    Md5Final(&context);
+    if (!Md5Final(&context))
+        return false;
     FormatDigestHex(context.digest, out);
     return true;
 }

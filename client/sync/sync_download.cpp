@@ -455,7 +455,8 @@ bool CSyncDownload::HttpFetch(CSyncEngine& engine, const wchar_t* temp_path, con
         return false;
     // The fetched bytes are checked as they pass, so the temporary file
     // need not be read again before it takes the real name.
-    Helper::Md5Final(&md5);
+    if (!Helper::Md5Final(&md5))
+        return false;
     Helper::DigestText fetched;
     Helper::FormatDigestHex(md5.digest, fetched);
     if (server.upload_offset == server.size && memcmp(fetched, server.md5, kDigestLength) == 0)

@@ -1,7 +1,7 @@
 #include "client/ui/settings_rules.h"
 
 #include "client/shell/app_state_values.h"
-#include "client/ui/resource.h"
+#include "client/shell/resource.h"
 #include "common/text_format.h"
 
 namespace GUI {
@@ -41,6 +41,20 @@ int ShownSpeedLimit(uint32_t stored)
     if (position < kSpeedLimitMin)
         return kSpeedLimitMin;
     return position > kSpeedLimitMax ? kSpeedLimitMax : position;
+}
+
+int SpeedLimitFromText(std::u16string_view text, int position)
+{
+    size_t first = text.find_first_not_of(u' ');
+    if (first == std::u16string_view::npos || text[first] < u'0' || text[first] > u'9')
+        return position;
+    int value = 0;
+    for (size_t i = first; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+        value = value * 10 + (text[i] - u'0');
+        if (value > kSpeedLimitMax)
+            return kSpeedLimitMax;
+    }
+    return value < kSpeedLimitMin ? kSpeedLimitMin : value;
 }
 
 uint32_t AppliedSpeedLimit(uint32_t enabled, uint32_t stored_max)

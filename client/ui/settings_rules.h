@@ -24,6 +24,9 @@ constexpr int kSpeedLimitDigits = 4;
 // The up-down position for a stored "MaxUpload"/"MaxDownload": its low 16
 // bits, 50 for a stored 0, held within 1-2048 as the up-down holds it.
 int ShownSpeedLimit(uint32_t stored);
+// The limit the commit stores for what a limit box holds: its number held
+// within 1-2048; the up-down's position when the box holds no number.
+int SpeedLimitFromText(std::u16string_view text, int position);
 // The limit given to the transfer meter: the stored maximum when enabled
 // ("EnableMax..." is 1), otherwise 0 (no limit).
 uint32_t AppliedSpeedLimit(uint32_t enabled, uint32_t stored_max);

@@ -31,9 +31,21 @@ std::u16string_view WizardPrompt(WizardMode mode)
         return u"您的帐户出现异常，请重新登录";
     case WizardMode::RetryAccountInfo:
         return u"您的用户配置信息获取失败，请重新登录";
+    case WizardMode::ResetFolder:
+        return u"请重新设置TavoTessel在本机的存储文件夹";
     default:
         return u"";
     }
+}
+
+std::u16string FolderPageExplanation(WizardMode mode)
+{
+    std::u16string text =
+        u"\n\rTavoTessel是一个特殊文件夹，文件夹中的内容会\n\r\n\r自动同步存储到网络服务器，帮助您在多台计算机中"
+        u"\n\r\n\r保持文档同步。\n\r\n\r\n\r";
+    if (mode == WizardMode::ResetFolder)
+        return text + std::u16string(WizardPrompt(mode)) + u"：";
+    return text + u"请选择TavoTessel在您本机存储的位置：";
 }
 
 std::u16string_view WizardOpeningTip(WizardMode mode)
@@ -90,7 +102,8 @@ WizardCloseReaction CloseReaction(WizardMode mode, bool has_previous_user)
 
 int32_t HeaderFontHeight(int32_t dialog_font_height)
 {
-    return dialog_font_height < 0 ? dialog_font_height - 8 : dialog_font_height + 8;
+    return dialog_font_height < 0 ? dialog_font_height - kHeaderFontExtraHeight
+                                  : dialog_font_height + kHeaderFontExtraHeight;
 }
 
 std::optional<std::u16string> FolderForPickedPath(std::u16string_view picked, std::u16string_view user)

@@ -24,8 +24,11 @@ constexpr int kPasswordLimit = 20;
 constexpr int kFolderLimit = 260;
 
 int FirstWizardPage(WizardMode mode);
-// The account page's prompt; empty for ResetFolder, which has no account page.
+// The account page's prompt. ResetFolder has no account page: its prompt
+// closes the folder page's explanation instead of the usual request.
 std::u16string_view WizardPrompt(WizardMode mode);
+// The folder page's explanation (control 65535).
+std::u16string FolderPageExplanation(WizardMode mode);
 // The tray tip while the wizard of a mode is open.
 std::u16string_view WizardOpeningTip(WizardMode mode);
 
@@ -54,6 +57,7 @@ struct WizardCloseReaction {
 WizardCloseReaction CloseReaction(WizardMode mode, bool has_previous_user);
 
 // The header font: the dialog font's height made 8 units larger in magnitude.
+constexpr int32_t kHeaderFontExtraHeight = 8;
 int32_t HeaderFontHeight(int32_t dialog_font_height);
 
 // The folder text for a folder the user picked in the folder browser:

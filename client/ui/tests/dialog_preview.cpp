@@ -11,15 +11,17 @@
 // A click on 下一步 shows the red sign-on error text, as the account page does,
 // and hides it again, so that every click can be seen.
 #include "client/shell/app_state_values.h"
+#include "client/shell/dialog_font.h"
 #include "client/shell/tray_texts.h"
-#include "client/ui/resource.h"
+#include "client/shell/resource.h"
+#include "client/ui/custom_draw.h"
+#include "client/ui/dialog_look.h"
 #include "client/ui/settings_rules.h"
 #include "client/ui/tests/dialog_preview.h"
 #include "client/ui/wizard_rules.h"
+#include "common/utf.h"
 
 #include <commctrl.h>
-#include <objidl.h>
-#include <gdiplus.h>
 
 #include <cstdio>
 #include <string>
@@ -41,13 +43,13 @@ struct Options {
 
 struct State {
     Options options;
-    HFONT font = nullptr;
-    HFONT header_font = nullptr;
-    HBRUSH white = nullptr;
-    HBITMAP picture = nullptr;
+    Helper::CFontHandle font;
+    Helper::CFontHandle header_font;
+    Helper::CBrushHandle white;
+    Helper::CBitmapHandle picture;
     HWND dialog = nullptr;
     HWND page = nullptr;
-    GUI::CTagButtonModel tags[GUI::kTagCount];
+    GUI::CTagButton tags[GUI::kTagCount];
 };
 State g;
 
@@ -57,68 +59,6 @@ std::wstring W(std::u16string_view s)
     return std::wstring(s.begin(), s.end());
 }
 
-int CALLBACK FontFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found)
-{
-    *reinterpret_cast<bool*>(found) = true;
-    return 0;
-}
-
-// The dialog font of the wizard and the settings centre: the default GUI
-// font, in Tahoma when that is installed.
-LOGFONTW DialogLogFont()
-{
-    LOGFONTW lf = {};
-    GetObjectW(GetStockObject(DEFAULT_GUI_FONT), sizeof lf, &lf);
-    LOGFONTW query = {};
-    query.lfCharSet = DEFAULT_CHARSET;
-    wcscpy(query.lfFaceName, L"Tahoma");
-    bool found = false;
-    HDC dc = GetDC(nullptr);
-    EnumFontFamiliesExW(dc, &query, FontFound, reinterpret_cast<LPARAM>(&found), 0);
-    ReleaseDC(nullptr, dc);
-    if (found)
-        wcscpy(lf.lfFaceName, L"Tahoma");
-    return lf;
-}
-
-// The side picture: PNG resource 113 decoded with GDI+ onto opaque black.
-HBITMAP LoadSidePicture()
-{
-    HRSRC info = FindResourceW(nullptr, MAKEINTRESOURCEW(IDR_WIZARD_PICTURE), L"PNG");
-    DWORD size = info ? SizeofResource(nullptr, info) : 0;
-    const void* bytes = info ? LockResource(LoadResource(nullptr, info)) : nullptr;
-    HGLOBAL block = bytes ? GlobalAlloc(GMEM_MOVEABLE, size) : nullptr;
-    if (!block)
-        return nullptr;
-    memcpy(GlobalLock(block), bytes, size);
-    GlobalUnlock(block);
-    IStream* stream = nullptr;
-    HBITMAP result = nullptr;
-    if (CreateStreamOnHGlobal(block, TRUE, &stream) != S_OK) {
-        GlobalFree(block);
-        return nullptr;
-    }
-    ULONG_PTR token = 0;
-    Gdiplus::GdiplusStartupInput input;
-    if (Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok) {
-        Gdiplus::GpBitmap* bitmap = nullptr;
-        if (Gdiplus::DllExports::GdipCreateBitmapFromStream(stream, &bitmap) == Gdiplus::Ok) {
-            Gdiplus::DllExports::GdipCreateHBITMAPFromBitmap(bitmap, &result, 0xFF000000);
-            Gdiplus::DllExports::GdipDisposeImage(bitmap);
-        }
-        Gdiplus::GdiplusShutdown(token);
-    }
-    stream->Release();
-    return result;
-}
-
-void SetFontOnAll(HWND parent, HFONT font)
-{
-    SendMessageW(parent, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
-        SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-}
-
 void SetItem(HWND dialog, int id, const wchar_t* text)
 {
     SetDlgItemTextW(dialog, id, text);
@@ -126,10 +66,10 @@ void SetItem(HWND dialog, int id, const wchar_t* text)
 
 void DressWizard(HWND d, int id)
 {
-    SendDlgItemMessageW(d, IDC_HEADER, WM_SETFONT, reinterpret_cast<WPARAM>(g.header_font), FALSE);
+    SendDlgItemMessageW(d, IDC_HEADER, WM_SETFONT, reinterpret_cast<WPARAM>(g.header_font.Get()), FALSE);
     SetWindowPos(GetDlgItem(d, IDC_LINE), GetDlgItem(d, IDC_FRAME), 0, 0, 500, 2, SWP_NOMOVE | SWP_NOACTIVATE);
     if (g.picture)
-        SendDlgItemMessageW(d, IDC_SIDE_PICTURE, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(g.picture));
+        SendDlgItemMessageW(d, IDC_SIDE_PICTURE, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(g.picture.Get()));
     else
         ShowWindow(GetDlgItem(d, IDC_SIDE_PICTURE), SW_HIDE);
     SetWindowTextW(d, W(GUI::WizardTitle(id, WizardMode::FullSetup)).c_str());
@@ -207,71 +147,34 @@ GUI::Rect ToRect(const RECT& r)
     return {r.left, r.top, r.right, r.bottom};
 }
 
-// Heading texts as painted, with the extent each really covers.
-std::vector<RECT> PaintHeadings(HWND page, HDC dc)
+// The extent each painted heading really covers.
+std::vector<RECT> HeadingExtents(HWND page, HDC dc)
 {
     RECT client;
     GetClientRect(page, &client);
     std::vector<RECT> extents;
     GUI::PageDecoration deco = GUI::PageDecorationFor(GetWindowLongW(page, GWLP_USERDATA), ToRect(client));
-    HGDIOBJ old_font = SelectObject(dc, g.font);
-    HPEN pen = CreatePen(PS_SOLID, 1, RGB(0xA0, 0xA0, 0xA0));
-    HGDIOBJ old_pen = SelectObject(dc, pen);
-    SetBkMode(dc, TRANSPARENT);
+    HGDIOBJ old_font = SelectObject(dc, g.font.Get());
     for (const GUI::SectionHeading& h : deco.headings) {
-        RECT r = {h.rect.left, h.rect.top, h.rect.right, h.rect.bottom};
-        DrawTextW(dc, W(h.text).c_str(), -1, &r, DT_SINGLELINE | DT_VCENTER);
-        RECT extent = r;
+        RECT extent = {h.rect.left, h.rect.top, h.rect.right, h.rect.bottom};
         DrawTextW(dc, W(h.text).c_str(), -1, &extent, DT_SINGLELINE | DT_VCENTER | DT_CALCRECT);
-        extent.top = r.top;
-        extent.bottom = r.bottom;
+        extent.top = h.rect.top;
+        extent.bottom = h.rect.bottom;
         extents.push_back(extent);
     }
-    for (const GUI::SeparatorLine& l : deco.lines) {
-        MoveToEx(dc, l.left, l.y, nullptr);
-        LineTo(dc, l.right, l.y);
-    }
-    RECT band = {client.left + 9, client.top + 1, client.right - 1, client.top + 26};
-    wchar_t title[64] = {};
-    GetWindowTextW(page, title, 64);
-    DrawTextW(dc, title, -1, &band, DT_SINGLELINE | DT_VCENTER);
-    SelectObject(dc, old_pen);
-    DeleteObject(pen);
     SelectObject(dc, old_font);
     return extents;
-}
-
-void PaintTags(HDC dc)
-{
-    HGDIOBJ old = SelectObject(dc, g.font);
-    SetBkMode(dc, TRANSPARENT);
-    for (int i = 0; i < GUI::kTagCount; ++i) {
-        GUI::Rect t = g.tags[i].rect();
-        RECT r = {t.left, t.top, t.right, t.bottom};
-        if (g.tags[i].FillsRect())
-            FillRect(dc, &r, GetSysColorBrush(COLOR_HIGHLIGHT));
-        COLORREF before = SetTextColor(dc, g.tags[i].HasWhiteText() ? RGB(255, 255, 255) : RGB(0, 0, 0));
-        DrawTextW(dc, W(GUI::kTagTexts[i]).c_str(), -1, &r, DT_SINGLELINE | DT_CENTER | DT_VCENTER);
-        SetTextColor(dc, before);
-    }
-    SelectObject(dc, old);
 }
 
 INT_PTR CALLBACK PageProc(HWND p, UINT message, WPARAM wparam, LPARAM)
 {
     if (message == WM_PAINT) {
-        PAINTSTRUCT ps;
-        HDC dc = BeginPaint(p, &ps);
-        RECT client;
-        GetClientRect(p, &client);
-        FillRect(dc, &client, g.white);
-        PaintHeadings(p, dc);
-        EndPaint(p, &ps);
+        GUI::PaintSettingsPage(p, GetWindowLongW(p, GWLP_USERDATA), g.font.Get(), g.white.Get());
         return TRUE;
     }
     if (message == WM_CTLCOLORSTATIC) {
         SetBkMode(reinterpret_cast<HDC>(wparam), TRANSPARENT);
-        return reinterpret_cast<INT_PTR>(g.white);
+        return reinterpret_cast<INT_PTR>(g.white.Get());
     }
     return FALSE;
 }
@@ -282,7 +185,7 @@ HWND CreatePage(HWND d, int page_id)
     if (!p)
         return nullptr;
     SetWindowLongW(p, GWLP_USERDATA, page_id);
-    SetFontOnAll(p, g.font);
+    Helper::ApplyFontToChildren(p, g.font.Get());
     RECT client;
     GetClientRect(d, &client);
     GUI::Rect r = GUI::SettingsPageRect(ToRect(client));
@@ -300,23 +203,27 @@ INT_PTR WizardColours(HWND control, HDC dc)
     if (id == IDC_SIGNON_ERROR)
         SetTextColor(dc, kRed);
     SetBkMode(dc, TRANSPARENT);
-    return reinterpret_cast<INT_PTR>(g.white);
+    return reinterpret_cast<INT_PTR>(g.white.Get());
 }
 
 INT_PTR OnInit(HWND d)
 {
     g.dialog = d;
-    SetFontOnAll(d, g.font);
+    Helper::ApplyFontToChildren(d, g.font.Get());
     int id = g.options.id;
     if (id == IDD_WIZARD_ACCOUNT || id == IDD_WIZARD_FOLDER)
         DressWizard(d, id);
     else if (id == IDD_ABOUT)
         DressAbout(d);
-    for (int i = 0; i < GUI::kTagCount; ++i)
-        g.tags[i].SetRect(GUI::TagButtonRect(i));
+    for (int i = 0; i < GUI::kTagCount; ++i) {
+        GUI::Rect r = GUI::TagButtonRect(i);
+        g.tags[i].SetRect({r.left, r.top, r.right, r.bottom});
+        g.tags[i].SetText(Helper::AsWide(GUI::kTagTexts[i]).data());
+        g.tags[i].SetColour(GUI::TagState::Selected, GUI::HighlightColour());
+    }
     if (id >= IDD_PAGE_GENERAL) {
         g.page = CreatePage(d, id);
-        g.tags[PageIndex(id)].SetState(GUI::TagState::Selected);
+        g.tags[PageIndex(id)].SetState(GUI::TagState::Selected, d);
     }
     return TRUE;
 }
@@ -332,10 +239,7 @@ INT_PTR CALLBACK DialogProc(HWND d, UINT message, WPARAM wparam, LPARAM lparam)
         return WizardColours(reinterpret_cast<HWND>(lparam), reinterpret_cast<HDC>(wparam));
     case WM_PAINT:
         if (g.options.id >= IDD_PAGE_GENERAL || g.options.id == IDD_SETTINGS) {
-            PAINTSTRUCT ps;
-            HDC dc = BeginPaint(d, &ps);
-            PaintTags(dc);
-            EndPaint(d, &ps);
+            GUI::PaintSettingsDialog(d, g.font.Get(), g.white.Get(), g.tags, GUI::kTagCount);
             return TRUE;
         }
         return FALSE;
@@ -403,7 +307,7 @@ int ReportLayout()
         for (const std::wstring& p : Preview::CheckLayout(g.page, g.options.id))
             problems.push_back(p);
         HDC dc = GetDC(g.page);
-        std::vector<RECT> headings = PaintHeadings(g.page, dc);
+        std::vector<RECT> headings = HeadingExtents(g.page, dc);
         ReleaseDC(g.page, dc);
         for (const std::wstring& p : Preview::CheckHeadings(g.page, g.options.id, headings))
             problems.push_back(p);
@@ -445,12 +349,10 @@ int wmain(int argc, wchar_t** argv)
     }
     INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_LINK_CLASS | ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&icc);
-    LOGFONTW lf = DialogLogFont();
-    g.font = CreateFontIndirectW(&lf);
-    lf.lfHeight = GUI::HeaderFontHeight(lf.lfHeight);
-    g.header_font = CreateFontIndirectW(&lf);
-    g.white = CreateSolidBrush(RGB(255, 255, 255));
-    g.picture = LoadSidePicture();
+    g.font = Helper::CreateDialogFont();
+    g.header_font = Helper::CreateDialogFont(GUI::kHeaderFontExtraHeight);
+    g.white = GUI::MakeWhiteBrush();
+    g.picture = GUI::LoadSidePicture(GetModuleHandleW(nullptr));
     int shown = g.options.id >= IDD_PAGE_GENERAL ? IDD_SETTINGS : g.options.id;
     CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(shown), nullptr, DialogProc, 0);
     int result = 1;
@@ -464,9 +366,5 @@ int wmain(int argc, wchar_t** argv)
         if (IsWindow(g.dialog))
             DestroyWindow(g.dialog);
     }
-    DeleteObject(g.picture);
-    DeleteObject(g.white);
-    DeleteObject(g.header_font);
-    DeleteObject(g.font);
     return result;
 }

@@ -1,5 +1,8 @@
 #include "client/ui/tests/gui_driver.h"
 
+#include <objidl.h>
+#include <gdiplus.h>
+
 #include <algorithm>
 #include <map>
 
@@ -94,6 +97,25 @@ std::vector<DWORD> CapturePixels(HWND window, int* width, int* height)
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
     return pixels;
+}
+
+bool PngEncoder(CLSID* clsid)
+{
+    UINT count = 0;
+    UINT bytes = 0;
+    if (Gdiplus::GetImageEncodersSize(&count, &bytes) != Gdiplus::Ok || bytes == 0)
+        return false;
+    std::vector<BYTE> buffer(bytes);
+    auto* encoders = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
+    if (Gdiplus::GetImageEncoders(count, bytes, encoders) != Gdiplus::Ok)
+        return false;
+    for (UINT i = 0; i < count; ++i) {
+        if (wcscmp(encoders[i].MimeType, L"image/png") == 0) {
+            *clsid = encoders[i].Clsid;
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -277,6 +299,29 @@ bool ShowsColour(HWND window, COLORREF colour, int min_pixels)
             return c.pixels >= min_pixels;
     }
     return false;
+}
+
+bool SaveScreenshot(HWND window, const std::wstring& png_path)
+{
+    int width = 0;
+    int height = 0;
+    std::vector<DWORD> pixels = CapturePixels(window, &width, &height);
+    if (pixels.empty())
+        return false;
+    ULONG_PTR token = 0;
+    Gdiplus::GdiplusStartupInput input;
+    if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok)
+        return false;
+    bool saved = false;
+    {
+        // Opaque: the captured bytes carry no alpha.
+        Gdiplus::Bitmap picture(width, height, width * 4, PixelFormat32bppRGB, reinterpret_cast<BYTE*>(pixels.data()));
+        CLSID png = {};
+        if (PngEncoder(&png))
+            saved = picture.Save(png_path.c_str(), &png, nullptr) == Gdiplus::Ok;
+    }
+    Gdiplus::GdiplusShutdown(token);
+    return saved;
 }
 
 HANDLE StartProgram(const std::wstring& command_line)

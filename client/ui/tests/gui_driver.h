@@ -61,6 +61,8 @@ struct ColourCount {
 };
 std::vector<ColourCount> ScreenColours(HWND window);
 bool ShowsColour(HWND window, COLORREF colour, int min_pixels = 3);
+// The window as the screen shows it, saved as a PNG file.
+bool SaveScreenshot(HWND window, const std::wstring& png_path);
 
 // Programs under test.
 HANDLE StartProgram(const std::wstring& command_line);

@@ -1,7 +1,7 @@
 // The test driver against a real dialog in another process: the account
 // page shown by the dialog preview, whose 下一步 shows and hides the red
 // error text.
-#include "client/ui/resource.h"
+#include "client/shell/resource.h"
 #include "client/ui/tests/gui_driver.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "client/shell/app_state_values.h"
-#include "client/ui/resource.h"
+#include "client/shell/resource.h"
 #include "client/ui/settings_rules.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +17,17 @@ TEST(SpeedLimits, ShownPosition)
     } cases[] = {{0, 50}, {1, 1}, {2048, 2048}, {2049, 2048}, {0x10000 + 100, 100}, {0x10000, 1}, {300, 300}};
     for (const auto& c : cases)
         EXPECT_EQ(ShownSpeedLimit(c.stored), c.shown) << c.stored;
+}
+
+TEST(SpeedLimits, TypedTextHeldWithinTheRange)
+{
+    const struct {
+        std::u16string_view text;
+        int stored;
+    } cases[] = {{u"300", 300}, {u"0", 1}, {u"0000", 1}, {u"9999", 2048}, {u"2048", 2048}, {u"2049", 2048},
+                 {u"0050", 50}, {u"", 77}, {u"abc", 77}, {u" 12", 12}, {u"99999999999", 2048}};
+    for (const auto& c : cases)
+        EXPECT_EQ(SpeedLimitFromText(c.text, 77), c.stored) << std::string(c.text.begin(), c.text.end());
 }
 
 TEST(SpeedLimits, AppliedOnlyWhenEnabledIsOne)

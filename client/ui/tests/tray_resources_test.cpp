@@ -1,6 +1,6 @@
 // The resources of TavoTessel.exe as built, read back from the dialog
 // preview, which links the same resource object.
-#include "client/ui/resource.h"
+#include "client/shell/resource.h"
 #include "common/tests/icon_group.h"
 #include "version.h"
 

@@ -18,7 +18,7 @@ TEST(WizardModes, PagePromptAndTipByMode)
     } cases[] = {
         {M::FullSetup, 104, u"请输入您的Tavo帐户", u"正在将您的计算机与Tavo帐户绑定"},
         {M::Recredential, 104, u"您的帐户出现异常，请重新登录", u"正在将您的计算机与Tavo帐户绑定"},
-        {M::ResetFolder, 105, u"", u"正在重设网盘本地备份的文件夹"},
+        {M::ResetFolder, 105, u"请重新设置TavoTessel在本机的存储文件夹", u"正在重设网盘本地备份的文件夹"},
         {M::RetryAccountInfo, 104, u"您的用户配置信息获取失败，请重新登录", u"正在将您的计算机与Tavo帐户绑定"},
     };
     for (const auto& c : cases) {
@@ -26,6 +26,16 @@ TEST(WizardModes, PagePromptAndTipByMode)
         EXPECT_EQ(WizardPrompt(c.mode), c.prompt);
         EXPECT_EQ(WizardOpeningTip(c.mode), c.tip);
     }
+}
+
+TEST(WizardTexts, FolderPageExplanationEndsWithTheRequestOfTheMode)
+{
+    const std::u16string common =
+        u"\n\rTavoTessel是一个特殊文件夹，文件夹中的内容会\n\r\n\r自动同步存储到网络服务器，帮助您在多台计算机中"
+        u"\n\r\n\r保持文档同步。\n\r\n\r\n\r";
+    EXPECT_EQ(FolderPageExplanation(M::FullSetup), common + u"请选择TavoTessel在您本机存储的位置：");
+    EXPECT_EQ(FolderPageExplanation(M::Recredential), FolderPageExplanation(M::FullSetup));
+    EXPECT_EQ(FolderPageExplanation(M::ResetFolder), common + u"请重新设置TavoTessel在本机的存储文件夹：");
 }
 
 TEST(WizardTexts, TitlesAndStepTexts)
