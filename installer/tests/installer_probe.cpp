@@ -12,8 +12,9 @@
 //                                        (prints its process id) or to vanish
 //   registry                             the keys the installer touches, JSON
 //   version FILE                         product and file version, JSON
-//   seed USER FOLDER CLIENT              an account bound as the client binds
-//                                        it, its autorun value and file type
+//   seed USER CREDENTIAL FOLDER CLIENT   an account bound as the client binds
+//                                        it, after its first start: its
+//                                        autorun value and file type
 //   hold FILE                            loads the DLL and keeps it loaded
 //                                        until stdin closes, as Explorer does
 //   answer TIMEOUT_MS TITLE BUTTON_ID    waits for a message box of that
@@ -24,6 +25,11 @@
 //                                        (not a message box) that shows TEXT
 //                                        and whose button is enabled, prints
 //                                        the texts it shows, presses it
+//   tray-log NAME                        makes the file mapping NAME in which
+//                                        the client records what it hands to
+//                                        the notification area, and prints
+//                                        each record as a JSON line as it
+//                                        comes, until stdin closes
 // Exit code 0 when the command did what it says, 2 on a time-out, 1 else.
 #include <windows.h>
 
@@ -32,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "client/shell/tray_probe.h"
 #include "common/tray_contract.h"
 #include "common/utf.h"
 #include "common/win_handle.h"
@@ -280,13 +287,25 @@ bool WriteString(HKEY root, const std::wstring& path, const wchar_t* name, const
            ERROR_SUCCESS;
 }
 
+bool WriteNumber(HKEY root, const std::wstring& path, const wchar_t* name, DWORD value)
+{
+    Helper::CRegKey key;
+    return RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.Receive(), nullptr) ==
+               ERROR_SUCCESS &&
+           RegSetValueExW(key.Get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)) ==
+               ERROR_SUCCESS;
+}
+
 // What the client leaves behind for a bound account, written as it writes
-// it: strings without their terminator.
-int SeedAccount(const std::wstring& user, const std::wstring& folder, const std::wstring& client)
+// it: strings without their terminator. Its first start is behind it, so
+// it does not start the updater on its own.
+int SeedAccount(const std::wstring& user, const std::wstring& credential, const std::wstring& folder,
+                const std::wstring& client)
 {
     const std::wstring account = L"Software\\Tavo\\Tessel\\Users\\" + user;
-    const bool ok = WriteString(HKEY_CURRENT_USER, L"Software\\Tavo\\Tessel", L"User", user) &&
-                    WriteString(HKEY_CURRENT_USER, account, L"SessionId", L"0123456789abcdef0123456789abcdef") &&
+    const bool ok = WriteNumber(HKEY_CURRENT_USER, L"Software\\Tavo\\Tessel", L"IsNotFirstRun", 1) &&
+                    WriteString(HKEY_CURRENT_USER, L"Software\\Tavo\\Tessel", L"User", user) &&
+                    WriteString(HKEY_CURRENT_USER, account, L"SessionId", credential) &&
                     WriteString(HKEY_CURRENT_USER, account, L"Folder", folder) &&
                     WriteString(HKEY_CURRENT_USER, kRunKey, L"Tessel", client) &&
                     WriteString(HKEY_CLASSES_ROOT, L".tavo", nullptr, L"Tavofile") &&
@@ -426,6 +445,51 @@ int ClickPage(DWORD timeout_ms, const wchar_t* title, int button, const wchar_t*
     return PressButton(wait.search.found, button);
 }
 
+// ---- tray-log ---------------------------------------------------------------
+
+std::wstring RecordJson(const Helper::TrayProbeRecord& record)
+{
+    return L"{\"message\":" + std::to_wstring(record.message) + L",\"accepted\":" +
+           std::to_wstring(record.accepted) + L",\"state\":" + std::to_wstring(record.state) +
+           L",\"flags\":" + std::to_wstring(record.flags) + L",\"tip\":" + JsonString(record.tip) +
+           L",\"info\":" + JsonString(record.info) + L",\"title\":" + JsonString(record.info_title) + L"}";
+}
+
+// Watches stdin on a thread of its own, so that the loop can poll the log.
+DWORD WINAPI WaitForInputEnd(void* ended)
+{
+    char buffer[64];
+    DWORD read = 0;
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    while (ReadFile(input, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+    }
+    InterlockedExchange(static_cast<volatile LONG*>(ended), 1);
+    return 0;
+}
+
+int LogTray(const wchar_t* name)
+{
+    Helper::CHandle mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                               sizeof(Helper::TrayProbeLog), name));
+    if (!mapping)
+        return kFailed;
+    auto* log = static_cast<Helper::TrayProbeLog*>(MapViewOfFile(mapping.Get(), FILE_MAP_WRITE, 0, 0, 0));
+    if (log == nullptr)
+        return kFailed;
+    volatile LONG ended = 0;
+    Helper::CHandle watcher(CreateThread(nullptr, 0, WaitForInputEnd, const_cast<LONG*>(&ended), 0, nullptr));
+    Print(L"{\"ready\":1}");
+    LONG next = 0;
+    while (watcher && ended == 0) {
+        // A record is complete once the count has passed it.
+        for (const LONG count = log->count; next < count; ++next)
+            Print(RecordJson(log->records[next % Helper::kTrayProbeCapacity]));
+        Sleep(kPollMs);
+    }
+    UnmapViewOfFile(log);
+    return kDone;
+}
+
 int Dispatch(int argc, wchar_t** argv)
 {
     const std::wstring command = argc > 1 ? argv[1] : L"";
@@ -437,15 +501,17 @@ int Dispatch(int argc, wchar_t** argv)
         return PrintRegistry();
     if (command == L"version" && argc == 3)
         return PrintVersion(argv[2]);
-    if (command == L"seed" && argc == 5)
-        return SeedAccount(argv[2], argv[3], argv[4]);
+    if (command == L"seed" && argc == 6)
+        return SeedAccount(argv[2], argv[3], argv[4], argv[5]);
     if (command == L"hold" && argc == 3)
         return HoldLibrary(argv[2]);
     if (command == L"answer" && argc == 5)
         return AnswerBox(wcstoul(argv[2], nullptr, 10), argv[3], _wtoi(argv[4]));
     if (command == L"click" && argc == 6)
         return ClickPage(wcstoul(argv[2], nullptr, 10), argv[3], _wtoi(argv[4]), argv[5]);
-    Print(L"usage: installer_probe run|run-tree|wait-window|registry|version|seed|hold|answer|click ...");
+    if (command == L"tray-log" && argc == 3)
+        return LogTray(argv[2]);
+    Print(L"usage: installer_probe run|run-tree|wait-window|registry|version|seed|hold|answer|click|tray-log ...");
     return kFailed;
 }
 
