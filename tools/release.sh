@@ -45,8 +45,6 @@ tree="${TAVO_BUILD_DIR:-$root/build}/release"
 cmake -S "$root" -B "$tree" -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
       -DTAVO_VERSION="$version" -DTAVO_BUILD_NUMBER="$build" "${cmake_options[@]}" >/dev/null
-cmake --build "$tree" --target help | grep -q TavoTesselSetup ||
-    die "this tree builds no installer: the tray program TavoTessel.exe is missing"
 cmake --build "$tree" --target TavoTesselSetup -j "$(nproc)"
 
 installer="$tree/installer/TavoTesselSetup-$version.exe"
