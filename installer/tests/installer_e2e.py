@@ -508,7 +508,7 @@ def scenario_uninstall(ctx):
     uninstaller = INSTALL_DIR + r"\uninst.exe"
     out = prefix.probe("run-tree", "120000", uninstaller, f'"{uninstaller}" /S')
     check(out == "exit 0", f"uninstaller: {out}")
-    check(prefix.tray()[-1]["message"] == NIM_DELETE, "the client did not end through its shutdown")
+    wait_for(lambda: prefix.tray()[-1]["message"] == NIM_DELETE, 10, "the client to end through its shutdown")
     prefix.probe("wait-window", "10000", "gone")
     check(not prefix.drive(INSTALL_DIR).exists(), "the program folder is left")
     menu = prefix.drive(r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs\TavoTessel")
