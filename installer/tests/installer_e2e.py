@@ -335,8 +335,8 @@ def client_shown(records):
 
 
 def check_client_icon(prefix):
-    shown = client_shown(prefix.tray())
-    check(shown and shown[0]["accepted"] == 1, f"the client's icon is not in the notification area: {shown[:1]}")
+    shown = wait_for(lambda: client_shown(prefix.tray()), 10, "the client's icon")
+    check(shown[0]["accepted"] == 1, f"the client's icon is not in the notification area: {shown[0]}")
 
 
 def upgrade_balloons(records):
