@@ -7,10 +7,13 @@
 
 #include <process.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "client/shell/app_state.h"
 #include "client/shell/controller.h"
+#include "client/shell/controller_parts.h"
 #include "client/shell/resource.h"
 #include "client/app/tests/tray_shell_support.h"
 #include "client/shell/tray_icon.h"
@@ -134,6 +137,27 @@ TEST(TrayIcon, UpgradedShowsTheRunningVersion)
     const std::wstring text = balloon.info;
     EXPECT_EQ(text.rfind(L"升级至版本：TavoTessel ", 0), 0u) << text;
     EXPECT_NE(text.find(L" Beta (Build "), std::wstring::npos) << text;
+}
+
+// The state is refreshed from other threads while the upgrade notice sets its
+// balloon on the tray window's: every balloon set is the one sent.
+TEST(TrayIcon, UpgradeBalloonSurvivesARefreshOnAnotherThread)
+{
+    constexpr int kNotices = 100;
+    CTrayFixture tray(AppState::Synced);
+    std::atomic<bool> done{false};
+    std::thread refresher([&] {
+        for (int i = 0; i < 150 && !done.load(); ++i)
+            Helper::RefreshProgress();
+    });
+    for (int i = 0; i < kNotices; ++i)
+        Notify(tray.Window(), Helper::TE_UPGRADED);
+    done.store(true);
+    refresher.join();
+    int balloons = 0;
+    for (const Helper::TrayProbeRecord& record : tray.Records())
+        balloons += (record.flags & NIF_INFO) != 0 && std::wstring(record.info_title) == L"升级提示";
+    EXPECT_EQ(balloons, kNotices);
 }
 
 TEST(TrayIcon, IncompatibleServerRemovesTheIconAndQuits)
