@@ -216,6 +216,7 @@ void OnResetFolder()
 void RefreshProgress()
 {
     const AppState state = GetAppState();
+    CLockGuard hold(IconRecordLock());
     SetStateIcon(state);
     SetBalloon(static_cast<int>(state), state);
     SetTip(state);

@@ -34,7 +34,7 @@ HWND g_tray_window = nullptr;
 UINT g_taskbar_created = 0;
 HINSTANCE g_instance = nullptr;
 
-// The one icon data record. No lock: each modification sends what it holds.
+// The one icon data record, changed and sent under IconRecordLock.
 NOTIFYICONDATAW g_data = {};
 std::atomic<int> g_icon_id{0};
 
@@ -133,6 +133,7 @@ void ShowBalloonNow(const BalloonText& balloon)
 {
     const std::u16string text = balloon.text;
     const std::u16string title = balloon.title;
+    CLockGuard hold(IconRecordLock());
     SetBalloon(kBalloonUpgrade, AppState::Starting, reinterpret_cast<const wchar_t*>(text.c_str()),
                reinterpret_cast<const wchar_t*>(title.c_str()));
     UpdateTrayIcon();
@@ -209,6 +210,7 @@ LRESULT CALLBACK TrayWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
 HWND CreateTrayWindow()
 {
     const AppState state = GetAppState();
+    CLockGuard hold(IconRecordLock());
     g_data = {};
     g_data.cbSize = kIconDataSize;
     g_data.uCallbackMessage = WM_TRAYNOTIFY;
@@ -231,6 +233,7 @@ HWND CreateTrayWindow()
 
 void DestroyTrayWindow()
 {
+    CLockGuard hold(IconRecordLock());
     HWND window = g_data.hWnd;
     if (window == nullptr)
         return;
@@ -283,8 +286,15 @@ void UpdateTrayIcon()
         NotifyShell(NIM_MODIFY);
 }
 
+CCriticalSection& IconRecordLock()
+{
+    static CCriticalSection lock;
+    return lock;
+}
+
 void ShowTipOnly(const wchar_t* text)
 {
+    CLockGuard hold(IconRecordLock());
     SetTip(AppState::Starting, text);
     g_data.uFlags = NIF_TIP;
     UpdateTrayIcon();

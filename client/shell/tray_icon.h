@@ -3,8 +3,8 @@
 // setters, the menu, the about box, and opening the folder and web pages.
 //
 // The setters only change the record; UpdateTrayIcon hands it to the shell.
-// They may be called from any thread (through RefreshForState); the record
-// has no lock, and each UpdateTrayIcon sends what it holds at that moment.
+// They may be called from any thread (through RefreshForState); a change
+// and its sending are made under IconRecordLock.
 #pragma once
 
 #include <windows.h>
@@ -64,6 +64,10 @@ void SetTip(AppState state, const wchar_t* text = nullptr);
 void SetBalloon(int kind, AppState previous, const wchar_t* text = nullptr, const wchar_t* title = nullptr);
 // Shell_NotifyIconW(NIM_MODIFY) with the record.
 void UpdateTrayIcon();
+// Held by a caller across its setters and UpdateTrayIcon, so that a change
+// made on another thread at the same moment (a refresh beside the upgrade
+// balloon) cannot clear what this one is about to send.
+CCriticalSection& IconRecordLock();
 // A tip set by the dialogs (state Starting, flags NIF_TIP alone) and sent,
 // so that only the tip changes.
 void ShowTipOnly(const wchar_t* text);
