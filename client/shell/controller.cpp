@@ -97,13 +97,7 @@ void FollowUpRefresh(FollowUp follow_up)
 // The state's icon, balloon and tip, sent, then the follow-up.
 void ShowChange(AppState previous, AppState current, FollowUp follow_up)
 {
-    {
-        CLockGuard hold(IconRecordLock());
-        SetStateIcon(current);
-        SetBalloon(static_cast<int>(current), previous);
-        SetTip(current);
-        UpdateTrayIcon();
-    }
+    ShowStateOnIcon(current, previous);
     PostTrayNotice(TE_STATE_CHANGED);
     FollowUpRefresh(follow_up);
 }

@@ -216,11 +216,7 @@ void OnResetFolder()
 void RefreshProgress()
 {
     const AppState state = GetAppState();
-    CLockGuard hold(IconRecordLock());
-    SetStateIcon(state);
-    SetBalloon(static_cast<int>(state), state);
-    SetTip(state);
-    UpdateTrayIcon();
+    ShowStateOnIcon(state, state);
 }
 
 void MarkUiThread() { g_ui_thread.store(GetCurrentThreadId()); }

@@ -38,6 +38,12 @@ HINSTANCE g_instance = nullptr;
 NOTIFYICONDATAW g_data = {};
 std::atomic<int> g_icon_id{0};
 
+CCriticalSection& IconRecordLock()
+{
+    static CCriticalSection lock;
+    return lock;
+}
+
 void CopyText(wchar_t* target, size_t capacity, const std::u16string& text)
 {
     CopyBounded(target, capacity, reinterpret_cast<const wchar_t*>(text.c_str()));
@@ -286,10 +292,13 @@ void UpdateTrayIcon()
         NotifyShell(NIM_MODIFY);
 }
 
-CCriticalSection& IconRecordLock()
+void ShowStateOnIcon(AppState state, AppState previous)
 {
-    static CCriticalSection lock;
-    return lock;
+    CLockGuard hold(IconRecordLock());
+    SetStateIcon(state);
+    SetBalloon(static_cast<int>(state), previous);
+    SetTip(state);
+    UpdateTrayIcon();
 }
 
 void ShowTipOnly(const wchar_t* text)

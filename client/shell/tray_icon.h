@@ -3,8 +3,10 @@
 // setters, the menu, the about box, and opening the folder and web pages.
 //
 // The setters only change the record; UpdateTrayIcon hands it to the shell.
-// They may be called from any thread (through RefreshForState); a change
-// and its sending are made under IconRecordLock.
+// The state is shown from any thread (through RefreshForState), so the
+// functions that change and send the record do both under one lock: a
+// change made on another thread at the same moment (a refresh beside the
+// upgrade balloon) cannot clear what one of them is about to send.
 #pragma once
 
 #include <windows.h>
@@ -64,10 +66,9 @@ void SetTip(AppState state, const wchar_t* text = nullptr);
 void SetBalloon(int kind, AppState previous, const wchar_t* text = nullptr, const wchar_t* title = nullptr);
 // Shell_NotifyIconW(NIM_MODIFY) with the record.
 void UpdateTrayIcon();
-// Held by a caller across its setters and UpdateTrayIcon, so that a change
-// made on another thread at the same moment (a refresh beside the upgrade
-// balloon) cannot clear what this one is about to send.
-CCriticalSection& IconRecordLock();
+// The state's icon, its balloon after `previous` and its tip, sent as one
+// change.
+void ShowStateOnIcon(AppState state, AppState previous);
 // A tip set by the dialogs (state Starting, flags NIF_TIP alone) and sent,
 // so that only the tip changes.
 void ShowTipOnly(const wchar_t* text);
